@@ -1,0 +1,94 @@
+#include "shell/AsioPump.h"
+#include "shell/DarkTheme.h"
+#include "shell/ImageItem.h"
+#include "shell/LogModel.h"
+#include "shell/ThemeSetting.h"
+#include "shell/Velotrimmer.h"
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+
+#include <QApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QUrl>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+namespace {
+
+constexpr auto kRootUrl = "qrc:/src/ui/main.qml";
+// Lets the tests start the real binary on a root file that cannot load; never set in use.
+constexpr auto kTestRootVariable = "VELOTRIM_TEST_ROOT_URL";
+// Upper bound for the handlers that cancelled network work still has to run at exit.
+constexpr std::chrono::seconds kDrainLimit{2};
+
+QUrl rootUrl()
+{
+    const QString overridden = qEnvironmentVariable(kTestRootVariable);
+    return QUrl(overridden.isEmpty() ? QString::fromLatin1(kRootUrl) : overridden);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // First of all, so that every later message lands in the application log.
+    LogModel* appLog = LogModel::appLog();
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationVersion(QStringLiteral(VELOTRIM_VERSION));
+    qDebug("version is %s", qUtf8Printable(QApplication::applicationVersion()));
+    QApplication::setOrganizationName(QStringLiteral("Corvane"));
+    QApplication::setOrganizationDomain(QStringLiteral("corvane.com"));
+    QApplication::setApplicationName(QStringLiteral("Velotrim"));
+    qDebug("native is %d", QApplication::testAttribute(Qt::AA_DontUseNativeMenuBar) ? 1 : 0);
+
+    QQuickStyle::setStyle(QStringLiteral("Fusion"));
+    QQuickWindow::setTextRenderType(QQuickWindow::QtTextRendering);
+    DarkTheme::applyIfRequested(app, ThemeSetting::appsUseLightTheme());
+
+    auto engine = std::make_unique<QQmlApplicationEngine>();
+    qmlRegisterType<ImageItem>("ImageItem", 1, 0, "ImageItem");
+    engine->rootContext()->setContextProperty(QStringLiteral("qtVersion"), QString::fromLatin1(qVersion()));
+    engine->rootContext()->setContextProperty(QStringLiteral("velotrimVersion"), QApplication::applicationVersion());
+
+    auto ioContext = std::make_unique<boost::asio::io_context>();
+    std::optional workGuard{boost::asio::make_work_guard(*ioContext)};
+    auto pump = std::make_unique<AsioPump>(*ioContext);
+    pump->start();
+
+    auto* velotrimmer = new Velotrimmer(*ioContext, &app); // owned by the application object
+    engine->rootContext()->setContextProperty(QStringLiteral("velotrimmer"), velotrimmer);
+    engine->rootContext()->setContextProperty(QStringLiteral("appLog"), appLog);
+    engine->rootContext()->setContextProperty(QStringLiteral("linearityLog"), velotrimmer->linearityLog());
+
+    const QUrl url = rootUrl();
+    QObject::connect(
+        engine.get(), &QQmlApplicationEngine::objectCreated, &app,
+        [url](QObject* object, const QUrl& objectUrl) {
+            if (!object && url == objectUrl)
+                QCoreApplication::exit(-1);
+        },
+        Qt::QueuedConnection);
+    engine->load(url);
+    QObject::connect(&app, &QApplication::aboutToQuit, velotrimmer, &Velotrimmer::aboutToQuit);
+
+    const int result = QApplication::exec();
+
+    // The controller has cancelled its network work and joined its threads (aboutToQuit). Stop
+    // pumping, let the cancelled operations finish their handlers, then release the context
+    // before anything that might still refer to it.
+    pump.reset();
+    velotrimmer->aboutToQuit();
+    workGuard.reset();
+    ioContext->restart();
+    ioContext->run_for(kDrainLimit);
+    ioContext.reset();
+    engine.reset();
+    return result;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+
+#include <QObject>
+#include <QTimer>
+
+// Drives an I/O context that has no thread of its own: every tick runs the handlers that are
+// ready, on the thread that owns the pump (the GUI thread), without blocking.
+class AsioPump : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kIntervalMs = 16;
+
+    explicit AsioPump(boost::asio::io_context& ioContext, QObject* parent = nullptr);
+
+    void start();
+    void stop();
+
+public slots:
+    // Runs every ready handler. An exception thrown by a handler is logged and pumping goes on.
+    void poll();
+
+private:
+    boost::asio::io_context& m_ioContext;
+    QTimer m_timer;
+};

@@ -1,0 +1,42 @@
+#include "shell/RGB.h"
+
+#include <QtNumeric>
+
+namespace {
+
+// Qt's fuzzy comparison treats 0 as different from everything, including 0.
+bool sameValue(double a, double b)
+{
+    return a == b || qFuzzyCompare(a, b);
+}
+
+} // namespace
+
+RGB::RGB(QObject* parent)
+    : QObject(parent)
+{
+}
+
+void RGB::setRed(double value)
+{
+    if (sameValue(m_red, value))
+        return;
+    m_red = value;
+    emit redChanged();
+}
+
+void RGB::setGreen(double value)
+{
+    if (sameValue(m_green, value))
+        return;
+    m_green = value;
+    emit greenChanged();
+}
+
+void RGB::setBlue(double value)
+{
+    if (sameValue(m_blue, value))
+        return;
+    m_blue = value;
+    emit blueChanged();
+}

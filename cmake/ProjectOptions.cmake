@@ -1,0 +1,19 @@
+# Warning and sanitizer settings for the project's own targets.
+# Third-party headers come in as system headers, so -Werror only judges our code.
+
+add_library(velotrim_options INTERFACE)
+target_compile_options(velotrim_options INTERFACE -Wall -Wextra -Wpedantic)
+if(VELOTRIM_WERROR)
+  target_compile_options(velotrim_options INTERFACE -Werror)
+endif()
+
+if(VELOTRIM_SANITIZE)
+  # Applied globally so that every object, including tests and benchmarks, is instrumented.
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Adds our warning set to a target of the project.
+function(velotrim_target_options target)
+  target_link_libraries(${target} PRIVATE velotrim_options)
+endfunction()

@@ -1,0 +1,44 @@
+#include "shell/AsioPump.h"
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
+
+#include <QCoreApplication>
+#include <QTest>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+
+TEST(AsioPump, HandlersPostedFromAnotherThreadRunOnThePumpThread)
+{
+    boost::asio::io_context io;
+    auto guard = boost::asio::make_work_guard(io);
+    AsioPump pump(io);
+    pump.start();
+
+    std::atomic<QThread*> ranOn{nullptr};
+    QThread* poster = QThread::create([&] { boost::asio::post(io, [&] { ranOn = QThread::currentThread(); }); });
+    poster->start();
+    ASSERT_TRUE(poster->wait(5000));
+    poster->deleteLater();
+    EXPECT_EQ(ranOn.load(), nullptr); // nothing runs until the event loop pumps
+
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ranOn.load() != nullptr; }, 2000));
+    EXPECT_EQ(ranOn.load(), QThread::currentThread());
+}
+
+TEST(AsioPump, AThrowingHandlerDoesNotStopThePump)
+{
+    boost::asio::io_context io;
+    auto guard = boost::asio::make_work_guard(io);
+    AsioPump pump(io);
+    pump.start();
+
+    bool later = false;
+    boost::asio::post(io, [] { throw std::runtime_error("handler failure"); });
+    boost::asio::post(io, [&] { later = true; });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return later; }, 2000));
+}
