@@ -22,40 +22,41 @@ bool ImageSource::storeShared(T& field, const T& value)
     return true;
 }
 
-ErrorType ImageSource::errorType() const
+template <typename T>
+T ImageSource::loadShared(const T& field) const
 {
     const QMutexLocker locker(&m_stateMutex);
-    return m_errorType;
+    return field;
+}
+
+ErrorType ImageSource::errorType() const
+{
+    return loadShared(m_errorType);
 }
 
 bool ImageSource::cameraReady() const
 {
-    const QMutexLocker locker(&m_stateMutex);
-    return m_cameraReady;
+    return loadShared(m_cameraReady);
 }
 
 bool ImageSource::cameraBusy() const
 {
-    const QMutexLocker locker(&m_stateMutex);
-    return m_cameraBusy;
+    return loadShared(m_cameraBusy);
 }
 
 QString ImageSource::imagePath() const
 {
-    const QMutexLocker locker(&m_stateMutex);
-    return m_imagePath;
+    return loadShared(m_imagePath);
 }
 
 bool ImageSource::isDummy() const
 {
-    const QMutexLocker locker(&m_stateMutex);
-    return m_isDummy;
+    return loadShared(m_isDummy);
 }
 
 bool ImageSource::verbose() const
 {
-    const QMutexLocker locker(&m_stateMutex);
-    return m_verbose;
+    return loadShared(m_verbose);
 }
 
 void ImageSource::setStatusMessage(const QString& message)

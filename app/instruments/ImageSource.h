@@ -114,6 +114,9 @@ private:
     // Stores a field guarded by the state lock; true when it changed.
     template <typename T>
     bool storeShared(T& field, const T& value);
+    // Reads a field guarded by the state lock.
+    template <typename T>
+    T loadShared(const T& field) const;
 
     QString m_statusMessage;
     QImage m_liveViewImage;
