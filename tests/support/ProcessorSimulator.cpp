@@ -1,0 +1,559 @@
+#include "support/ProcessorSimulator.h"
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <boost/beast/http/write.hpp>
+
+#include <QByteArray>
+#include <QCryptographicHash>
+
+#include <array>
+#include <future>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+namespace asio = boost::asio;
+namespace http = boost::beast::http;
+using tcp = asio::ip::tcp;
+using boost::system::error_code;
+
+constexpr std::chrono::seconds kQueryLimit{5};
+
+char lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+std::string md5Hex(const std::string& text)
+{
+    return QCryptographicHash::hash(QByteArray::fromStdString(text), QCryptographicHash::Md5).toHex().toStdString();
+}
+
+std::string quoted(std::string_view value)
+{
+    std::string text = "\"";
+    for (const char c : value) {
+        if (c == '"' || c == '\\')
+            text += '\\';
+        text += c;
+    }
+    return text + '"';
+}
+
+// The parameters of an Authorization value "Digest name=value, name="value", ...", with quoted
+// values unescaped. Nothing when the scheme is not Digest or the syntax is broken.
+std::optional<std::map<std::string, std::string>> parseAuthorization(std::string_view text)
+{
+    constexpr std::string_view scheme = "Digest ";
+    if (text.size() < scheme.size() || !equalsIgnoringCase(text.substr(0, scheme.size()), scheme))
+        return std::nullopt;
+    std::map<std::string, std::string> params;
+    std::size_t pos = scheme.size();
+    const auto skip = [&](std::string_view chars) {
+        while (pos < text.size() && chars.find(text[pos]) != std::string_view::npos)
+            ++pos;
+    };
+    while (true) {
+        skip(" \t,");
+        if (pos >= text.size())
+            return params;
+        const std::size_t equals = text.find('=', pos);
+        if (equals == std::string_view::npos)
+            return std::nullopt;
+        std::string name;
+        for (const char c : text.substr(pos, equals - pos))
+            name += lower(c);
+        pos = equals + 1;
+        std::string value;
+        if (pos < text.size() && text[pos] == '"') {
+            ++pos;
+            while (pos < text.size() && text[pos] != '"') {
+                if (text[pos] == '\\' && pos + 1 < text.size())
+                    ++pos;
+                value += text[pos++];
+            }
+            if (pos >= text.size())
+                return std::nullopt;
+            ++pos;
+        } else {
+            const std::size_t end = std::min(text.find(',', pos), text.size());
+            value = std::string(text.substr(pos, end - pos));
+            pos = end;
+        }
+        if (params.contains(name))
+            return std::nullopt; // a repeated parameter is a broken request
+        params[name] = value;
+    }
+}
+
+bool offers(std::string_view list, std::string_view item)
+{
+    std::size_t pos = 0;
+    while (pos <= list.size()) {
+        const std::size_t end = std::min(list.find(',', pos), list.size());
+        std::string_view piece = list.substr(pos, end - pos);
+        while (!piece.empty() && piece.front() == ' ')
+            piece.remove_prefix(1);
+        while (!piece.empty() && piece.back() == ' ')
+            piece.remove_suffix(1);
+        if (piece == item)
+            return true;
+        pos = end + 1;
+    }
+    return false;
+}
+
+} // namespace
+
+ProcessorSimulator::Reply ProcessorSimulator::Reply::json(std::string body, unsigned status)
+{
+    Reply reply;
+    reply.status = status;
+    reply.body = std::move(body);
+    return reply;
+}
+
+ProcessorSimulator::Reply ProcessorSimulator::Reply::text(std::string body, unsigned status)
+{
+    Reply reply = json(std::move(body), status);
+    reply.contentType = "text/plain";
+    return reply;
+}
+
+ProcessorSimulator::Reply ProcessorSimulator::Reply::withEnding(Ending ending)
+{
+    Reply reply;
+    reply.ending = ending;
+    return reply;
+}
+
+std::optional<std::string> ProcessorSimulator::Request::header(std::string_view name) const
+{
+    for (const auto& [fieldName, value] : headers) {
+        if (equalsIgnoringCase(fieldName, name))
+            return value;
+    }
+    return std::nullopt;
+}
+
+std::size_t ProcessorSimulator::Request::headerCount(std::string_view name) const
+{
+    std::size_t count = 0;
+    for (const auto& header : headers)
+        count += equalsIgnoringCase(header.first, name) ? 1 : 0;
+    return count;
+}
+
+std::string ProcessorSimulator::Request::authParam(std::string_view name) const
+{
+    const auto authorization = header("Authorization");
+    if (!authorization)
+        return {};
+    const auto params = parseAuthorization(*authorization);
+    if (!params)
+        return {};
+    const auto it = params->find(std::string(name));
+    return it == params->end() ? std::string() : it->second;
+}
+
+class ProcessorSimulator::Impl
+{
+public:
+    Impl()
+        : m_acceptor(m_ioc, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0))
+    {
+        m_port = m_acceptor.local_endpoint().port();
+        accept();
+        m_thread = std::thread([this] { m_ioc.run(); });
+    }
+
+    ~Impl()
+    {
+        m_work.reset();
+        m_ioc.stop();
+        m_thread.join();
+    }
+
+    std::uint16_t port() const { return m_port; }
+
+    // What the server answers to a request, decided under the lock; the verdict goes into the
+    // log entry.
+    Reply decide(Request& request)
+    {
+        Handler handler;
+        {
+            std::lock_guard lock(m_mutex);
+            const std::optional<Reply> refusal = checkDigest(request);
+            request.authorized = !refusal;
+            m_log.push_back(request);
+            if (refusal)
+                return *refusal;
+            const auto route = m_routes.find({request.method, request.target});
+            if (route != m_routes.end()) {
+                Route& r = route->second;
+                const Reply& reply = r.replies[std::min(r.next, r.replies.size() - 1)];
+                ++r.next;
+                return reply;
+            }
+            handler = m_handler;
+        }
+        if (handler)
+            return handler(request);
+        return Reply::text("not found", 404);
+    }
+
+    bool stalled() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_stalled;
+    }
+
+    mutable std::mutex m_mutex; // guards everything below it
+    std::optional<Digest> m_digest;
+    unsigned m_nonceSerial = 1;
+    std::string m_nonce = makeNonce(1);
+    struct Route
+    {
+        std::vector<Reply> replies;
+        std::size_t next = 0;
+    };
+    std::map<std::pair<std::string, std::string>, Route> m_routes;
+    Handler m_handler;
+    bool m_stalled = false;
+    std::vector<Request> m_log;
+
+    static std::string makeNonce(unsigned serial)
+    {
+        // 17 bytes, so the base64 text ends in "=" as a standard server's often does.
+        char raw[32];
+        std::snprintf(raw, sizeof raw, "kestra-nonce-%04u", serial % 10000);
+        return QByteArray(raw).toBase64().toStdString();
+    }
+
+    std::string challenge(bool stale) const
+    {
+        const Digest& d = *m_digest;
+        std::string value = "Digest realm=" + quoted(d.realm);
+        if (!d.qop.empty())
+            value += ", qop=" + quoted(d.qop);
+        value += ", nonce=" + quoted(m_nonce);
+        if (!d.opaque.empty())
+            value += ", opaque=" + quoted(d.opaque);
+        if (!d.algorithm.empty())
+            value += ", algorithm=" + d.algorithm;
+        if (stale)
+            value += ", stale=true";
+        return value;
+    }
+
+    // Nothing when the request may pass; otherwise the 401 to send. Caller holds the lock.
+    std::optional<Reply> checkDigest(const Request& request) const
+    {
+        if (!m_digest)
+            return std::nullopt;
+        const Digest& d = *m_digest;
+        bool stale = false;
+        if (const auto authorization = request.header("Authorization")) {
+            const auto p = parseAuthorization(*authorization);
+            if (p && verify(*p, request)) {
+                if (p->at("nonce") == m_nonce)
+                    return std::nullopt;
+                stale = true;
+            }
+        }
+        Reply refusal = Reply::text("Unauthorized", 401);
+        for (const std::string& other : d.challengesBefore)
+            refusal.headers.emplace_back("WWW-Authenticate", other);
+        refusal.headers.emplace_back("WWW-Authenticate", challenge(stale));
+        return refusal;
+    }
+
+    // The response hash and every parameter it depends on, except the nonce's freshness.
+    bool verify(const std::map<std::string, std::string>& p, const Request& request) const
+    {
+        const Digest& d = *m_digest;
+        const auto get = [&p](const char* name) {
+            const auto it = p.find(name);
+            return it == p.end() ? std::string() : it->second;
+        };
+        if (get("username") != d.username || get("realm") != d.realm || get("uri") != request.target
+            || get("nonce").empty() || get("opaque") != d.opaque)
+            return false;
+        if (!get("algorithm").empty() && get("algorithm") != "MD5")
+            return false;
+        const std::string ha1 = md5Hex(d.username + ':' + d.realm + ':' + d.password);
+        const std::string ha2 = md5Hex(request.method + ':' + request.target);
+        std::string expected;
+        if (d.qop.empty()) {
+            if (!get("qop").empty())
+                return false;
+            expected = md5Hex(ha1 + ':' + get("nonce") + ':' + ha2);
+        } else {
+            const std::string nc = get("nc");
+            const bool ncValid = nc.size() == 8 && nc.find_first_not_of("0123456789abcdef") == std::string::npos;
+            if (get("qop") != "auth" || !offers(d.qop, "auth") || !ncValid || get("cnonce").empty())
+                return false;
+            expected = md5Hex(ha1 + ':' + get("nonce") + ':' + nc + ':' + get("cnonce") + ":auth:" + ha2);
+        }
+        return get("response") == expected;
+    }
+
+    class Session;
+    void accept();
+
+    asio::io_context m_ioc;
+    asio::executor_work_guard<asio::io_context::executor_type> m_work = asio::make_work_guard(m_ioc);
+    tcp::acceptor m_acceptor;
+    std::vector<tcp::socket> m_stalledSockets; // server thread only
+    std::uint16_t m_port = 0;
+    std::thread m_thread;
+};
+
+// One connection: read one request, answer as scripted, close.
+class ProcessorSimulator::Impl::Session : public std::enable_shared_from_this<Session>
+{
+public:
+    Session(tcp::socket socket, ProcessorSimulator::Impl& server)
+        : m_socket(std::move(socket))
+        , m_server(server)
+        , m_timer(m_socket.get_executor())
+    {
+        m_parser.body_limit(std::numeric_limits<std::uint64_t>::max());
+    }
+
+    void start()
+    {
+        http::async_read(m_socket, m_buffer, m_parser, [self = shared_from_this()](error_code ec, std::size_t) {
+            if (!ec)
+                self->handle();
+        });
+    }
+
+private:
+    void handle()
+    {
+        const auto& message = m_parser.get();
+        ProcessorSimulator::Request request;
+        request.method = std::string(message.method_string());
+        request.target = std::string(message.target());
+        for (const auto& field : message)
+            request.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
+        request.body = message.body();
+        m_reply = m_server.decide(request);
+
+        if (m_reply.delay.count() > 0) {
+            m_timer.expires_after(m_reply.delay);
+            m_timer.async_wait([self = shared_from_this()](error_code ec) {
+                if (!ec)
+                    self->end();
+            });
+        } else {
+            end();
+        }
+    }
+
+    void end()
+    {
+        using Ending = ProcessorSimulator::Ending;
+        switch (m_reply.ending) {
+        case Ending::Answer:
+            answer();
+            break;
+        case Ending::CloseWithoutAnswer:
+            close();
+            break;
+        case Ending::TruncatedBody:
+            truncate();
+            break;
+        case Ending::NeverAnswer:
+            idle();
+            break;
+        }
+    }
+
+    void answer()
+    {
+        m_response.result(m_reply.status);
+        m_response.version(11);
+        if (!m_reply.contentType.empty())
+            m_response.set(http::field::content_type, m_reply.contentType);
+        for (const auto& [name, value] : m_reply.headers)
+            m_response.insert(name, value);
+        m_response.body() = m_reply.body;
+        m_response.keep_alive(false);
+        m_response.prepare_payload();
+        http::async_write(m_socket, m_response, [self = shared_from_this()](error_code, std::size_t) { self->close(); });
+    }
+
+    void truncate()
+    {
+        const std::size_t announced = std::max<std::size_t>(m_reply.body.size(), 2);
+        m_raw = "HTTP/1.1 " + std::to_string(m_reply.status) + " OK\r\nContent-Length: " + std::to_string(announced)
+                + "\r\nConnection: close\r\n\r\n" + m_reply.body.substr(0, announced / 2);
+        asio::async_write(m_socket, asio::buffer(m_raw), [self = shared_from_this()](error_code, std::size_t) {
+            self->close();
+        });
+    }
+
+    // Reads and drops whatever comes until the client closes.
+    void idle()
+    {
+        m_socket.async_read_some(asio::buffer(m_scratch), [self = shared_from_this()](error_code ec, std::size_t) {
+            if (!ec)
+                self->idle();
+        });
+    }
+
+    void close()
+    {
+        error_code ignored;
+        m_socket.shutdown(tcp::socket::shutdown_send, ignored);
+        m_socket.close(ignored);
+    }
+
+    tcp::socket m_socket;
+    ProcessorSimulator::Impl& m_server;
+    asio::steady_timer m_timer;
+    boost::beast::flat_buffer m_buffer;
+    http::request_parser<http::string_body> m_parser;
+    ProcessorSimulator::Reply m_reply;
+    http::response<http::string_body> m_response;
+    std::string m_raw;
+    std::array<char, 4096> m_scratch{};
+};
+
+void ProcessorSimulator::Impl::accept()
+{
+    m_acceptor.async_accept([this](error_code ec, tcp::socket socket) {
+        if (ec)
+            return;
+        if (stalled())
+            m_stalledSockets.push_back(std::move(socket));
+        else
+            std::make_shared<Session>(std::move(socket), *this)->start();
+        accept();
+    });
+}
+
+ProcessorSimulator::ProcessorSimulator()
+    : m_impl(std::make_unique<Impl>())
+{
+}
+
+ProcessorSimulator::~ProcessorSimulator() = default;
+
+std::uint16_t ProcessorSimulator::port() const
+{
+    return m_impl->port();
+}
+
+std::string ProcessorSimulator::address() const
+{
+    return std::string(host()) + ':' + std::to_string(port());
+}
+
+void ProcessorSimulator::requireDigest()
+{
+    requireDigest(Digest{});
+}
+
+void ProcessorSimulator::requireDigest(Digest digest)
+{
+    std::lock_guard lock(m_impl->m_mutex);
+    m_impl->m_digest = std::move(digest);
+}
+
+void ProcessorSimulator::allowAnonymous()
+{
+    std::lock_guard lock(m_impl->m_mutex);
+    m_impl->m_digest.reset();
+}
+
+void ProcessorSimulator::rotateNonce()
+{
+    std::lock_guard lock(m_impl->m_mutex);
+    m_impl->m_nonce = Impl::makeNonce(++m_impl->m_nonceSerial);
+}
+
+std::string ProcessorSimulator::nonce() const
+{
+    std::lock_guard lock(m_impl->m_mutex);
+    return m_impl->m_nonce;
+}
+
+void ProcessorSimulator::setRoute(std::string method, std::string target, std::vector<Reply> replies)
+{
+    if (replies.empty())
+        replies.push_back(Reply::text("not found", 404));
+    std::lock_guard lock(m_impl->m_mutex);
+    m_impl->m_routes[{std::move(method), std::move(target)}] = Impl::Route{std::move(replies), 0};
+}
+
+void ProcessorSimulator::setRoute(std::string method, std::string target, Reply reply)
+{
+    setRoute(std::move(method), std::move(target), std::vector<Reply>{std::move(reply)});
+}
+
+void ProcessorSimulator::setHandler(Handler handler)
+{
+    std::lock_guard lock(m_impl->m_mutex);
+    m_impl->m_handler = std::move(handler);
+}
+
+void ProcessorSimulator::setStalled(bool stalled)
+{
+    std::lock_guard lock(m_impl->m_mutex);
+    m_impl->m_stalled = stalled;
+}
+
+std::vector<ProcessorSimulator::Request> ProcessorSimulator::requests() const
+{
+    std::lock_guard lock(m_impl->m_mutex);
+    return m_impl->m_log;
+}
+
+std::size_t ProcessorSimulator::requestCount() const
+{
+    std::lock_guard lock(m_impl->m_mutex);
+    return m_impl->m_log.size();
+}
+
+std::size_t ProcessorSimulator::stalledBytes() const
+{
+    auto total = std::make_shared<std::promise<std::size_t>>();
+    std::future<std::size_t> result = total->get_future();
+    asio::post(m_impl->m_ioc, [this, total] {
+        std::size_t bytes = 0;
+        for (tcp::socket& socket : m_impl->m_stalledSockets) {
+            error_code ignored;
+            bytes += socket.available(ignored);
+        }
+        total->set_value(bytes);
+    });
+    if (result.wait_for(kQueryLimit) != std::future_status::ready)
+        return 0;
+    return result.get();
+}

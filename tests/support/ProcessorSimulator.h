@@ -1,0 +1,116 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// A stand-in for the LED processor's HTTP interface, for tests: an HTTP/1.1 server on
+// 127.0.0.1 with an ephemeral port that answers one request per connection and closes it.
+//
+// - Replies are scripted per method and target (setRoute, matched exactly on the whole target,
+//   query included), or computed by a handler (setHandler) for requests no route matches;
+//   anything else gets 404. A route may hold a sequence of replies: each request takes the
+//   next one and the last repeats (for example "busy", "busy", "idle").
+// - Digest authentication (requireDigest): MD5 with qop=auth by default, an opaque value, and
+//   base64 nonces that end in "=" and change on rotateNonce(). Every request is checked
+//   strictly against the credentials (user name, realm, nonce, uri, opaque, nc, cnonce and the
+//   response hash); a request that fails gets 401 with a fresh challenge (stale=true when only
+//   the nonce was old) and never reaches a route.
+// - A reply can wait before answering, close without answering, cut its body short or never
+//   answer at all (the connection stays open until the client goes). setStalled(true) makes
+//   new connections be accepted and then never read, so a large request stalls in its write.
+// - Every request read is logged (method, target, headers in order, body, verdict).
+//
+// The server runs on a thread of its own; every public member may be called from any thread
+// (one mutex guards the script and the log). A handler runs on the server's thread, outside
+// that mutex. The destructor closes every connection and joins the thread.
+class ProcessorSimulator
+{
+public:
+    enum class Ending
+    {
+        Answer,             // write the reply, then close
+        CloseWithoutAnswer, // read the request, then close without a word
+        TruncatedBody,      // announce the whole body, send half of it, then close
+        NeverAnswer,        // read the request and stay silent until the client closes
+    };
+
+    using Header = std::pair<std::string, std::string>;
+
+    struct Reply
+    {
+        unsigned status = 200;
+        std::string body;
+        std::string contentType = "application/json"; // no Content-Type when empty
+        std::vector<Header> headers;                  // further fields, in this order
+        std::chrono::milliseconds delay{0};           // wait this long before the ending
+        Ending ending = Ending::Answer;
+
+        static Reply json(std::string body, unsigned status = 200);
+        static Reply text(std::string body, unsigned status = 200);
+        static Reply withEnding(Ending ending);
+    };
+
+    struct Request
+    {
+        std::string method;
+        std::string target;
+        std::vector<Header> headers;
+        std::string body;
+        bool authorized = false; // passed the Digest check, or no check is required
+
+        // The first field of that name (case-insensitive), if any.
+        std::optional<std::string> header(std::string_view name) const;
+        std::size_t headerCount(std::string_view name) const;
+        // A parameter of the Digest Authorization field, unquoted; empty when absent.
+        std::string authParam(std::string_view name) const;
+    };
+
+    struct Digest
+    {
+        std::string username = "admin";
+        std::string password = "secret";
+        std::string realm = "Kestra";
+        std::string qop = "auth";                           // offered list; none when empty
+        std::string opaque = "5ccc069c403ebaf9f0171e9517f40e41"; // not sent when empty
+        std::string algorithm;                              // not sent when empty
+        std::vector<std::string> challengesBefore;          // WWW-Authenticate fields sent first
+    };
+
+    using Handler = std::function<Reply(const Request&)>;
+
+    ProcessorSimulator();
+    ~ProcessorSimulator();
+    ProcessorSimulator(const ProcessorSimulator&) = delete;
+    ProcessorSimulator& operator=(const ProcessorSimulator&) = delete;
+
+    static constexpr const char* host() { return "127.0.0.1"; }
+    std::uint16_t port() const;
+    std::string address() const; // "127.0.0.1:<port>"
+
+    void requireDigest(); // with the defaults of Digest
+    void requireDigest(Digest digest);
+    void allowAnonymous();
+    void rotateNonce(); // requests with the old nonce get 401 with stale=true
+    std::string nonce() const;
+
+    void setRoute(std::string method, std::string target, std::vector<Reply> replies);
+    void setRoute(std::string method, std::string target, Reply reply);
+    void setHandler(Handler handler);
+    void setStalled(bool stalled);
+
+    std::vector<Request> requests() const;
+    std::size_t requestCount() const;
+    // Bytes that clients sent on stalled connections and nobody read.
+    std::size_t stalledBytes() const;
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> m_impl;
+};
