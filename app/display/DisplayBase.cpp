@@ -92,6 +92,13 @@ QString fixed(double value, int width, int decimals)
     return QStringLiteral("%1").arg(value, width, 'f', decimals);
 }
 
+// A field of the record with a 1-based number, or the fallback for an invalid number.
+template <typename Record, typename Field, typename Value>
+Value fieldOf(const QList<Record>& records, uint number, Field Record::*field, Value fallback)
+{
+    return number >= 1 && number <= records.size() ? Value(records[number - 1].*field) : fallback;
+}
+
 // Finds the index-th record (1-based) whose flag is set, bounded by both the count and the list.
 template <typename Record, typename Flag>
 Record* indexed(QList<Record>& records, uint index, uint count, Flag flag, const char* outOfRange,
@@ -515,57 +522,57 @@ int DisplayBase::tileHeight(uint number)
 
 double DisplayBase::ldmRedGain(uint number)
 {
-    return validLdm(number) ? m_ldms[number - 1].redGain : 0.0;
+    return fieldOf(m_ldms, number, &Macropixel::redGain, 0.0);
 }
 
 double DisplayBase::ldmGreenGain(uint number)
 {
-    return validLdm(number) ? m_ldms[number - 1].greenGain : 0.0;
+    return fieldOf(m_ldms, number, &Macropixel::greenGain, 0.0);
 }
 
 double DisplayBase::ldmBlueGain(uint number)
 {
-    return validLdm(number) ? m_ldms[number - 1].blueGain : 0.0;
+    return fieldOf(m_ldms, number, &Macropixel::blueGain, 0.0);
 }
 
 double DisplayBase::ldmIntensityGain(uint number)
 {
-    return validLdm(number) ? m_ldms[number - 1].intensityGain : 0.0;
+    return fieldOf(m_ldms, number, &Macropixel::intensityGain, 0.0);
 }
 
 bool DisplayBase::ldmIsLit(uint number)
 {
-    return validLdm(number) && m_ldms[number - 1].lit;
+    return fieldOf(m_ldms, number, &Macropixel::lit, false);
 }
 
 bool DisplayBase::ldmAdjustable(uint number)
 {
-    return validLdm(number) && m_ldms[number - 1].adjustable;
+    return fieldOf(m_ldms, number, &Macropixel::adjustable, false);
 }
 
 bool DisplayBase::tileLit(uint number)
 {
-    return validTile(number) && m_tiles[number - 1].lit;
+    return fieldOf(m_tiles, number, &Tile::lit, false);
 }
 
 bool DisplayBase::tileAdjustable(uint number)
 {
-    return validTile(number) && m_tiles[number - 1].adjustable;
+    return fieldOf(m_tiles, number, &Tile::adjustable, false);
 }
 
 double DisplayBase::ldmRedObserved(uint number)
 {
-    return validLdm(number) ? m_ldms[number - 1].redObserved : 0.0;
+    return fieldOf(m_ldms, number, &Macropixel::redObserved, 0.0);
 }
 
 double DisplayBase::ldmGreenObserved(uint number)
 {
-    return validLdm(number) ? m_ldms[number - 1].greenObserved : 0.0;
+    return fieldOf(m_ldms, number, &Macropixel::greenObserved, 0.0);
 }
 
 double DisplayBase::ldmBlueObserved(uint number)
 {
-    return validLdm(number) ? m_ldms[number - 1].blueObserved : 0.0;
+    return fieldOf(m_ldms, number, &Macropixel::blueObserved, 0.0);
 }
 
 const Macropixel* DisplayBase::findLdm(uint tileNumber, int x, int y)

@@ -81,7 +81,7 @@ public:
     static constexpr const char* addressKeySuffix = "/address";
     static constexpr const char* litTilesKeyPrefix = "litTiles";
 
-    DisplayBase(const QString& name, QObject* parent = nullptr);
+    explicit DisplayBase(const QString& name, QObject* parent = nullptr);
     ~DisplayBase() override;
 
     // Device operations (drivers override these).

@@ -83,6 +83,8 @@ TEST_F(DisplayBaseTest, SimplePropertiesSignalAsSpecified)
     display.setCycling(false);
     display.setCycling(true);
     display.setOutputFrequency(60.0);
+    display.setProperty("red", 0.75); // through the virtual setter
+    EXPECT_EQ(display.red(), 0.75);
 
     QSignalSpy frequency(&display, &DisplayBase::outputFrequencyChanged);
     display.setOutputFrequency(50.0);
@@ -90,7 +92,8 @@ TEST_F(DisplayBaseTest, SimplePropertiesSignalAsSpecified)
     EXPECT_EQ(frequency.at(0).at(0).toDouble(), 50.0);
 
     EXPECT_EQ(recorder.names(), QStringList({"ldmDataChanged", "tileDataChanged", "maximumChanged", "maximumChanged",
-                                             "nameChanged", "cyclingChanged", "outputFrequencyChanged"}));
+                                             "nameChanged", "cyclingChanged", "redChanged", "colorStrChanged",
+                                             "outputFrequencyChanged"}));
 }
 
 TEST_F(DisplayBaseTest, ColorStrScalesByThreeQuartersAndClampsEachByte)
