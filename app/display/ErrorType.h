@@ -13,11 +13,27 @@ struct ErrorType
     Q_PROPERTY(qint32 kind MEMBER kind)
     Q_PROPERTY(QString message MEMBER message)
 public:
-    qint32 kind = 0;
+    static constexpr qint32 Success = 0;
+    static constexpr qint32 Retryable = 1;
+    static constexpr qint32 Fatal = 2;
+
+    qint32 kind = Success;
     QString message;
 
-    bool ok() const { return kind == 0; }
+    bool ok() const { return kind == Success; }
     friend bool operator==(const ErrorType&, const ErrorType&) = default;
+
+    static ErrorType failure(qint32 kind, const QString& message = QString())
+    {
+        ErrorType result;
+        result.kind = kind;
+        result.message = message;
+        return result;
+    }
+
+    // Registers the type under the name "ErrorType", so that it travels in queued signals and
+    // slots and serves as a property type. Safe to call any number of times, from any thread.
+    static void registerMetaType();
 };
 
 Q_DECLARE_METATYPE(ErrorType)

@@ -1,0 +1,6 @@
+#include "display/ErrorType.h"
+
+void ErrorType::registerMetaType()
+{
+    qRegisterMetaType<ErrorType>("ErrorType");
+}
