@@ -3,7 +3,7 @@
 #include "shell/AsioPump.h"
 #include "support/ProcessorSimulator.h"
 
-#include "MessageCapture.h"
+#include "support/MessageCapture.h"
 
 #include <boost/asio/error.hpp>
 #include <boost/asio/executor_work_guard.hpp>
@@ -308,7 +308,7 @@ TEST_F(HttpClient, ChallengesItCannotAnswerEndWithNeedMore)
                                                                "", 0, ""));
         expectError(result, http::error::need_more);
         EXPECT_EQ(server.requestCount(), 1u) << c.name;
-        EXPECT_TRUE(MessageCapture::contains(c.logLine)) << c.name;
+        EXPECT_TRUE(capture.contains(QString::fromUtf8(c.logLine))) << c.name;
     }
 }
 
