@@ -18,6 +18,8 @@ struct Header {
     std::uint32_t pixelFormat = 0;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
+
+    bool operator==(const Header&) const = default;
 };
 
 struct TileId {
@@ -26,6 +28,8 @@ struct TileId {
     std::uint32_t word2 = 0;
     float value = 0.0f;
     std::uint32_t byte = 0;  // stored as one byte
+
+    bool operator==(const TileId&) const = default;
 };
 
 struct ProcInfo {
@@ -33,11 +37,15 @@ struct ProcInfo {
     std::uint64_t value = 0;
     std::uint32_t wordB = 0;
     std::uint32_t wordC = 0;
+
+    bool operator==(const ProcInfo&) const = default;
 };
 
 struct MeasTemp {
     std::uint8_t id = 0;
     std::array<std::uint32_t, 3> words{};
+
+    bool operator==(const MeasTemp&) const = default;
 };
 
 struct BadPixel {
@@ -45,6 +53,8 @@ struct BadPixel {
     std::uint16_t word2 = 0;
     std::uint8_t byte1 = 0;
     std::uint8_t byte2 = 0;
+
+    bool operator==(const BadPixel&) const = default;
 };
 
 using PixelXYZ = std::array<Triple, 3>;
@@ -55,7 +65,7 @@ using OlutDat = std::array<std::uint16_t, 5>;
 // The correction mesh record: per-channel 16-bit samples (row-major, width x height each, or
 // none), its name, size and seven words (window x, y, width, height as float bits, the fifth
 // value twice, and 0).
-struct MeshCorr {
+struct TESSELLA_EXPORT MeshCorr {
     std::array<std::vector<std::uint16_t>, 5> channels;
     std::string name;
     std::uint32_t width = 0;
@@ -63,6 +73,7 @@ struct MeshCorr {
     std::array<std::uint32_t, 7> words{};
 
     bool isDefault() const;
+    bool operator==(const MeshCorr&) const = default;
 };
 
 // A record of a key this library does not know, kept so it can be written back.
@@ -71,6 +82,13 @@ struct StoredRecord {
     std::uint32_t length = 0;
     std::shared_ptr<const std::vector<std::uint8_t>> bytes;
     std::uint32_t tag = 0;
+
+    // Equal when key, length, tag and the bytes themselves are equal.
+    bool operator==(const StoredRecord& other) const
+    {
+        const bool sameBytes = bytes == other.bytes || (bytes && other.bytes && *bytes == *other.bytes);
+        return key == other.key && length == other.length && tag == other.tag && sameBytes;
+    }
 };
 
 // Everything one calibration file can carry, grouped into the format's eight sets.
@@ -118,6 +136,8 @@ struct TESSELLA_EXPORT CalSets {
 
     // Resets every field of one set (and drops the stored records of its keys).
     void clearSet(unsigned set);
+
+    bool operator==(const CalSets&) const = default;
 };
 
 } // namespace CorvaneCal
