@@ -176,7 +176,9 @@ void Data::scale(std::uint64_t channel, const Vector2D<float>& mesh, float blend
     for (std::size_t r = 0; r < dataHeight; ++r) {
         const auto [j, tv] = locate(meshHeight, r, dataHeight);
         for (std::size_t c = 0; c < dataWidth; ++c) {
-            const auto [i, tu] = locate(meshWidth, c, dataWidth);
+            const auto [column, fraction] = locate(meshWidth, c, dataWidth);
+            const std::size_t i = column;
+            const float tu = fraction;
             const auto alongRow = [&](std::size_t row) {
                 return i < meshWidth - 1 ? std::lerp(mesh[row][i], mesh[row][i + 1], tu) : mesh[row][i];
             };
