@@ -71,7 +71,7 @@ public:
     float f32() { return std::bit_cast<float>(u32()); }
     std::string text(std::size_t count)
     {
-        if (!take(count))
+        if (!take(count) || count == 0)
             return {};
         return std::string(reinterpret_cast<const char*>(data_ + used_ - count), count);
     }

@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 
 #include <cmath>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -415,4 +416,26 @@ TEST(CorvaneCalFileHandler, CraftedLengthsFailFastInSmallMemory)
         EXPECT_EQ(dataOf(bytes).height(), 0u) << what;
     }
     EXPECT_LT(peakResidentKb() - before, 64 * 1024) << "kilobytes";
+}
+
+TEST(CorvaneCalFileHandler, MeshKeepsTheLayoutCallersBuild)
+{
+    // What the program constructs across the library boundary: name, grids, five floats.
+    struct Layout {
+        std::string name;
+        std::vector<std::vector<std::vector<float>>> grids;
+        float values[5];
+    };
+    static_assert(sizeof(Mesh) == sizeof(Layout));
+    static_assert(offsetof(Mesh, grids) == offsetof(Layout, grids));
+    static_assert(offsetof(Mesh, windowX) == offsetof(Layout, values));
+    static_assert(offsetof(Mesh, factor) == offsetof(Layout, values) + 4 * sizeof(float));
+
+    const Mesh mesh;
+    EXPECT_TRUE(isEmpty(mesh));
+    EXPECT_EQ(mesh.windowX, 0.0f);
+    EXPECT_EQ(mesh.windowY, 0.0f);
+    EXPECT_EQ(mesh.windowWidth, 0.0f);
+    EXPECT_EQ(mesh.windowHeight, 0.0f);
+    EXPECT_EQ(mesh.factor, 0.0f);
 }
