@@ -1,0 +1,12 @@
+#include "formats/CorvaneCalWCBNull.h"
+
+namespace CorvaneCal {
+
+WCBNull::WCBNull() : std::ostream(nullptr)
+{
+    rdbuf(&sink_);
+}
+
+WCBNull::~WCBNull() = default;
+
+} // namespace CorvaneCal
