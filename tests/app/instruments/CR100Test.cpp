@@ -1,6 +1,7 @@
 #include "instruments/CR100.h"
 
 #include "support/ScriptedInstrument.h"
+#include "support/QtPrinters.h"
 #include "support/TestSettings.h"
 
 #include <QElapsedTimer>
@@ -13,17 +14,6 @@
 #include <functional>
 #include <memory>
 #include <ostream>
-
-// Readable failures: commands and texts as text.
-void PrintTo(const QByteArray& bytes, std::ostream* out)
-{
-    *out << '"' << bytes.toStdString() << '"';
-}
-
-void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace {
 
