@@ -362,6 +362,7 @@ private:
         for (const auto& field : message)
             request.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
         request.body = message.body();
+        request.received = std::chrono::steady_clock::now();
         m_reply = m_server.decide(request);
 
         if (m_reply.delay.count() > 0) {
@@ -539,6 +540,32 @@ std::size_t ProcessorSimulator::requestCount() const
 {
     std::lock_guard lock(m_impl->m_mutex);
     return m_impl->m_log.size();
+}
+
+void ProcessorSimulator::acceptUpdates()
+{
+    setRoute("PATCH", kDataTarget, Reply::json("", 204));
+    setRoute("POST", kGenerateTarget, Reply::json("", 204));
+}
+
+std::vector<ProcessorSimulator::Request> ProcessorSimulator::accepted(std::string_view method,
+                                                                    std::string_view target) const
+{
+    std::vector<Request> found;
+    std::lock_guard lock(m_impl->m_mutex);
+    for (const Request& request : m_impl->m_log) {
+        if (request.authorized && request.method == method && request.target == target)
+            found.push_back(request);
+    }
+    return found;
+}
+
+std::vector<std::string> ProcessorSimulator::bodies(std::string_view method, std::string_view target) const
+{
+    std::vector<std::string> found;
+    for (const Request& request : accepted(method, target))
+        found.push_back(request.body);
+    return found;
 }
 
 std::size_t ProcessorSimulator::stalledBytes() const

@@ -64,6 +64,7 @@ public:
         std::vector<Header> headers;
         std::string body;
         bool authorized = false; // passed the Digest check, or no check is required
+        std::chrono::steady_clock::time_point received; // when the whole request had been read
 
         // The first field of that name (case-insensitive), if any.
         std::optional<std::string> header(std::string_view name) const;
@@ -90,6 +91,10 @@ public:
     ProcessorSimulator(const ProcessorSimulator&) = delete;
     ProcessorSimulator& operator=(const ProcessorSimulator&) = delete;
 
+    // Targets of the processor's interface.
+    static constexpr const char* kDataTarget = "/api/v1/data";
+    static constexpr const char* kGenerateTarget = "/api/v1/media/generate";
+
     static constexpr const char* host() { return "127.0.0.1"; }
     std::uint16_t port() const;
     std::string address() const; // "127.0.0.1:<port>"
@@ -104,9 +109,16 @@ public:
     void setRoute(std::string method, std::string target, Reply reply);
     void setHandler(Handler handler);
     void setStalled(bool stalled);
+    // Answers updates as the processor does: PATCH of the data and POST of the media generator
+    // with 204 and no body. Routes set later for the same targets take their place.
+    void acceptUpdates();
 
     std::vector<Request> requests() const;
     std::size_t requestCount() const;
+    // The requests of that method and target that passed authentication, in order of arrival,
+    // and their bodies (for a PATCH, the JSON document that reached the processor).
+    std::vector<Request> accepted(std::string_view method, std::string_view target) const;
+    std::vector<std::string> bodies(std::string_view method, std::string_view target) const;
     // Bytes that clients sent on stalled connections and nobody read.
     std::size_t stalledBytes() const;
 

@@ -1,0 +1,154 @@
+#pragma once
+
+#include "display/DisplayBase.h"
+#include "display/IoEventLoop.h"
+#include "display/http_client.h"
+#include "display/http_client_context.h"
+#include "display/http_client_expected.h"
+#include "shell/Scrambler.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/beast/http/verb.hpp>
+
+#include <QJsonDocument>
+#include <QString>
+
+#include <qcoro/qcorotask.h>
+
+// The driver of the LED processor: a display that keeps the wall model like every display and
+// talks to the processor over HTTP with JSON bodies and Digest authentication.
+//
+// Every operation that talks to the processor blocks its caller in a local event loop until the
+// exchange is over (see IoEventLoop), so other slots, including further setters, may run in the
+// middle of it. Display settings are therefore sent one at a time: a send that starts while
+// another is in flight waits for it to end and then sends the values current at that moment, so
+// the processor never receives an older document after a newer one.
+//
+// Nothing is retried and nothing is rolled back: a value is stored (and signalled) whether or not
+// the processor took it.
+class Kestra : public DisplayBase
+{
+    Q_OBJECT
+    Q_PROPERTY(QString username READ username WRITE setUsername NOTIFY usernameChanged)
+    Q_PROPERTY(QString password READ password WRITE setPassword NOTIFY passwordChanged)
+    Q_PROPERTY(uint cct READ cct WRITE setCct NOTIFY cctChanged)
+    Q_PROPERTY(double duv READ duv WRITE setDuv NOTIFY duvChanged)
+    Q_PROPERTY(QString eotfType READ eotfType WRITE setEotfType NOTIFY eotfTypeChanged FINAL)
+    Q_PROPERTY(double gamma READ gamma WRITE setGamma NOTIFY gammaChanged)
+    Q_PROPERTY(double lumaMax READ lumaMax NOTIFY lumaMaxChanged)
+    Q_PROPERTY(double percentBrightness READ percentBrightness WRITE setPercentBrightness NOTIFY percentBrightnessChanged)
+    Q_PROPERTY(bool testPatternEnabled READ testPatternEnabled WRITE setTestPatternEnabled NOTIFY testPatternEnabledChanged)
+    Q_PROPERTY(bool curvesEnabled READ curvesEnabled WRITE setCurvesEnabled NOTIFY curvesEnabledChanged)
+
+public:
+    // The key under which the stored password is scrambled. Changing it makes every stored
+    // password unreadable.
+    static constexpr quint64 kScramblerKey = 0x4d17b2e90c5a3f6;
+    // Settings keys of the user name (plain) and the password (scrambled text).
+    static constexpr const char* kUserKey = "KestraU";
+    static constexpr const char* kPasswordKey = "KestraP";
+    static constexpr const char* kDataTarget = "/api/v1/data";
+
+    using JsonResult = http_client::expected<QJsonDocument, ErrorType>;
+
+    explicit Kestra(boost::asio::io_context& ioContext, QObject* parent = nullptr);
+    // Cancels the requests still in flight and lets them end before the client state goes.
+    ~Kestra() override;
+
+    QString username() const;
+    void setUsername(const QString& newUsername);
+    QString password() const;
+    void setPassword(const QString& newPassword);
+    uint cct() const { return m_cct; }
+    void setCct(uint newCct);
+    double duv() const { return m_duv; }
+    void setDuv(double newDuv);
+    QString eotfType() const { return m_eotfType; }
+    void setEotfType(const QString& newEotfType);
+    double gamma() const { return m_gamma; }
+    void setGamma(double newGamma);
+    double lumaMax() const { return m_lumaMax; }
+    double percentBrightness() const { return m_percentBrightness; }
+    void setPercentBrightness(double newPercentBrightness);
+    bool testPatternEnabled() const { return m_testPatternEnabled; }
+    void setTestPatternEnabled(bool newTestPatternEnabled);
+    bool curvesEnabled() const { return m_curvesEnabled; }
+    void setCurvesEnabled(bool newCurvesEnabled);
+
+    // While false, sendDisplaySettings sends nothing and succeeds.
+    bool sendingEnabled() const { return m_sendingEnabled; }
+    void setSendingEnabled(bool enabled) { m_sendingEnabled = enabled; }
+
+    // Sends the whole set of display settings from the current values (one PATCH).
+    ErrorType sendDisplaySettings();
+
+    bool supportsMeshUniformity() const override;
+    ErrorType sendCalibration(const QList<CurvePoint>& curves, double red, double green, double blue) override;
+    Q_INVOKABLE ErrorType resetMesh() override;
+    void cancelPending() override;
+
+public slots:
+    void setAddress(QString newAddress) override;
+    ErrorType setRed(double newRed) override;
+    ErrorType setGreen(double newGreen) override;
+    ErrorType setBlue(double newBlue) override;
+    ErrorType setLdmRGB(uint number, double r, double g, double b, double i = 0) override;
+    void lightSelectedLdms() override;
+    void lightLitLdms(bool on) override;
+    void resetLdms(bool resetRGB, bool resetIntensity) override;
+
+signals:
+    void usernameChanged();
+    void passwordChanged();
+    void cctChanged(uint newCct);
+    void gammaChanged(double newGamma);
+    void lumaMaxChanged(double newLumaMax);
+    void percentBrightnessChanged(double newMaxBrightness);
+    void testPatternEnabledChanged();
+    void curvesEnabledChanged();
+    void duvChanged();
+    void eotfTypeChanged();
+
+protected:
+    ErrorType setMeshRGBs_(QList<Macropixel*>& ldms, float scale) override;
+    ErrorType commitMeshRGBs_(QList<Macropixel*>& ldms) override;
+    ErrorType setRGB_(uint number, double red, double green, double blue) override;
+    ErrorType setDisplayGainRGB_(double red, double green, double blue) override;
+    ErrorType setLdmRGBs_(QList<Macropixel*>& ldms) override;
+
+private:
+    // One exchange with the processor: the body (null for none) as compact JSON, the reply parsed.
+    // Starts at the call; resolves the address first (blocking) when it has not been resolved.
+    QCoro::Task<JsonResult> jsonRequest(QJsonDocument body, boost::beast::http::verb verb, const char* target);
+    // Resolves the address into the endpoints that every request uses; blocks until done.
+    void resolveAddress();
+    // jsonRequest, waited for; the reply document is dropped.
+    ErrorType send(const QJsonDocument& body, boost::beast::http::verb verb, const char* target);
+    QCoro::Task<JsonResult> trackSettingsSend(QJsonDocument body);
+    QJsonDocument displaySettingsDocument() const;
+    // Stores a changed setting and sends the display settings; false when unchanged.
+    template <class T>
+    bool storeAndSend(T& stored, const T& value, bool unchanged);
+    static bool refusedNonFinite(const char* setter, double value);
+    static ErrorType nonFiniteRefusal();
+    static ErrorType meshUnavailable();
+    // Hands every LDM's gains to setLdmRGBs, after a lighting change.
+    void sendAllLdmGains();
+
+    bool m_sendingEnabled = true;
+    bool m_settingsSendInFlight = false;
+    http_client::cancel_set m_registrations;
+    http_client::context m_http;
+    http_client::endpoints m_endpoints;
+    IoEventLoop m_loop;
+    Scrambler m_scrambler{kScramblerKey};
+    quint32 m_cct = 6500;
+    double m_duv = 0.0;
+    QString m_eotfType = QStringLiteral("sdrPreserve");
+    double m_gamma = 2.4;
+    double m_lumaMax = 10000.0;
+    double m_percentBrightness = 10.0;
+    bool m_testPatternEnabled = false;
+    bool m_curvesEnabled = false;
+    bool m_fixtureSupportsMesh = false;
+};
