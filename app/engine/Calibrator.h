@@ -1,0 +1,400 @@
+#pragma once
+
+#include "display/ErrorType.h"
+#include "display/Macropixel.h"
+#include "display/Tile.h"
+#include "engine/CalibrationPoint.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QRecursiveMutex>
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <functional>
+
+class Colorimeter;
+class DisplayBase;
+
+// The calibration engine: turns the operator's targets (colour temperature, Duv, luminance, gamma
+// or sRGB) into RGB gains by lighting the wall, waiting, measuring and adjusting.
+//
+// The master calibrator (number 0) lives on a worker thread of the controller. The controller
+// selects the work through the shared task value and starts it by a queued setRunning(true); the
+// task then runs synchronously inside that call, on the calibrator's thread, and ends with done().
+// While it waits, the task keeps the thread's events flowing, so that queued readings
+// (readColorimeterData) and a queued setRunning(false) reach it in the middle of the task; clearing
+// running makes every wait and loop return at its next check.
+//
+// Threads: everything but the property setters the controller calls before a run happens on the
+// calibrator's thread. running, the shared task and the display pointer may be read or written
+// from any thread; requestTime is guarded by its own mutex.
+class Calibrator : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool running READ running WRITE setRunning NOTIFY runningChanged)
+    Q_PROPERTY(uint targetCCT READ targetCCT WRITE setTargetCCT NOTIFY targetCCTChanged)
+    Q_PROPERTY(double targetDuv READ targetDuv WRITE setTargetDuv NOTIFY targetDuvChanged)
+    Q_PROPERTY(double targetLum READ targetLum WRITE setTargetLum NOTIFY targetLumChanged)
+    Q_PROPERTY(uint readDelay READ readDelay WRITE setReadDelay NOTIFY readDelayChanged)
+    Q_PROPERTY(double maximumValue READ maximumValue WRITE setMaximumValue NOTIFY maximumValueChanged)
+    Q_PROPERTY(QString statusString READ statusString WRITE setStatusString NOTIFY statusStringChanged)
+    Q_PROPERTY(bool ambientBlack READ ambientBlack WRITE setAmbientBlack NOTIFY ambientBlackChanged)
+    Q_PROPERTY(double stepSpacing READ stepSpacing WRITE setStepSpacing NOTIFY stepSpacingChanged)
+    Q_PROPERTY(ErrorType colorimeterErrorType READ colorimeterErrorType WRITE setColorimeterErrorType NOTIFY
+                   colorimeterErrorTypeChanged)
+    Q_PROPERTY(QString colorimeterError READ colorimeterError WRITE setColorimeterError NOTIFY colorimeterErrorChanged)
+    Q_PROPERTY(uint mode READ mode WRITE setMode NOTIFY modeChanged)
+    Q_PROPERTY(TaskType task READ task WRITE setTask NOTIFY taskChanged)
+    Q_PROPERTY(double progress READ progress WRITE setProgress NOTIFY progressChanged)
+    Q_PROPERTY(uint resumeStep READ resumeStep WRITE setResumeStep NOTIFY resumeStepChanged)
+    Q_PROPERTY(double errorAllowed READ errorAllowed WRITE setErrorAllowed NOTIFY errorAllowedChanged)
+    Q_PROPERTY(double maximumWeightedError READ maximumWeightedError NOTIFY maximumWeightedErrorChanged)
+    Q_PROPERTY(bool loggable READ loggable WRITE setLoggable NOTIFY loggableChanged)
+    Q_PROPERTY(double highGainLimit READ highGainLimit WRITE setHighGainLimit NOTIFY highGainLimitChanged)
+    Q_PROPERTY(double lowGainLimit READ lowGainLimit WRITE setLowGainLimit NOTIFY lowGainLimitChanged)
+    Q_PROPERTY(QList<Calibrator*> adjusters READ adjusters WRITE setAdjusters NOTIFY adjustersChanged)
+    Q_PROPERTY(QList<Macropixel*> macropixels READ macropixels WRITE setMacropixels NOTIFY macropixelsChanged)
+    Q_PROPERTY(QList<Tile*> tiles READ tiles WRITE setTiles NOTIFY tilesChanged)
+
+public:
+    // The work that setRunning(true) starts; one value shared by every calibrator.
+    enum TaskType : qint32 {
+        Nothing = 0,
+        Calibrate = 1,      // a new correction
+        Measure = 2,        // one averaged reading
+        TestReadCounts = 3, // how many readings to average
+        Resume = 4,         // a correction from resumeStep
+        Balance = 5,
+        Template = 6,
+    };
+    Q_ENUM(TaskType)
+
+    // What a calibrator measures: the whole display through a colorimeter, or (adjusters) one LDM
+    // or tile observed by the camera while balancing or templating.
+    static constexpr uint ColorimeterMode = 0;
+    static constexpr uint BalanceMode = 1;
+    static constexpr uint TemplateMode = 2;
+
+    // How gains reach the display: per-number RGB (setRGB) or display-wide gains.
+    static constexpr int SendRGB = 1;
+    static constexpr int SendDisplayGains = 2;
+
+    // Three values: red, green, blue gains, or the measured triple (CCT, Duv, luminance in the
+    // colorimeter mode; observed red, green, blue levels in the camera modes).
+    using Triple = std::array<double, 3>;
+    static constexpr int Cct = 0;
+    static constexpr int Duv = 1;
+    static constexpr int Luminance = 2;
+
+    // The engine's fixed pauses. Only tests and benchmarks change them, to run without the
+    // settling times a real wall and instrument need.
+    struct Timing
+    {
+        // Settling before the black and the maximum level are read, on top of the read delay.
+        uint settleMs = 3000;
+        // Between two reading groups of the read-count test.
+        uint readCountPauseMs = 100;
+        // Longest wait for one answer of the colorimeter; a silent try counts as a failed try.
+        uint readingTimeoutMs = 5000;
+        // After a recoverable colorimeter error, and after an answer without a new time stamp.
+        uint recoverableReadingPauseMs = 2000;
+        uint staleReadingPauseMs = 100;
+        // Between attempts to send gains that the display refused with a recoverable error.
+        uint gainRetryPauseMs = 100;
+    };
+
+    Calibrator(uint mode, uint number, QObject* parent = nullptr);
+    ~Calibrator() override;
+
+    // ---- Properties and settings ----
+    bool running() const { return m_running; }
+    uint targetCCT() const { return uint(m_targetCCT); }
+    void setTargetCCT(uint newTargetCCT);
+    double targetDuv() const { return m_targetDuv; }
+    void setTargetDuv(double newTargetDuv);
+    double targetLum() const { return m_targetLum; }
+    void setTargetLum(double newTargetLum);
+    uint readDelay() const { return m_readDelay; }
+    void setReadDelay(uint newReadDelay);
+    uint readCount() const { return m_readCount; }
+    void setReadCount(uint newReadCount);
+    double gamma() const { return m_gamma; }
+    void setGamma(double newGamma);
+    uint steps() const { return m_steps; }
+    // 0 steps would leave nothing to divide the levels by: it is stored as 1.
+    void setSteps(uint newSteps);
+    double maximumValue() const { return m_maximumValue; }
+    void setMaximumValue(double newMaximumValue);
+    const QString& statusString() const { return m_statusString; }
+    void setStatusString(const QString& newStatusString);
+    bool ambientBlack() const { return m_ambientBlack; }
+    void setAmbientBlack(bool newAmbientBlack);
+    double stepSpacing() const { return m_stepSpacing; }
+    void setStepSpacing(double newStepSpacing);
+    ErrorType colorimeterErrorType() const { return m_colorimeterErrorType; }
+    // Stored and signalled only when the error state passes between set and clear.
+    void setColorimeterErrorType(const ErrorType& newErrorType);
+    const QString& colorimeterError() const { return m_colorimeterError; }
+    void setColorimeterError(const QString& newError);
+    uint mode() const { return m_mode; }
+    void setMode(uint newMode);
+    static TaskType task();
+    void setTask(TaskType newTask);
+    double progress() const { return m_progress; }
+    // Always stored and signalled.
+    void setProgress(double newProgress);
+    uint resumeStep() const { return m_resumeStep; }
+    void setResumeStep(uint newResumeStep);
+    double errorAllowed() const { return m_errorAllowed; }
+    void setErrorAllowed(double newErrorAllowed);
+    double maximumWeightedError() const { return m_maximumWeightedError; }
+    bool loggable() const { return m_loggable; }
+    void setLoggable(bool newLoggable);
+    double highGainLimit() const { return m_highGainLimit; }
+    void setHighGainLimit(double newHighGainLimit);
+    double lowGainLimit() const { return m_lowGainLimit; }
+    void setLowGainLimit(double newLowGainLimit);
+    const QList<Calibrator*>& adjusters() const { return m_adjusters; }
+    void setAdjusters(const QList<Calibrator*>& newAdjusters);
+    const QList<Macropixel*>& macropixels() const { return m_macropixels; }
+    void setMacropixels(const QList<Macropixel*>& newMacropixels);
+    const QList<Tile*>& tiles() const { return m_tiles; }
+    void setTiles(const QList<Tile*>& newTiles);
+    // The targets every adjuster of a balance or template run is given.
+    void setStepRGB(double red, double green, double blue);
+    // The display gains in force when a correction starts.
+    void setBalanceRGB(double red, double green, double blue);
+
+    // Written by the controller before a run.
+    bool useSRGB() const { return m_useSRGB; }
+    void setUseSRGB(bool on) { m_useSRGB = on; }
+    bool assumeTargets() const { return m_assumeTargets; }
+    void setAssumeTargets(bool on) { m_assumeTargets = on; }
+    bool simulatedDisplay() const { return m_simulatedDisplay; }
+    void setSimulatedDisplay(bool on) { m_simulatedDisplay = on; }
+    // The display to light; may be changed from the controller's thread at any time.
+    DisplayBase* display() const { return m_display; }
+    void setDisplay(DisplayBase* newDisplay) { m_display = newDisplay; }
+
+    const Timing& timing() const { return m_timing; }
+    void setTiming(const Timing& timing) { m_timing = timing; }
+
+    // ---- State the controller and the tests read after a task ----
+    uint number() const { return m_number; }
+    uint iteration() const { return m_iteration; }
+    const QList<CalibrationPoint>& levelPoints() const { return m_levelPoints; }
+    qint64 elapsedSeconds() const { return m_elapsedSeconds; }
+    const QList<CalibrationPoint>& points() const { return m_points; }
+    // Replaces the iterations of the current level (the correction step fills them as it goes).
+    void setPoints(const QList<CalibrationPoint>& points) { m_points = points; }
+    const Triple& reading() const { return m_reading; }
+    const QString& timestamp() const { return m_timestamp; }
+    const QString& luminanceUnits() const { return m_luminanceUnits; }
+    QString requestTime() const;
+    const Triple& rgb() const { return m_rgb; }
+    const Triple& rgbDeltas() const { return m_rgbDeltas; }
+    const Triple& displayGains() const { return m_displayGains; }
+    const Triple& templateTargets() const { return m_templateTargets; }
+    int sendMode() const { return m_sendMode; }
+    void setSendMode(int newSendMode) { m_sendMode = newSendMode; }
+    bool usingCoroutines() const { return m_usingCoroutines; }
+    void setUsingCoroutines(bool on) { m_usingCoroutines = on; }
+    double minimumValue() const { return m_minimumValue; }
+    void setMinimumValue(double value) { m_minimumValue = value; }
+    uint minPointsForAveraging() const { return m_minPointsForAveraging; }
+    bool finishRequested() const { return m_finishRequested; }
+    uint currentStep() const { return m_currentStep; }
+    void setCurrentStep(uint step) { m_currentStep = step; }
+    uint firstStep() const { return m_firstStep; }
+    uint stepsToRun() const { return m_stepsToRun; }
+    // The position of the run that refreshProgress turns into a fraction.
+    void setRunPosition(uint firstStep, uint stepsToRun, uint currentStep, uint iteration);
+
+    // ---- Progress and time remaining ----
+    // progress = (levels done in this run - 1 + iteration / 50) / levels to run, within 0 .. 1.
+    void refreshProgress();
+    // The estimate that status lines end with, for a run started at start with fraction done.
+    static QString updateStatusTimeRemaining(const QDateTime& start, double fraction);
+    // Logs prefix followed by the duration (" 1 minute 5 seconds") and a full stop; nothing for 0.
+    static void formatTimeRemaining(const QString& prefix, qint64 seconds);
+
+    // ---- Blocking steps: each ends promptly when running clears ----
+    // Waits msecs milliseconds (monotonic) while the thread's events keep flowing.
+    void waitMs(uint msecs);
+    // Sends gains to the display with retries: kind 0 means sendMode, 2 display gains, any other
+    // value per-number RGB. True when the display accepted them (or nothing was sent because the
+    // calibrator had already stopped).
+    bool setRGBGains_(double red, double green, double blue, int kind = 0);
+    // One new, error-free reading into reading(); each try waits a bounded time for the answer.
+    bool takeReadings_();
+    // The average of count readings (1 to 100). Stopped part-way, the average of those taken;
+    // on failure reading() keeps what it held before.
+    bool takeMultipleReadings_(int count);
+    // Stores gains for the driver of a coroutine run and marks them pending.
+    bool coSetRGBGains_(double red, double green, double blue, int kind = 0);
+
+    // The log lines about one adjuster (and every line of the master) are written only when this
+    // holds.
+    bool verbose() const { return m_mode == ColorimeterMode || m_loggable; }
+
+public slots:
+    // Starts the task selected by task() (true) or asks the one in progress to stop (false).
+    void setRunning(bool on);
+    void calibrate();
+    void resume();
+    void calibrateSteps(uint start);
+    // The weight of a point in the final average: how far its summed absolute deltas stay inside
+    // maxError (maximumWeightedError when 0); 0 when they do not.
+    double pointWeight(const CalibrationPoint& point, double maxError);
+    uint pointsWithinError(double maxError = 0);
+    // Sets the weighted average of the level's iterations as the final gains.
+    bool setFinalRGB(double maxError);
+    void finishBalancing();
+    void readColorimeterData(Colorimeter* data);
+    void testReadCounts();
+    void takeMeasurement();
+    void macropixelsObserved(const QList<Macropixel*>& newMacropixels);
+    void tilesObserved(const QList<Tile*>& newTiles);
+
+signals:
+    void done(uint number, bool completed);
+    void runningChanged(bool newValue);
+    void statusStringChanged(QString newStatusString);
+    void calibrationChanged(QString newCalibration);
+    void takeReading();
+    void getLdmsObserved();
+    void getTilesObserved();
+    void targetCCTChanged();
+    void readDelayChanged();
+    void readCountChanged();
+    void maximumValueChanged();
+    void targetDuvChanged();
+    void stepsChanged();
+    void gammaChanged();
+    void clearLinearityLog();
+    void appendLinearityLog(QString newCalibration);
+    void ambientBlackChanged();
+    void stepSpacingChanged();
+    void colorimeterErrorTypeChanged();
+    void colorimeterErrorChanged();
+    void testingChanged();
+    void modeChanged();
+    void taskChanged();
+    void progressChanged(double m_progress_);
+    void targetLumChanged();
+    void resumeStepChanged();
+    void errorAllowedChanged();
+    void maximumWeightedErrorChanged();
+    void loggableChanged();
+    void highGainLimitChanged();
+    void lowGainLimitChanged();
+    void adjustersChanged();
+    void macropixelsChanged();
+    void displayChanged();
+    void tilesChanged();
+    void updateProgress();
+
+private:
+    // The property writers' rule: when given differs from the stored value (by same), store kept
+    // (the given value, or its clamped form) and emit the change signal.
+    template <typename Field, typename Same = std::equal_to<>>
+    void writeProperty(Field& field, const Field& given, const Field& kept, void (Calibrator::*changed)(),
+                       Same same = {})
+    {
+        if (same(field, given))
+            return;
+        field = kept;
+        (this->*changed)();
+    }
+
+    // Runs the selected task; called by setRunning(true) with running already set.
+    void runTask();
+    // Marks the calibrator running for a task entered through its own slot; no task is dispatched.
+    void beginRun();
+    // Clears running at the end of a task, with runningChanged when it was set.
+    void endRun();
+    void refuseUnavailableRun(const char* runWord);
+    // The one sender behind setRGBGains_: retries recoverable refusals, counts every attempt.
+    bool sendGains(const char* operation, const char* exitFormat, double red, double green, double blue, int kind);
+    bool readingGuard(const char* operation) const;
+    void appendLinearityLine(const QString& line);
+    void runReadCountGroup(int count, int& readingsDone);
+
+    // Members, in the order of the engine's model.
+    QList<CalibrationPoint> m_levelPoints;
+    qint64 m_elapsedSeconds = 0;
+    uint m_mode = ColorimeterMode;
+    uint m_number = 0;
+    std::atomic<bool> m_running{false};
+    QString m_statusString;
+    QRecursiveMutex m_runMutex;
+    mutable QMutex m_requestMutex;
+    double m_targetCCT = 6500.0;
+    double m_targetDuv = 0.0;
+    double m_targetLum = 0.0;
+    Triple m_templateTargets{0.0, 0.0, 0.0};
+    uint m_readDelay = 500;
+    uint m_readCount = 1;
+    double m_gamma = 2.4;
+    bool m_useSRGB = false;
+    bool m_assumeTargets = false;
+    uint m_steps = 10;
+    uint m_iteration = 0;
+    uint m_minPointsToFinish = 20;
+    uint m_minIterationsAdjusters = 50;
+    uint m_maxIterationsAdjusters = 400;
+    QString m_requestTime;
+    bool m_readingReady = false;
+    Triple m_reading{0.0, 0.0, 0.0};
+    QString m_timestamp;
+    QString m_previousTimestamp;
+    Triple m_rgb{0.0, 0.0, 0.0};
+    Triple m_previousRgb{0.0, 0.0, 0.0};
+    Triple m_previousReading{0.0, 0.0, 0.0};
+    Triple m_rgbDeltas{0.0, 0.0, 0.0};
+    Triple m_displayGains{1.0, 1.0, 1.0};
+    uint m_currentStep = 0;
+    uint m_savedSteps = 0;
+    uint m_resumeStep = 0;
+    uint m_firstStep = 0;
+    uint m_stepsToRun = 0;
+    bool m_usingCoroutines = false;
+    QString m_luminanceUnits;
+    QDateTime m_startTime;
+    bool m_ambientBlack = true;
+    double m_minimumValue = 0.0;
+    double m_maximumValue = 1.0;
+    double m_maximumLevel = 1.0;
+    double m_maximumWeightedError = 0.0;
+    uint m_minPointsForAveraging = 3;
+    double m_stepSpacing = 1.0;
+    bool m_finishRequested = false;
+    ErrorType m_colorimeterErrorType;
+    QString m_colorimeterError;
+    QList<CalibrationPoint> m_points;
+    double m_progress = 0.0;
+    double m_errorAllowed = 0.0;
+    int m_sendMode = SendRGB;
+    bool m_loggable = false;
+    double m_highGainLimit = 0.5;
+    double m_lowGainLimit = 0.25;
+    QList<Calibrator*> m_adjusters;
+    QList<Macropixel*> m_macropixels;
+    QList<Tile*> m_tiles;
+    bool m_simulatedDisplay = false;
+    bool m_rgbPending = false;
+    std::atomic<DisplayBase*> m_display{nullptr};
+
+    Timing m_timing;
+    // The display's answer to the last attempt to send gains.
+    ErrorType m_lastDisplayResult;
+    // A task's frame is on this thread's stack (its waits process events, so a stop and a new
+    // start may arrive inside it); a start that arrives then is held until the task has returned.
+    bool m_taskActive = false;
+    bool m_startPending = false;
+};

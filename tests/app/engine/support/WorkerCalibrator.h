@@ -1,0 +1,51 @@
+#pragma once
+
+#include "engine/Calibrator.h"
+
+#include <QList>
+#include <QThread>
+
+#include <functional>
+#include <utility>
+
+class Colorimeter;
+class DisplayBase;
+
+// The master calibrator as the controller keeps it: created without parent, moved to a worker
+// thread started with the inherited priority, deleted when that thread finishes, wired to the
+// colorimeter (takeReading to read, dataAvailable to readColorimeterData) and started and stopped
+// by queued setRunning calls. The test thread is the controller's (GUI) thread: the colorimeter and
+// the display live there, and the waits below keep its events flowing.
+class WorkerCalibrator
+{
+public:
+    static constexpr int DefaultTimeoutMs = 60000;
+
+    WorkerCalibrator(Colorimeter* colorimeter, DisplayBase* display);
+    // Stops a task still running, then ends the thread (which deletes the calibrator).
+    ~WorkerCalibrator();
+
+    WorkerCalibrator(const WorkerCalibrator&) = delete;
+    WorkerCalibrator& operator=(const WorkerCalibrator&) = delete;
+
+    // For settings the controller writes directly while the calibrator is idle, and for reading
+    // results after done.
+    Calibrator& calibrator() { return *m_calibrator; }
+
+    // Selects the task and queues setRunning(true), as the controller does.
+    void start(Calibrator::TaskType task);
+    // Queues setRunning(false).
+    void stop();
+    // Waits until done has arrived count times in all; false on time-out.
+    bool waitForDone(int count = 1, int timeoutMs = DefaultTimeoutMs);
+    // Every done (number, completed) received, in order.
+    const QList<std::pair<uint, bool>>& doneCalls() const { return m_done; }
+    QThread* thread() { return &m_thread; }
+
+private:
+    // Receives done on this thread.
+    QObject m_receiver;
+    QThread m_thread;
+    Calibrator* m_calibrator;
+    QList<std::pair<uint, bool>> m_done;
+};
