@@ -156,9 +156,9 @@ TEST(CorrectionRunTest, CancelledRunResumesAtTheLevelItStoppedIn)
     expectConvergedLevels(run.calibrator().levelPoints());
 }
 
-TEST(CorrectionRunTest, ResumeIsRefusedAfterTheStepsChanged)
+// A four-step correction cancelled once black and the brightest level are done.
+void cancelFourStepRunAfterTwoLevels(Correction<RecordingDisplay>& run)
 {
-    Correction<RecordingDisplay> run;
     configure(run.calibrator(), 4);
     run.colorimeter.setReadHook([&](int) {
         if (run.calibrator().resumeStep() == 2)
@@ -168,6 +168,12 @@ TEST(CorrectionRunTest, ResumeIsRefusedAfterTheStepsChanged)
     ASSERT_TRUE(run.worker.waitForDone());
     ASSERT_EQ(run.calibrator().resumeStep(), 2u);
     run.colorimeter.setReadHook({});
+}
+
+TEST(CorrectionRunTest, ResumeIsRefusedAfterTheStepsChanged)
+{
+    Correction<RecordingDisplay> run;
+    ASSERT_NO_FATAL_FAILURE(cancelFourStepRunAfterTwoLevels(run));
 
     MessageCapture log;
     run.calibrator().setSteps(5);
@@ -183,15 +189,7 @@ TEST(CorrectionRunTest, ResumeIsRefusedAfterTheStepsChanged)
 TEST(CorrectionRunTest, ResumeBeyondTheFinishedLevelsEndsAtOnce)
 {
     Correction<RecordingDisplay> run;
-    configure(run.calibrator(), 4);
-    run.colorimeter.setReadHook([&](int) {
-        if (run.calibrator().resumeStep() == 2)
-            run.worker.stop();
-    });
-    run.worker.start(Calibrator::Calibrate);
-    ASSERT_TRUE(run.worker.waitForDone());
-    ASSERT_EQ(run.calibrator().resumeStep(), 2u);
-    run.colorimeter.setReadHook({});
+    ASSERT_NO_FATAL_FAILURE(cancelFourStepRunAfterTwoLevels(run));
     const int readsBefore = run.colorimeter.reads();
 
     // A start past the last finished level would leave a gap: refused, and answered with done.
