@@ -1,18 +1,23 @@
 #include "display/Kestra.h"
 
-#include "display/http_client_cancel_registration.h"
+#include "display/KestraLayout.h"
 
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QJsonValue>
+#include <QMap>
 #include <QSettings>
 #include <QStringList>
 #include <QtNumeric>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <initializer_list>
+#include <limits>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -54,6 +59,141 @@ QJsonObject curvePoint(double px, double py, double mx, double my)
 QString curveText(const QJsonArray& points)
 {
     return QString::fromUtf8(QJsonDocument(points).toJson(QJsonDocument::Compact));
+}
+
+QJsonValue at(const QJsonObject& object, std::initializer_list<const char*> path)
+{
+    QJsonValue value = object;
+    for (const char* key : path)
+        value = value.toObject().value(QLatin1String(key));
+    return value;
+}
+
+// Status members: a member that is missing, null or of another type gives nothing, so that its
+// property keeps its value instead of turning into zero.
+void noteWrongType(const char* member, const QJsonValue& value)
+{
+    if (!value.isUndefined())
+        qDebug("KESTRA: status member %s is not of the expected type; left unchanged", member);
+}
+
+std::optional<double> numberAt(const QJsonObject& object, const char* member)
+{
+    const QJsonValue value = object.value(QLatin1String(member));
+    if (value.isDouble())
+        return value.toDouble();
+    noteWrongType(member, value);
+    return std::nullopt;
+}
+
+std::optional<uint> cctAt(const QJsonObject& object)
+{
+    const std::optional<double> value = numberAt(object, "cct");
+    if (!value)
+        return std::nullopt;
+    const double rounded = std::round(*value);
+    if (rounded < 0.0 || rounded > double(std::numeric_limits<uint>::max())) {
+        qDebug("KESTRA: status member cct %f is out of range; left unchanged", *value);
+        return std::nullopt;
+    }
+    return uint(rounded);
+}
+
+std::optional<QString> stringAt(const QJsonObject& object, const char* member)
+{
+    const QJsonValue value = object.value(QLatin1String(member));
+    if (value.isString())
+        return value.toString();
+    noteWrongType(member, value);
+    return std::nullopt;
+}
+
+std::optional<bool> boolAt(const QJsonObject& object, const char* member)
+{
+    const QJsonValue value = object.value(QLatin1String(member));
+    if (value.isBool())
+        return value.toBool();
+    noteWrongType(member, value);
+    return std::nullopt;
+}
+
+// "r", "g" and "b" of a status group, only when all three are numbers.
+std::optional<std::array<double, 3>> rgbAt(const QJsonObject& group)
+{
+    const auto r = numberAt(group, "r");
+    const auto g = numberAt(group, "g");
+    const auto b = numberAt(group, "b");
+    if (!r || !g || !b)
+        return std::nullopt;
+    return std::array<double, 3>{*r, *g, *b};
+}
+
+QJsonObject gainsOf(const Macropixel& ldm)
+{
+    QJsonObject gains = rgb(ldm.redGain, ldm.greenGain, ldm.blueGain);
+    gains.insert(QStringLiteral("i"), ldm.intensityGain);
+    return QJsonObject{{QStringLiteral("gains"), gains}};
+}
+
+bool gainsFinite(const Macropixel& ldm)
+{
+    return allFinite({ldm.redGain, ldm.greenGain, ldm.blueGain, ldm.intensityGain});
+}
+
+// The LDM gains by receiver name, each receiver's LDMs by their index within it.
+class GainsDocument
+{
+public:
+    void add(const Macropixel& ldm)
+    {
+        // A receiver met again later in the list adds to its earlier LDMs; a repeated LDM
+        // carries the later gains.
+        m_ldms[ldm.name].insert(QString::number(qint32(ldm.indexInTile)), gainsOf(ldm));
+    }
+
+    QJsonDocument document() const
+    {
+        QJsonObject receivers;
+        for (auto it = m_ldms.constBegin(); it != m_ldms.constEnd(); ++it)
+            receivers.insert(it.key(), QJsonObject{{QStringLiteral("ldms"), it.value()}});
+        return QJsonDocument(QJsonObject{
+            {QStringLiteral("dev"), QJsonObject{{QStringLiteral("receivers"), receivers}}}});
+    }
+
+private:
+    QMap<QString, QJsonObject> m_ldms;
+};
+
+QJsonDocument testPatternDocument(const QJsonObject& testPattern)
+{
+    return QJsonDocument(QJsonObject{
+        {QStringLiteral("dev"),
+         QJsonObject{{QStringLiteral("ingest"), QJsonObject{{QStringLiteral("testPattern"), testPattern}}}}}});
+}
+
+// A grid of cells of width x height pixels, each with a white rectangle a third of the cell's
+// size in its centre.
+QJsonDocument generatorDocument(int width, int height)
+{
+    const auto rounded = [](double value) { return qint64(std::llround(value)); };
+    const double rectWidth = width / 3.0;
+    const double rectHeight = height / 3.0;
+    const QJsonObject rect{
+        {QStringLiteral("type"), QStringLiteral("rect")},
+        {QStringLiteral("position"),
+         QJsonArray{rounded((width - rectWidth) * 0.5), rounded((height - rectHeight) * 0.5)}},
+        {QStringLiteral("size"), QJsonArray{rounded(rectWidth), rounded(rectHeight)}},
+        {QStringLiteral("color"), QJsonArray{1, 1, 1}},
+    };
+    const QJsonObject repeat{
+        {QStringLiteral("type"), QStringLiteral("repeat")},
+        {QStringLiteral("step"), QJsonArray{width, height}},
+        {QStringLiteral("draw"), QJsonArray{rect}},
+    };
+    return QJsonDocument(QJsonObject{
+        {QStringLiteral("$schema"), QStringLiteral("./kestra-generate-v1.json")},
+        {QStringLiteral("draw"), QJsonArray{repeat}},
+    });
 }
 
 ErrorType toErrorType(const Kestra::JsonResult& result)
@@ -294,10 +434,12 @@ QJsonDocument Kestra::displaySettingsDocument() const
     };
     const QJsonObject ingest{
         {QStringLiteral("testPattern"),
-         QJsonObject{{QStringLiteral("enabled"), m_testPatternEnabled}, {QStringLiteral("type"), QStringLiteral("white")}}},
+         QJsonObject{{QStringLiteral("enabled"), m_testPatternEnabled},
+                     {QStringLiteral("type"), QStringLiteral("white")}}},
     };
     return QJsonDocument(QJsonObject{
-        {QStringLiteral("dev"), QJsonObject{{QStringLiteral("display"), display}, {QStringLiteral("ingest"), ingest}}}});
+        {QStringLiteral("dev"),
+         QJsonObject{{QStringLiteral("display"), display}, {QStringLiteral("ingest"), ingest}}}});
 }
 
 ErrorType Kestra::sendDisplaySettings()
@@ -381,8 +523,8 @@ QCoro::Task<Kestra::JsonResult> Kestra::jsonRequest(QJsonDocument body, http::ve
     const unsigned status = response.result_int();
     const QByteArray replyBody = QByteArray::fromStdString(response.body());
     if (status != kHttpOk && status != kHttpNoContent)
-        co_return ErrorType::failure(ErrorType::Retryable,
-                                     tr("HTTP error %1: %2").arg(QString::number(status), QString::fromUtf8(replyBody)));
+        co_return ErrorType::failure(
+            ErrorType::Retryable, tr("HTTP error %1: %2").arg(QString::number(status), QString::fromUtf8(replyBody)));
     if (replyBody.isEmpty())
         co_return QJsonDocument();
 
@@ -415,13 +557,123 @@ void Kestra::resolveAddress()
     QStringList texts;
     for (const auto& entry : resolved.value()) {
         const auto endpoint = entry.endpoint();
-        texts << QStringLiteral("%1:%2").arg(QString::fromStdString(endpoint.address().to_string())).arg(endpoint.port());
+        texts << QStringLiteral("%1:%2")
+                     .arg(QString::fromStdString(endpoint.address().to_string()))
+                     .arg(endpoint.port());
     }
     qDebug("Kestra address resolved, %zu result(s): %s", std::size_t(resolved.value().size()),
            qUtf8Printable(texts.join(QLatin1String(", "))));
     // The address may have changed while this waited; those endpoints belong to the old one.
     if (address() == resolving)
         m_endpoints = std::move(resolved.value());
+}
+
+// ---- Layout, status and test patterns ----------------------------------------------------------
+
+ErrorType Kestra::fetchOutputConfig()
+{
+    // The model is rebuilt only from a reply that could be read: until then, and after any
+    // failure, the previous wall stays whole.
+    auto reply = m_loop.waitFor(jsonRequest(QJsonDocument(), http::verb::get, kLayoutTarget));
+    if (!reply.has_value())
+        return reply.error();
+    const KestraLayout layout = KestraLayout::read(reply.value().object());
+    if (!layout.error.ok())
+        return layout.error;
+
+    const bool supportedMesh = supportsMeshUniformity();
+    clearOutputConfig();
+    for (const Tile& tile : layout.tiles)
+        addTile(tile);
+    for (const Macropixel& ldm : layout.ldms)
+        addLdm(ldm);
+    m_fixtureSupportsMesh = layout.supportsMesh;
+    if (supportsMeshUniformity() != supportedMesh)
+        emit supportsMeshUniformityChanged();
+    finishOutputConfig();
+    return {};
+}
+
+ErrorType Kestra::readStatus()
+{
+    auto reply = m_loop.waitFor(jsonRequest(QJsonDocument(), http::verb::get, kStatusTarget));
+    if (!reply.has_value())
+        return reply.error();
+    // The setters store and signal the processor's values; nothing goes back to it.
+    m_sendingEnabled = false;
+    const ErrorType result = applyStatus(reply.value().object());
+    m_sendingEnabled = true;
+    return result;
+}
+
+ErrorType Kestra::applyStatus(const QJsonObject& reply)
+{
+    const QJsonObject display = at(reply, {"dev", "display"}).toObject();
+    const QJsonObject ingest = at(reply, {"dev", "ingest"}).toObject();
+    const bool curvesOn = at(display, {"out", "curves", "enabled"}).toBool();
+    ErrorType result;
+
+    if (const auto brightness = numberAt(display, "brightness"))
+        setPercentBrightness(*brightness);
+    if (const auto cct = cctAt(display))
+        setCct(*cct);
+    if (const auto duv = numberAt(display, "cctDuv"))
+        setDuv(*duv);
+    if (const auto eotfType = stringAt(display, "eotfType"))
+        setEotfType(*eotfType);
+    if (const auto gamma = numberAt(display, "gamma"))
+        setGamma(*gamma);
+    if (const auto lumaMax = numberAt(display, "lumaMax"))
+        setLumaMax(std::max(kMinimumLumaMax, *lumaMax));
+
+    // The base forms: they store and signal without sending.
+    if (const auto gain = rgbAt(at(display, {"out", "adjust", "gain"}).toObject())) {
+        DisplayBase::setRGB_(0, (*gain)[0], (*gain)[1], (*gain)[2]);
+    } else if (!curvesOn) {
+        qDebug("KESTRA: r,g,b data not found.");
+        result = ErrorType::failure(ErrorType::Fatal, tr("RGB data not found in KESTRA status"));
+    }
+    if (const auto gains = rgbAt(display.value(QLatin1String("gains")).toObject())) {
+        DisplayBase::setDisplayGainRGB_((*gains)[0], (*gains)[1], (*gains)[2]);
+    } else if (!curvesOn) {
+        qDebug("KESTRA: display.gains r,g,b data not found.");
+        result = ErrorType::failure(ErrorType::Fatal, tr("display.gains RGB data not found in KESTRA status"));
+    }
+
+    if (const auto testPattern = boolAt(ingest.value(QLatin1String("testPattern")).toObject(), "enabled"))
+        setTestPatternEnabled(*testPattern);
+    if (const auto outputFreq = numberAt(ingest, "outputFreq"))
+        setOutputFrequency(*outputFreq);
+    return result;
+}
+
+void Kestra::setLumaMax(double newLumaMax)
+{
+    if (storeAndSend(m_lumaMax, newLumaMax, sameValue(m_lumaMax, newLumaMax)))
+        emit lumaMaxChanged(newLumaMax);
+}
+
+ErrorType Kestra::showTestPattern(qint8 mode, int width, int height)
+{
+    const QString enabled = QStringLiteral("enabled");
+    const QString mediaEnabled = QStringLiteral("mediaEnabled");
+    switch (mode) {
+    case 0:
+        return send(testPatternDocument({{enabled, false}, {mediaEnabled, false}}), http::verb::patch, kDataTarget);
+    case 1:
+        return send(testPatternDocument({{enabled, true},
+                                         {mediaEnabled, false},
+                                         {QStringLiteral("type"), QStringLiteral("white")}}),
+                    http::verb::patch, kDataTarget);
+    case 2: {
+        const ErrorType off = send(testPatternDocument({{enabled, false}}), http::verb::patch, kDataTarget);
+        if (!off.ok())
+            return off;
+        return send(generatorDocument(width, height), http::verb::post, kGenerateTarget);
+    }
+    default:
+        return {};
+    }
 }
 
 // ---- Address and requests in flight -------------------------------------------------------------
@@ -447,14 +699,53 @@ bool Kestra::supportsMeshUniformity() const
 
 // ---- LDM gains ----------------------------------------------------------------------------------
 
-ErrorType Kestra::setLdmRGB(uint, double, double, double, double)
+ErrorType Kestra::setLdmRGB(uint number, double r, double g, double b, double i)
 {
-    return ErrorType::failure(ErrorType::Fatal, tr("LDM gain transfer is not available yet"));
+    if (number == 0 || number > uint(ldmList().size()))
+        return ErrorType::failure(ErrorType::Fatal);
+    if (!allFinite({r, g, b, i}))
+        return nonFiniteRefusal();
+    Macropixel& ldm = ldmList()[number - 1];
+    ldm.redGain = r;
+    ldm.greenGain = g;
+    ldm.blueGain = b;
+    ldm.intensityGain = i;
+    GainsDocument gains;
+    gains.add(ldm);
+
+    // The record keeps the new gains whether or not the processor takes them.
+    const ErrorType result = send(gains.document(), http::verb::patch, kDataTarget);
+    if (result.ok())
+        emit ldmDataChanged();
+    return result;
 }
 
-ErrorType Kestra::setLdmRGBs_(QList<Macropixel*>&)
+ErrorType Kestra::setLdmRGBs_(QList<Macropixel*>& ldms)
 {
-    return ErrorType::failure(ErrorType::Fatal, tr("LDM gain transfer is not available yet"));
+    const auto taken = [this](const Macropixel* given) {
+        return given && given->number >= 1 && given->number <= uint(ldmList().size());
+    };
+    // Nothing is stored or sent when any gain is not a number the processor can take.
+    const auto refused = [&](const Macropixel* given) { return taken(given) && !gainsFinite(*given); };
+    if (std::any_of(ldms.cbegin(), ldms.cend(), refused))
+        return nonFiniteRefusal();
+
+    GainsDocument gains;
+    for (const Macropixel* given : std::as_const(ldms)) {
+        if (!taken(given))
+            continue;
+        Macropixel& own = ldmList()[given->number - 1];
+        own.redGain = given->redGain;
+        own.greenGain = given->greenGain;
+        own.blueGain = given->blueGain;
+        own.intensityGain = given->intensityGain;
+        gains.add(own);
+    }
+
+    const ErrorType result = send(gains.document(), http::verb::patch, kDataTarget);
+    if (result.ok())
+        emit ldmDataChanged();
+    return result;
 }
 
 void Kestra::sendAllLdmGains()

@@ -11,6 +11,7 @@
 #include <boost/beast/http/verb.hpp>
 
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QString>
 
 #include <qcoro/qcorotask.h>
@@ -48,6 +49,16 @@ public:
     static constexpr const char* kUserKey = "KestraU";
     static constexpr const char* kPasswordKey = "KestraP";
     static constexpr const char* kDataTarget = "/api/v1/data";
+    static constexpr const char* kLayoutTarget = "/api/v1/data?dev.receivers&sys.fixtures";
+    // The status members read back, in one request.
+    static constexpr const char* kStatusTarget =
+        "/api/v1/data?dev.display.brightness&dev.display.cct&dev.display.cctDuv&dev.display.gamma"
+        "&dev.display.eotfType&dev.display.lumaMax&dev.display.tileBpc&dev.display.gains&dev.display.out.adjust"
+        "&dev.display.out.curves.enabled&dev.ingest.testPattern.enabled&dev.ingest.testPattern.type"
+        "&dev.ingest.outputFreq";
+    static constexpr const char* kGenerateTarget = "/api/v1/media/generate";
+    // The processor reports no peak luminance below this.
+    static constexpr double kMinimumLumaMax = 100.0;
 
     using JsonResult = http_client::expected<QJsonDocument, ErrorType>;
 
@@ -83,6 +94,16 @@ public:
     ErrorType sendDisplaySettings();
 
     bool supportsMeshUniformity() const override;
+    // Reads the display settings back from the processor into the properties, sending nothing.
+    // A member that is missing or of the wrong type leaves its property as it was.
+    ErrorType readStatus() override;
+    // Rebuilds the wall model from the processor's receivers and fixtures. On failure the
+    // previous model stays as it was.
+    ErrorType fetchOutputConfig() override;
+    // 0: test pattern off; 1: the white test pattern; 2: off, then a generated grid of cells of
+    // width x height pixels, each with a centred rectangle a third of its size; other modes do
+    // nothing.
+    ErrorType showTestPattern(qint8 mode, int width, int height) override;
     ErrorType sendCalibration(const QList<CurvePoint>& curves, double red, double green, double blue) override;
     Q_INVOKABLE ErrorType resetMesh() override;
     void cancelPending() override;
@@ -126,6 +147,8 @@ private:
     ErrorType send(const QJsonDocument& body, boost::beast::http::verb verb, const char* target);
     QCoro::Task<JsonResult> trackSettingsSend(QJsonDocument body);
     QJsonDocument displaySettingsDocument() const;
+    void setLumaMax(double newLumaMax);
+    ErrorType applyStatus(const QJsonObject& reply);
     // Stores a changed setting and sends the display settings; false when unchanged.
     template <class T>
     bool storeAndSend(T& stored, const T& value, bool unchanged);

@@ -542,6 +542,55 @@ std::size_t ProcessorSimulator::requestCount() const
     return m_impl->m_log.size();
 }
 
+std::string ProcessorSimulator::layout(Layout layout)
+{
+    const std::string wallReceivers = R"(
+        "00:1a:2b:00:00:01": {"x": 0, "y": 0,
+            "info": {"type": "K-100", "pixelsW": 182, "pixelsH": 120, "ldmsW": 4, "ldmsH": 3},
+            "ldms": {"1": {"gains": {"r": 0.1, "g": 0.2, "b": 0.3, "i": 0}},
+                     "2": {"gains": {"r": 0, "g": 0, "b": 0, "i": -1}},
+                     "10": {"gains": {"r": 0.5, "g": 0.25, "b": 0, "i": -0.9}}}},
+        "00:1a:2b:00:00:02": {"x": 182, "y": 0,
+            "info": {"type": "K-100", "pixelsW": 182, "pixelsH": 120, "ldmsW": 4, "ldmsH": 3},
+            "ldms": {"1": {"gains": {"r": 0, "g": 0, "b": 0, "i": 0}},
+                     "2": {"gains": {"r": 0, "g": 0, "b": 0, "i": 0}}}},
+        "00:1a:2b:00:00:03": {"x": 0, "y": 120,
+            "info": {"type": "K-300", "pixelsW": 100, "pixelsH": 100, "ldmsW": 2, "ldmsH": 2}})";
+    const std::string fixtures = R"(
+        "sys": {"fixtures": {"K-100": {"cal": {"uniformity": {"mesh": true}}},
+                             "K-300": {"cal": {"uniformity": {"mesh": false}}}}})";
+    switch (layout) {
+    case Layout::Wall:
+        return R"({"dev": {"receivers": {)" + wallReceivers + "}}," + fixtures + "}";
+    case Layout::MissingFixture:
+        return R"({"dev": {"receivers": {)" + wallReceivers + R"(,
+            "00:1a:2b:00:00:04": {"x": 400, "y": 0, "info": {"type": "K-200", "pixelsW": 100, "pixelsH": 100,
+                "ldmsW": 1, "ldmsH": 1}, "ldms": {"1": {"gains": {"i": 0}}}}}},)"
+            + fixtures + "}";
+    case Layout::Malformed:
+        return R"({"dev": {"receivers": {
+            "00:1a:2b:00:00:01": {"x": 0, "y": 0,
+                "info": {"type": "K-300", "pixelsW": 100, "pixelsH": 100, "ldmsW": 0, "ldmsH": 2},
+                "ldms": {"1": {"gains": {"i": 0}}}},
+            "00:1a:2b:00:00:02": {"x": 100, "y": 0,
+                "info": {"type": "K-300", "pixelsW": 100, "pixelsH": 90, "ldmsW": 4, "ldmsH": 3},
+                "ldms": {"0": {"gains": {"i": 0}}, "3": {"gains": {"i": 0}}, "13": {"gains": {"i": 0}},
+                         "x": {"gains": {"i": 0}}}}}},)"
+            + fixtures + "}";
+    }
+    return {};
+}
+
+std::string ProcessorSimulator::status()
+{
+    return R"({"dev": {
+        "display": {"brightness": 42.5, "cct": 5600, "cctDuv": 0.001, "gamma": 2.2, "eotfType": "pq",
+                    "lumaMax": 1000, "tileBpc": 12, "gains": {"r": 0.95, "g": 1, "b": 0.9},
+                    "out": {"adjust": {"enabled": true, "gain": {"r": 0.8, "g": 0.7, "b": 0.6}},
+                            "curves": {"enabled": false}}},
+        "ingest": {"testPattern": {"enabled": true, "type": "white"}, "outputFreq": 50}}})";
+}
+
 void ProcessorSimulator::acceptUpdates()
 {
     setRoute("PATCH", kDataTarget, Reply::json("", 204));

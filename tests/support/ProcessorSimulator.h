@@ -94,6 +94,33 @@ public:
     // Targets of the processor's interface.
     static constexpr const char* kDataTarget = "/api/v1/data";
     static constexpr const char* kGenerateTarget = "/api/v1/media/generate";
+    static constexpr const char* kLayoutTarget = "/api/v1/data?dev.receivers&sys.fixtures";
+    static constexpr const char* kStatusTarget =
+        "/api/v1/data?dev.display.brightness&dev.display.cct&dev.display.cctDuv&dev.display.gamma"
+        "&dev.display.eotfType&dev.display.lumaMax&dev.display.tileBpc&dev.display.gains&dev.display.out.adjust"
+        "&dev.display.out.curves.enabled&dev.ingest.testPattern.enabled&dev.ingest.testPattern.type"
+        "&dev.ingest.outputFreq";
+
+    // Canned layout replies (GET kLayoutTarget).
+    enum class Layout
+    {
+        // "00:1a:2b:00:00:01" at (0, 0), 182 x 120 pixels of 4 x 3 LDMs, with the LDMs "1"
+        // (gains 0.1, 0.2, 0.3, i 0), "2" (i -1) and "10" (0.5, 0.25, 0, i -0.9);
+        // "00:1a:2b:00:00:02" at (182, 0), the same type and size, with the LDMs "1" and "2";
+        // "00:1a:2b:00:00:03" at (0, 120), of another type, without "ldms".
+        // Fixture "K-100" (the first two) supports mesh uniformity, "K-300" does not.
+        Wall,
+        // The Wall plus a receiver of the type "K-200", which "sys.fixtures" lacks.
+        MissingFixture,
+        // "00:1a:2b:00:00:01" reports 0 LDM columns with one LDM; "00:1a:2b:00:00:02" has
+        // 4 x 3 LDMs named "0", "3", "13" and "x", of which only "3" lies in the tile.
+        Malformed,
+    };
+    static std::string layout(Layout layout);
+    // A canned status reply (GET kStatusTarget): brightness 42.5, cct 5600, cctDuv 0.001, gamma
+    // 2.2, eotfType "pq", lumaMax 1000, display gains 0.95, 1, 0.9, output gain 0.8, 0.7, 0.6,
+    // curves off, test pattern on, output frequency 50.
+    static std::string status();
 
     static constexpr const char* host() { return "127.0.0.1"; }
     std::uint16_t port() const;
