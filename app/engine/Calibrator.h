@@ -4,9 +4,12 @@
 #include "display/Macropixel.h"
 #include "display/Tile.h"
 #include "engine/CalibrationPoint.h"
+#include "engine/EngineTask.h"
+#include "engine/GainMatrix.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -16,6 +19,7 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <optional>
 
 class Colorimeter;
 class DisplayBase;
@@ -193,11 +197,16 @@ public:
     // Replaces the iterations of the current level (the correction step fills them as it goes).
     void setPoints(const QList<CalibrationPoint>& points) { m_points = points; }
     const Triple& reading() const { return m_reading; }
+    // For a driver that measures by other means (observed LDM values of a camera run).
+    void setReading(const Triple& reading) { m_reading = reading; }
     const QString& timestamp() const { return m_timestamp; }
     const QString& luminanceUnits() const { return m_luminanceUnits; }
     QString requestTime() const;
     const Triple& rgb() const { return m_rgb; }
+    // The gains in force, as a driver or a resumed run knows them.
+    void setRgb(const Triple& gains) { m_rgb = gains; }
     const Triple& rgbDeltas() const { return m_rgbDeltas; }
+    void setRgbDeltas(const Triple& deltas) { m_rgbDeltas = deltas; }
     const Triple& displayGains() const { return m_displayGains; }
     const Triple& templateTargets() const { return m_templateTargets; }
     int sendMode() const { return m_sendMode; }
@@ -235,8 +244,52 @@ public:
     // The average of count readings (1 to 100). Stopped part-way, the average of those taken;
     // on failure reading() keeps what it held before.
     bool takeMultipleReadings_(int count);
-    // Stores gains for the driver of a coroutine run and marks them pending.
+    // Stores gains for the driver of a coroutine run and marks them pending (the kind is not
+    // used: the driver sends with sendMode).
     bool coSetRGBGains_(double red, double green, double blue, int kind = 0);
+    // sendRGBGains_ is the coroutine runs' sender: the same retries as setRGBGains_, without
+    // touching rgb.
+    bool sendRGBGains_(double red, double green, double blue, uint kind = 0);
+
+    // ---- Gain solving ----
+    // Measures the gain matrix at the current gains: up to three attempts of two opposite
+    // excursions per channel, with plausibility checks (colorimeter mode) or repairs (camera modes).
+    EngineTask coSetGains();
+    EngineTask coMeasureChannelGains_(int channel);
+    EngineTask coChangeColor_(int channel, double delta);
+    // Solves rgbDeltas that bring reading onto the targets; false when the matrix is singular or
+    // the result is not a number.
+    bool getRGBDeltas_();
+    // Scales rgbDeltas down: to percent of maximumValue, by gainScale, and to maxDelta (each 0
+    // switches its limit off). True when a limit applied.
+    bool limitRGBDeltas_(double percent, double gainScale, uint maxDelta);
+    QString gainsText() const;
+    const GainMatrix& gainMatrix() const { return m_gains; }
+    void setGainMatrix(const GainMatrix& gains) { m_gains = gains; }
+    // Rewrites the linearity log: the title, then one line per point from index 1.
+    void describePoint(const QString& title, const QList<CalibrationPoint>& points);
+    void logPoint(const QString& label, const CalibrationPoint& point) const;
+    void logPoints(const QString& title, const QHash<QString, CalibrationPoint>& table) const;
+
+    // ---- Correction step ----
+    // One level: iterates gains towards the targets at the given luminance. Each suspension
+    // leaves new gains in rgb for the driver to send and measure. The result is running at the end.
+    EngineTask coCalibrateStep(double luminance);
+    // The gain set of a point as a text key: the three gains with 7 decimals, run together.
+    static QString pointKey(const CalibrationPoint& point);
+    // A point of the calibrator's state: gains, reading in the terms of the stated targets, the
+    // target (the measured luminance when target is negative), deltas and display gains.
+    CalibrationPoint makePoint(double target) const;
+
+    // ---- Black and maximum levels ----
+    // The luminance with every gain at 0; empty when the gains could not be sent or read.
+    std::optional<double> getAmbientBlack();
+    // Measures at maximumLevel, then the gain matrix there; false when a send or reading failed.
+    bool getMaximumLevel();
+
+    const QList<float>& gammaTable() const { return m_gammaTable; }
+    double maximumLevel() const { return m_maximumLevel; }
+    qint64 stepSeconds() const { return m_stepSeconds; }
 
     // The log lines about one adjuster (and every line of the master) are written only when this
     // holds.
@@ -322,6 +375,20 @@ private:
     // The one sender behind setRGBGains_: retries recoverable refusals, counts every attempt.
     bool sendGains(const char* operation, const char* exitFormat, double red, double green, double blue, int kind);
     bool readingGuard(const char* operation) const;
+    // Runs a task for the master, measuring each gain set it stores. False when a send or a
+    // reading failed, which ends the run with that error as its status.
+    bool driveTask(EngineTask& task);
+    // Sets gains for the coroutines and sends them at once.
+    bool setAndSendGains(double red, double green, double blue, uint kind);
+    // The engine stops on its own account: running clears and reason becomes the run's status
+    // (unless the run had already been stopped from outside).
+    void stopRun(const QString& reason);
+    QString displayFailure() const;
+    QString colorimeterFailure() const;
+    void buildGammaTable(double black);
+    void applyAdjustment();
+    void finishCorrection(bool ok);
+    bool refuseCorrection(const QString& message);
     void appendLinearityLine(const QString& line);
     void runReadCountGroup(int count, int& readingsDone);
 
@@ -390,7 +457,26 @@ private:
     bool m_rgbPending = false;
     std::atomic<DisplayBase*> m_display{nullptr};
 
+    GainMatrix m_gains;
+    EngineTask m_stepTask;
+    EngineTask m_gainTask;
+    QList<float> m_gammaTable;
+    qint64 m_stepSeconds = 0;
+    Triple m_previousRgbDeltas{0.0, 0.0, 0.0};
+    std::array<uint, 3> m_signFlips{0, 0, 0};
+    // Between the stated targets and the measured brightest point (assumeTargets).
+    struct Adjustment
+    {
+        double cctOffset = 0.0;
+        double duvOffset = 0.0;
+        double luminanceFactor = 1.0;
+    } m_adjustment;
+
     Timing m_timing;
+    // Monotonic time of the current run; startTime is its wall-clock start for the estimates.
+    QElapsedTimer m_runClock;
+    // Why the engine stopped a run by itself; empty when it did not.
+    QString m_stopReason;
     // The display's answer to the last attempt to send gains.
     ErrorType m_lastDisplayResult;
     // A task's frame is on this thread's stack (its waits process events, so a stop and a new

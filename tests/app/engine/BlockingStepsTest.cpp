@@ -116,13 +116,13 @@ TEST_F(BlockingStepsTest, BlockingSendRefusesWhileCoroutinesRun)
 
 TEST_F(BlockingStepsTest, ReadingCarriesTheModelsValues)
 {
-    display.setRed(0.9);
+    display.setRed(1.0);
     display.setGreen(1.0);
-    display.setBlue(0.8);
+    display.setBlue(1.0);
     ASSERT_TRUE(calibrator.takeReadings_());
     EXPECT_NEAR(calibrator.reading()[Calibrator::Cct], 6500.0, 1e-9);
     EXPECT_NEAR(calibrator.reading()[Calibrator::Duv], 0.0, 1e-12);
-    EXPECT_NEAR(calibrator.reading()[Calibrator::Luminance], 860.5, 1e-9);
+    EXPECT_NEAR(calibrator.reading()[Calibrator::Luminance], 900.5, 1e-9);
     EXPECT_EQ(calibrator.luminanceUnits(), QStringLiteral("nits"));
     EXPECT_FALSE(calibrator.requestTime().isEmpty());
 }

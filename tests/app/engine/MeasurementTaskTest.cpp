@@ -21,9 +21,9 @@ protected:
         fast.readCountPauseMs = 0;
         fast.readingTimeoutMs = 200;
         worker.calibrator().setTiming(fast);
-        display.setRed(0.9);
+        display.setRed(1.0);
         display.setGreen(1.0);
-        display.setBlue(0.8);
+        display.setBlue(1.0);
     }
 
     QStringList linearityLines() const
@@ -46,7 +46,7 @@ TEST_F(MeasurementTaskTest, MeasurementLogsOneLinearityLine)
     worker.start(Calibrator::Measure);
     ASSERT_TRUE(worker.waitForDone());
     EXPECT_EQ(worker.doneCalls().first(), (std::pair<uint, bool>{0u, true}));
-    EXPECT_EQ(linearityLines(), QStringList{QStringLiteral("CCT 6500, duv  +0.0000, luminance 860.50 nits")});
+    EXPECT_EQ(linearityLines(), QStringList{QStringLiteral("CCT 6500, duv  +0.0000, luminance 900.50 nits")});
     EXPECT_EQ(colorimeter.reads(), 4);
     EXPECT_TRUE(worker.calibrator().statusString().isEmpty());
     EXPECT_FALSE(worker.calibrator().running());

@@ -15,10 +15,10 @@ class DisplayBase;
 //
 // The drive of each channel is what the display shows: its colour gain times its display gain.
 // From the three drives the model gives luminance = black + luma . drive, CCT = cct0 + cct . drive
-// and Duv = duv0 + duv . drive. The default model answers 6500 K and Duv 0 for every drive along
-// neutralDrive (0.9, 1.0, 0.8), with 860 nits per unit of that direction over a 0.5-nit black,
-// so a correction to 6500 K, Duv 0 can reach any luminance target within range. Its luma, CCT and
-// Duv rows pass the engine's plausibility checks.
+// and Duv = duv0 + duv . drive. The default model answers 6500 K and Duv 0 for every grey drive
+// (equal on all channels), with 900 nits at full drive over a 0.5-nit black, so a correction to
+// 6500 K, Duv 0 can reach any luminance target within range. Its luma, CCT and Duv rows pass the
+// engine's plausibility checks.
 //
 // Each answer carries a new time stamp (ISO 8601 with milliseconds, strictly increasing) and ends
 // in dataAvailable, unless a scripted fault says otherwise. Lives on the display's thread.
@@ -33,11 +33,10 @@ public:
         double black = 0.5;
         Triple luma{200.0, 600.0, 100.0};
         double cct0 = 6500.0;
-        Triple cct{-4000.0, 1200.0, 3000.0};
+        Triple cct{-4000.0, 1000.0, 3000.0};
         double duv0 = 0.0;
-        Triple duv{-0.02, 0.034, -0.02};
+        Triple duv{-0.02, 0.04, -0.02};
     };
-    static constexpr Triple neutralDrive{0.9, 1.0, 0.8};
 
     enum class Fault {
         None,
