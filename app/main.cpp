@@ -62,8 +62,10 @@ int main(int argc, char* argv[])
     auto pump = std::make_unique<AsioPump>(*ioContext);
     pump->start();
 
-    auto* velotrimmer = new Velotrimmer(*ioContext, &app); // owned by the application object
-    engine->rootContext()->setContextProperty(QStringLiteral("velotrimmer"), velotrimmer);
+    // A child of the application object, released explicitly below: its devices must go while the
+    // I/O context still exists.
+    auto velotrimmer = std::make_unique<Velotrimmer>(*ioContext, &app);
+    engine->rootContext()->setContextProperty(QStringLiteral("velotrimmer"), velotrimmer.get());
     engine->rootContext()->setContextProperty(QStringLiteral("appLog"), appLog);
     engine->rootContext()->setContextProperty(QStringLiteral("linearityLog"), velotrimmer->linearityLog());
 
@@ -76,19 +78,20 @@ int main(int argc, char* argv[])
         },
         Qt::QueuedConnection);
     engine->load(url);
-    QObject::connect(&app, &QApplication::aboutToQuit, velotrimmer, &Velotrimmer::aboutToQuit);
+    QObject::connect(&app, &QApplication::aboutToQuit, velotrimmer.get(), &Velotrimmer::aboutToQuit);
 
     const int result = QApplication::exec();
 
     // The controller has cancelled its network work and joined its threads (aboutToQuit). Stop
-    // pumping, let the cancelled operations finish their handlers, then release the context
-    // before anything that might still refer to it.
+    // pumping, let the cancelled operations finish their handlers, then release the interface, the
+    // controller with its devices, and only then the context they used.
     pump.reset();
     velotrimmer->aboutToQuit();
     workGuard.reset();
     ioContext->restart();
     ioContext->run_for(kDrainLimit);
-    ioContext.reset();
     engine.reset();
+    velotrimmer.reset();
+    ioContext.reset();
     return result;
 }

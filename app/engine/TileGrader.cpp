@@ -1,0 +1,136 @@
+#include "engine/TileGrader.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+// Demosaicing qualities the raw developer accepts.
+constexpr std::array<uint, 7> KnownInterpolations{0, 1, 2, 3, 4, 11, 12};
+constexpr int ContourCorners = 4;
+
+} // namespace
+
+TileGrader::TileGrader(QObject* parent)
+    : QObject(parent)
+{
+}
+
+TileGrader::~TileGrader()
+{
+    clearAverages();
+}
+
+bool TileGrader::hasScreenContour() const
+{
+    return m_screenContour && m_screenContour->size() == ContourCorners;
+}
+
+bool TileGrader::loadOriginal(QString imagePath, QString darkPath)
+{
+    qWarning("TileGrader: unable to load or interpret image from %s: photo development is not available in this build.",
+             qUtf8Printable(imagePath));
+    if (!darkPath.isEmpty())
+        qWarning("            dark file %s.", qUtf8Printable(darkPath));
+    return false;
+}
+
+std::optional<cv::Mat> TileGrader::findMeshLocations(cv::Mat image)
+{
+    qWarning("TileGrader: cannot find mesh locations in a %d x %d image: not available in this build.", image.cols,
+             image.rows);
+    return std::nullopt;
+}
+
+void TileGrader::setReuseScreenContour(bool reuseScreenContour)
+{
+    if (m_reuseScreenContour == reuseScreenContour)
+        return;
+    m_reuseScreenContour = reuseScreenContour;
+    emit reuseScreenContourChanged();
+}
+
+void TileGrader::setSections(int width, int height)
+{
+    if (width != m_sectionsWide || height != m_sectionsHigh)
+        m_sectionsDirty = true;
+    m_sectionsWide = width;
+    m_sectionsHigh = height;
+    emit sectionsUpdated();
+}
+
+void TileGrader::setSubsections(int width, int height)
+{
+    if (width != m_subsectionsWide || height != m_subsectionsHigh)
+        m_sectionsDirty = true;
+    m_subsectionsWide = width;
+    m_subsectionsHigh = height;
+    emit subsectionsUpdated();
+}
+
+void TileGrader::setAspectRatio(float aspectRatio)
+{
+    m_aspectRatio = aspectRatio;
+    emit aspectRatioUpdated();
+}
+
+void TileGrader::setProfiling(bool profiling)
+{
+    m_profiling = profiling;
+}
+
+void TileGrader::setLensFile(QString newLensFile)
+{
+    m_lensFile = newLensFile;
+}
+
+void TileGrader::useLogImages(bool useLog)
+{
+    m_useLog = useLog;
+}
+
+void TileGrader::useRawImages(bool useRaw)
+{
+    m_useRaw = useRaw;
+}
+
+void TileGrader::setRawInterpolation(uint interpolation)
+{
+    if (std::find(KnownInterpolations.begin(), KnownInterpolations.end(), interpolation) == KnownInterpolations.end()) {
+        qDebug("Unknown raw interpolation value %u; using 0 (bilinear)", interpolation);
+        interpolation = BilinearInterpolation;
+    }
+    m_rawInterpolation = interpolation;
+}
+
+void TileGrader::setHighlightRecovery(uint highlights)
+{
+    if (highlights >= HighlightModeLimit) {
+        qDebug("unknown highlight recovery mode %u, using 3 (rebuild favoring white)", highlights);
+        highlights = RebuildFavoringWhite;
+    }
+    m_highlights = highlights;
+}
+
+void TileGrader::setGammaTweak(float gamma)
+{
+    m_gamma = gamma;
+}
+
+void TileGrader::setGainTweak(float gain)
+{
+    m_gain = gain;
+}
+
+void TileGrader::setLinearGainBoost(uint boost)
+{
+    m_linearGainBoost = boost;
+}
+
+void TileGrader::clearAverages()
+{
+    qDeleteAll(m_sectionAverages);
+    m_sectionAverages.clear();
+}

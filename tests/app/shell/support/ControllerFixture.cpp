@@ -1,0 +1,67 @@
+#include "support/ControllerFixture.h"
+
+#include "support/TestSettings.h"
+
+#include "display/SimulatedDisplay.h"
+#include "engine/Calibrator.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QMetaObject>
+#include <QTest>
+
+void ControllerFixture::SetUp()
+{
+    TestSettings::clearSettings();
+}
+
+void ControllerFixture::TearDown()
+{
+    destroy();
+    TestSettings::clearSettings();
+}
+
+Velotrimmer& ControllerFixture::build()
+{
+    m_controller = std::make_unique<Velotrimmer>(m_io);
+    return *m_controller;
+}
+
+void ControllerFixture::destroy()
+{
+    m_controller.reset();
+    // What the destroyed devices left queued, then the I/O work they cancelled.
+    QCoreApplication::sendPostedEvents();
+    m_io.restart();
+    m_io.poll();
+}
+
+void ControllerFixture::useSimulatedBench()
+{
+    Velotrimmer& velotrimmer = controller();
+    if (velotrimmer.outputType() != 1)
+        velotrimmer.switchOutput();
+    velotrimmer.simulatedDisplay()->fetchOutputConfig();
+    velotrimmer.setColorimeter(velotrimmer.dummyColorimeter());
+    Calibrator::Timing quick;
+    quick.settleMs = 0;
+    quick.readCountPauseMs = 0;
+    quick.readingTimeoutMs = 2000;
+    quick.recoverableReadingPauseMs = 10;
+    quick.staleReadingPauseMs = 10;
+    quick.gainRetryPauseMs = 10;
+    Calibrator* calibrator = velotrimmer.calibrator();
+    QMetaObject::invokeMethod(calibrator, [calibrator, quick] { calibrator->setTiming(quick); },
+                              Qt::BlockingQueuedConnection);
+}
+
+bool ControllerFixture::waitUntil(const std::function<bool()>& condition, int limitMs)
+{
+    return QTest::qWaitFor(condition, limitMs);
+}
+
+void ControllerFixture::settleCalibrator()
+{
+    Calibrator* calibrator = controller().calibrator();
+    QMetaObject::invokeMethod(calibrator, [] {}, Qt::BlockingQueuedConnection);
+}
