@@ -289,6 +289,21 @@ TEST_F(KestraDevice, AStatusMemberOfTheWrongTypeLeavesItsPropertyAlone)
     EXPECT_EQ(sent.value("dev")["display"]["cct"], 6501);
 }
 
+TEST_F(KestraDevice, TheOutputGainReadBackIsComparedFuzzilyLikeTheBaseColour)
+{
+    serveStatus(ProcessorSimulator::status());
+    ASSERT_TRUE(kestra->readStatus().ok());
+
+    // The processor's own rounding noise is no change of colour.
+    serveStatus(R"({"dev": {"display": {"gains": {"r": 1, "g": 1, "b": 1},
+        "out": {"adjust": {"gain": {"r": 0.8000000000001, "g": 0.7, "b": 0.6}}}}}})");
+    SignalRecorder recorder(kestra.get());
+    ASSERT_TRUE(kestra->readStatus().ok());
+    EXPECT_EQ(kestra->red(), 0.8);
+    EXPECT_FALSE(recorder.names().contains("redChanged")) << recorder.names().join(' ').toStdString();
+    EXPECT_EQ(patchCount(), 0u);
+}
+
 TEST_F(KestraDevice, ReportsIncompleteColourGroupsUnlessCurvesAreOn)
 {
     struct Case
