@@ -11,11 +11,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
+#include <QTest>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <limits>
+#include <memory>
 
 namespace {
 
@@ -479,6 +482,38 @@ TEST_F(KestraDevice, LightingSendsEveryLdmsGains)
     kestra->lightLitLdms(false);
     EXPECT_EQ(lastPatch().value("dev")["receivers"][kMac2]["ldms"]["1"]["gains"]["i"], -1);
     EXPECT_EQ(patchCount(), 3u);
+}
+
+TEST_F(KestraDevice, TheEnginesCallsFromItsWorkerThreadReachTheProcessorFromTheDisplaysThread)
+{
+    fetchWall();
+    QThread* signalThread = nullptr;
+    QObject::connect(kestra.get(), &Kestra::ldmDataChanged, kestra.get(),
+                     [&] { signalThread = QThread::currentThread(); }, Qt::DirectConnection);
+
+    Macropixel given = kestra->ldm(4);
+    given.redGain = 0.4;
+    QList<Macropixel*> list{&given};
+    ErrorType colour, gains, ldms;
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        colour = kestra->setRGB(0, 0.25, 0.5, 0.75);
+        gains = kestra->setDisplayGainRGB(0.9, 0.8, 0.7);
+        ldms = kestra->setLdmRGBs(list);
+    }));
+    worker->start();
+    // This thread keeps its events flowing, as the program's GUI thread does.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return worker->isFinished(); }, 10000));
+    worker->wait();
+
+    EXPECT_TRUE(colour.ok()) << colour.message.toStdString();
+    EXPECT_TRUE(gains.ok()) << gains.message.toStdString();
+    EXPECT_TRUE(ldms.ok()) << ldms.message.toStdString();
+    EXPECT_EQ(signalThread, QThread::currentThread());
+    const auto sent = patches();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[0].value("dev")["display"]["out"]["adjust"]["gain"]["b"], 0.75);
+    EXPECT_EQ(sent[1].value("dev")["display"]["gains"]["r"], 0.9);
+    EXPECT_EQ(sent[2].value("dev")["receivers"][kMac2]["ldms"]["1"]["gains"]["r"], 0.4);
 }
 
 TEST_F(KestraDevice, AnUnreachableProcessorKeepsTheNewGainsUnsignalled)
