@@ -208,6 +208,22 @@ TEST_F(KestraDevice, LeavesOutLdmsThatCannotBePlaced)
     EXPECT_EQ(capture.messages().filter("is not a number from 1 to 12; left out").size(), 3);
 }
 
+TEST_F(KestraDevice, PlacesLdmsOfTilesWithMoreLdmsThanAnIntHolds)
+{
+    // 65536 x 65536 LDMs of one pixel: the last one's index within the tile is 2^32.
+    simulator.setRoute("GET", ProcessorSimulator::kLayoutTarget, Reply::json(R"({
+        "dev": {"receivers": {"00:1a:2b:00:00:09": {"x": 10, "y": 20,
+            "info": {"type": "K-900", "pixelsW": 65536, "pixelsH": 65536, "ldmsW": 65536, "ldmsH": 65536},
+            "ldms": {"4294967296": {"gains": {"i": 0}}, "65537": {"gains": {"i": 0}}}}}},
+        "sys": {"fixtures": {"K-900": {"cal": {}}}}})"));
+    ASSERT_TRUE(kestra->fetchOutputConfig().ok());
+    ASSERT_EQ(kestra->ldmCount(), 2u);
+    EXPECT_EQ(kestra->ldm(1).x, 10.0f + 65535.0f);
+    EXPECT_EQ(kestra->ldm(1).y, 20.0f + 65535.0f);
+    EXPECT_EQ(kestra->ldm(2).x, 10.0f);
+    EXPECT_EQ(kestra->ldm(2).y, 21.0f);
+}
+
 TEST_F(KestraDevice, AReplyWithoutReceiversGivesAnEmptyWall)
 {
     fetchWall();
