@@ -294,9 +294,11 @@ ErrorType DisplayBase::setRGB_(uint number, double red, double green, double blu
 {
     if (number != 0)
         return setLdmRGB(number, red, green, blue, Macropixel::normalIntensity);
-    setRed(red);
-    setGreen(green);
-    setBlue(blue);
+    // The base setters, also in a driver: a driver reaches this form to take values from its
+    // device (fuzzily compared, nothing sent back), never through its own colour setters.
+    DisplayBase::setRed(red);
+    DisplayBase::setGreen(green);
+    DisplayBase::setBlue(blue);
     return {};
 }
 

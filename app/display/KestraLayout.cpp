@@ -91,10 +91,11 @@ void KestraLayout::addReceiver(const QString& mac, const QJsonObject& receiver)
 
 void KestraLayout::addLdms(const QString& mac, const Tile& tile, const QJsonObject& ldmMembers)
 {
-    const int columns = int(tile.ldmColumns);
-    const qint64 ldmsInTile = qint64(tile.ldmColumns) * tile.ldmRows;
-    const int width = int(tile.width) / columns;
-    const int height = int(tile.height) / int(tile.ldmRows);
+    // In 64 bits: a tile may report more LDMs than an int can count.
+    const qint64 columns = tile.ldmColumns;
+    const qint64 ldmsInTile = columns * tile.ldmRows;
+    const qint64 width = qint64(tile.width) / columns;
+    const qint64 height = qint64(tile.height) / tile.ldmRows;
 
     // In the order of the names as text: "1", "10", "2".
     for (auto it = ldmMembers.constBegin(); it != ldmMembers.constEnd(); ++it) {
@@ -105,7 +106,7 @@ void KestraLayout::addLdms(const QString& mac, const Tile& tile, const QJsonObje
                      qUtf8Printable(it.key()), ldmsInTile);
             continue;
         }
-        const int k = int(n - 1);
+        const qint64 k = n - 1;
         Macropixel ldm(0, float((k % columns) * width) + tile.x, float((k / columns) * height) + tile.y, float(width),
                        float(height));
         ldm.name = mac;

@@ -11,11 +11,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
+#include <QTest>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <limits>
+#include <memory>
 
 namespace {
 
@@ -205,6 +208,22 @@ TEST_F(KestraDevice, LeavesOutLdmsThatCannotBePlaced)
     EXPECT_EQ(capture.messages().filter("is not a number from 1 to 12; left out").size(), 3);
 }
 
+TEST_F(KestraDevice, PlacesLdmsOfTilesWithMoreLdmsThanAnIntHolds)
+{
+    // 65536 x 65536 LDMs of one pixel: the last one's index within the tile is 2^32.
+    simulator.setRoute("GET", ProcessorSimulator::kLayoutTarget, Reply::json(R"({
+        "dev": {"receivers": {"00:1a:2b:00:00:09": {"x": 10, "y": 20,
+            "info": {"type": "K-900", "pixelsW": 65536, "pixelsH": 65536, "ldmsW": 65536, "ldmsH": 65536},
+            "ldms": {"4294967296": {"gains": {"i": 0}}, "65537": {"gains": {"i": 0}}}}}},
+        "sys": {"fixtures": {"K-900": {"cal": {}}}}})"));
+    ASSERT_TRUE(kestra->fetchOutputConfig().ok());
+    ASSERT_EQ(kestra->ldmCount(), 2u);
+    EXPECT_EQ(kestra->ldm(1).x, 10.0f + 65535.0f);
+    EXPECT_EQ(kestra->ldm(1).y, 20.0f + 65535.0f);
+    EXPECT_EQ(kestra->ldm(2).x, 10.0f);
+    EXPECT_EQ(kestra->ldm(2).y, 21.0f);
+}
+
 TEST_F(KestraDevice, AReplyWithoutReceiversGivesAnEmptyWall)
 {
     fetchWall();
@@ -287,6 +306,21 @@ TEST_F(KestraDevice, AStatusMemberOfTheWrongTypeLeavesItsPropertyAlone)
     EXPECT_EQ(sent.value("dev")["display"]["gamma"], 2.2);
     EXPECT_EQ(sent.value("dev")["display"]["brightness"], 42.5);
     EXPECT_EQ(sent.value("dev")["display"]["cct"], 6501);
+}
+
+TEST_F(KestraDevice, TheOutputGainReadBackIsComparedFuzzilyLikeTheBaseColour)
+{
+    serveStatus(ProcessorSimulator::status());
+    ASSERT_TRUE(kestra->readStatus().ok());
+
+    // The processor's own rounding noise is no change of colour.
+    serveStatus(R"({"dev": {"display": {"gains": {"r": 1, "g": 1, "b": 1},
+        "out": {"adjust": {"gain": {"r": 0.8000000000001, "g": 0.7, "b": 0.6}}}}}})");
+    SignalRecorder recorder(kestra.get());
+    ASSERT_TRUE(kestra->readStatus().ok());
+    EXPECT_EQ(kestra->red(), 0.8);
+    EXPECT_FALSE(recorder.names().contains("redChanged")) << recorder.names().join(' ').toStdString();
+    EXPECT_EQ(patchCount(), 0u);
 }
 
 TEST_F(KestraDevice, ReportsIncompleteColourGroupsUnlessCurvesAreOn)
@@ -464,6 +498,38 @@ TEST_F(KestraDevice, LightingSendsEveryLdmsGains)
     kestra->lightLitLdms(false);
     EXPECT_EQ(lastPatch().value("dev")["receivers"][kMac2]["ldms"]["1"]["gains"]["i"], -1);
     EXPECT_EQ(patchCount(), 3u);
+}
+
+TEST_F(KestraDevice, TheEnginesCallsFromItsWorkerThreadReachTheProcessorFromTheDisplaysThread)
+{
+    fetchWall();
+    QThread* signalThread = nullptr;
+    QObject::connect(kestra.get(), &Kestra::ldmDataChanged, kestra.get(),
+                     [&] { signalThread = QThread::currentThread(); }, Qt::DirectConnection);
+
+    Macropixel given = kestra->ldm(4);
+    given.redGain = 0.4;
+    QList<Macropixel*> list{&given};
+    ErrorType colour, gains, ldms;
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        colour = kestra->setRGB(0, 0.25, 0.5, 0.75);
+        gains = kestra->setDisplayGainRGB(0.9, 0.8, 0.7);
+        ldms = kestra->setLdmRGBs(list);
+    }));
+    worker->start();
+    // This thread keeps its events flowing, as the program's GUI thread does.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return worker->isFinished(); }, 10000));
+    worker->wait();
+
+    EXPECT_TRUE(colour.ok()) << colour.message.toStdString();
+    EXPECT_TRUE(gains.ok()) << gains.message.toStdString();
+    EXPECT_TRUE(ldms.ok()) << ldms.message.toStdString();
+    EXPECT_EQ(signalThread, QThread::currentThread());
+    const auto sent = patches();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[0].value("dev")["display"]["out"]["adjust"]["gain"]["b"], 0.75);
+    EXPECT_EQ(sent[1].value("dev")["display"]["gains"]["r"], 0.9);
+    EXPECT_EQ(sent[2].value("dev")["receivers"][kMac2]["ldms"]["1"]["gains"]["r"], 0.4);
 }
 
 TEST_F(KestraDevice, AnUnreachableProcessorKeepsTheNewGainsUnsignalled)
