@@ -109,8 +109,7 @@ bool CR100::findPort()
 
     const std::optional<SerialPortLister::Port> found = instrumentPort(m_lister->ports());
     if (!found) {
-        setError(QStringLiteral("CRI colorimeter not found"));
-        setErrorType(ErrorType{Fatal, {}});
+        setOutcome(QStringLiteral("CRI colorimeter not found"), Fatal);
         emit dataAvailable(this);
         return false;
     }
@@ -125,17 +124,15 @@ bool CR100::findPort()
     if (!m_port->open(QIODevice::ReadWrite)) {
         qDebug("%s: %s: %s", qUtf8Printable(name()), qUtf8Printable(found->systemLocation),
                qUtf8Printable(m_port->errorString()));
-        setError(QStringLiteral("Unable to open serial port"));
         releasePort();
-        setErrorType(ErrorType{Fatal, {}});
+        setOutcome(QStringLiteral("Unable to open serial port"), Fatal);
         emit dataAvailable(this);
         return false;
     }
     // Connected once open, so that a failure to open is reported only once.
     connect(m_port, &QSerialPort::errorOccurred, this, &CR100::handleError);
     connect(m_port, &QSerialPort::readyRead, this, &CR100::readData);
-    setError(QString());
-    setErrorType(ErrorType{});
+    setOutcome(QString(), ErrorType::Success);
     return true;
 }
 
@@ -317,10 +314,17 @@ void CR100::replyTimedOut()
 
 void CR100::failChain(const QString& error, qint32 kind)
 {
-    setError(error);
     endChain();
-    setErrorType(ErrorType{kind, {}});
+    setOutcome(error, kind);
     emit dataAvailable(this);
+}
+
+void CR100::setOutcome(const QString& error, qint32 kind)
+{
+    // The engine copies error and errorType from its own thread under this lock.
+    QMutexLocker locker(&readingMutex());
+    setError(error);
+    setErrorType(ErrorType{kind, {}});
 }
 
 // ---- Replies -------------------------------------------------------------------------------
@@ -429,11 +433,10 @@ void CR100::reportDarkReading(const QString& code, const QString& data)
         setLuminance(0.0);
         updateTimestamp();
     }
-    setError(QString());
     logSuccess("\"success\": %.0f K, %.4f dUV, %.2f %s");
     // The dark reading is the answer to this chain; going on would give a second one.
     endChain();
-    setErrorType(ErrorType{});
+    setOutcome(QString(), ErrorType::Success);
     emit dataAvailable(this);
 }
 
@@ -480,12 +483,11 @@ void CR100::completeReading(const QString& data)
         setDuv(number(items[1]));
     }
     logSuccess("success: %.0f K, %.4f dUV, %.2f %s");
-    setError(QString());
     const auto seconds = static_cast<float>(m_readStart.msecsTo(QDateTime::currentDateTime()) / 1000.0);
     if (seconds > SlowReadingSeconds)
         qDebug("Colorimeter reading took %.3f seconds", static_cast<double>(seconds));
     endChain();
-    setErrorType(ErrorType{});
+    setOutcome(QString(), ErrorType::Success);
     emit dataAvailable(this);
 }
 

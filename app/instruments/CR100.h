@@ -94,6 +94,8 @@ private:
     void matrixListComplete();
     // Ends the chain with an error: its text, its kind and dataAvailable.
     void failChain(const QString& error, qint32 kind);
+    // Sets the error text and kind together, under the reading lock.
+    void setOutcome(const QString& error, qint32 kind);
     void logSuccess(const char* format) const;
 
     // The dispatch table's actions, each named after the reply it handles.

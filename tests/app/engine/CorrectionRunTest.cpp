@@ -156,9 +156,9 @@ TEST(CorrectionRunTest, CancelledRunResumesAtTheLevelItStoppedIn)
     expectConvergedLevels(run.calibrator().levelPoints());
 }
 
-TEST(CorrectionRunTest, ResumeIsRefusedAfterTheStepsChanged)
+// A four-step correction cancelled once black and the brightest level are done.
+void cancelFourStepRunAfterTwoLevels(Correction<RecordingDisplay>& run)
 {
-    Correction<RecordingDisplay> run;
     configure(run.calibrator(), 4);
     run.colorimeter.setReadHook([&](int) {
         if (run.calibrator().resumeStep() == 2)
@@ -168,6 +168,12 @@ TEST(CorrectionRunTest, ResumeIsRefusedAfterTheStepsChanged)
     ASSERT_TRUE(run.worker.waitForDone());
     ASSERT_EQ(run.calibrator().resumeStep(), 2u);
     run.colorimeter.setReadHook({});
+}
+
+TEST(CorrectionRunTest, ResumeIsRefusedAfterTheStepsChanged)
+{
+    Correction<RecordingDisplay> run;
+    ASSERT_NO_FATAL_FAILURE(cancelFourStepRunAfterTwoLevels(run));
 
     MessageCapture log;
     run.calibrator().setSteps(5);
@@ -178,6 +184,31 @@ TEST(CorrectionRunTest, ResumeIsRefusedAfterTheStepsChanged)
     EXPECT_TRUE(log.contains(QStringLiteral("Can't resume correction because number of steps has changed: set to 4 to resume")));
     EXPECT_EQ(run.colorimeter.reads(), readsBefore);
     EXPECT_FALSE(run.calibrator().running());
+}
+
+TEST(CorrectionRunTest, ResumeBeyondTheFinishedLevelsEndsAtOnce)
+{
+    Correction<RecordingDisplay> run;
+    ASSERT_NO_FATAL_FAILURE(cancelFourStepRunAfterTwoLevels(run));
+    const int readsBefore = run.colorimeter.reads();
+
+    // A start past the last finished level would leave a gap: refused, and answered with done.
+    MessageCapture log;
+    Calibrator* calibrator = &run.calibrator();
+    QMetaObject::invokeMethod(calibrator, [calibrator] { calibrator->calibrateSteps(3); }, Qt::QueuedConnection);
+    ASSERT_TRUE(run.worker.waitForDone(2));
+    EXPECT_EQ(run.worker.doneCalls().last(), (std::pair<uint, bool>{0u, false}));
+    EXPECT_TRUE(log.contains(QStringLiteral("Warning: resuming after the the first failed step; correction will contain gaps")));
+    EXPECT_FALSE(run.calibrator().running());
+
+    // A resume step beyond the levels the stopped correction holds.
+    run.calibrator().setResumeStep(9);
+    run.worker.start(Calibrator::Resume);
+    ASSERT_TRUE(run.worker.waitForDone(3));
+    EXPECT_EQ(run.worker.doneCalls().last(), (std::pair<uint, bool>{0u, false}));
+    EXPECT_TRUE(log.contains(QStringLiteral("Can't resume correction: there is no stopped correction to resume")));
+    EXPECT_FALSE(run.calibrator().running());
+    EXPECT_EQ(run.colorimeter.reads(), readsBefore);
 }
 
 TEST(CorrectionRunTest, DisplayFailureEndsTheRunWithItsError)

@@ -4,16 +4,20 @@
 #include "support/QtPrinters.h"
 #include "support/TestSettings.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <thread>
 
 namespace {
 
@@ -525,6 +529,32 @@ TEST_F(CR100Test, MissingOrUnopenablePortIsReported)
     *ports = {instrumentAt(instrument->slavePath())};
     readOnce();
     EXPECT_EQ(instrument->commands(), SetupCommands);
+}
+
+TEST_F(CR100Test, ErrorWaitsForAReceiverCopyingTheReading)
+{
+    // The engine copies a reading on its own thread between lock() and unlock(); a failure
+    // reported meanwhile must not change the fields under its hands.
+    *ports = {};
+    CR100& meter = colorimeter();
+    std::atomic<bool> locked{false};
+    QString before;
+    QString after;
+    std::thread receiver([&] {
+        meter.lock();
+        locked = true;
+        before = meter.error();
+        QThread::msleep(200);
+        after = meter.error();
+        meter.unlock();
+    });
+    const QDeadlineTimer deadline(AnswerWaitMs);
+    while (!locked && !deadline.hasExpired())
+        QThread::yieldCurrentThread();
+    meter.read();
+    receiver.join();
+    EXPECT_EQ(before, after);
+    expectError(2, QStringLiteral("CRI colorimeter not found"));
 }
 
 TEST(CR100PortTest, InstrumentPortMatchesNameAndUsbIdentifiers)
