@@ -10,6 +10,8 @@
 #include "instruments/Colorimeter.h"
 #include "instruments/CR100.h"
 #include "instruments/ImageSource.h"
+#include "shell/CalibrationFile.h"
+#include "shell/CorrectionCurves.h"
 #include "shell/Updater.h"
 
 #include <QCoreApplication>
@@ -1080,19 +1082,6 @@ void Velotrimmer::setupCalibrator()
     });
 }
 
-bool Velotrimmer::setupBalance()
-{
-    setStatusString(QStringLiteral("Uniformity runs are not available in this build."));
-    return false;
-}
-
-void Velotrimmer::calibratorDone(uint number, bool completed)
-{
-    Q_UNUSED(number)
-    Q_UNUSED(completed)
-    endRunning();
-}
-
 void Velotrimmer::deleteAdjusters()
 {
     if (m_adjusterSet.isEmpty() && m_adjusterSet.macropixels().isEmpty())
@@ -1690,4 +1679,387 @@ void Velotrimmer::getLensFiles()
         }
     }
     setLensFile(kept);
+}
+
+// ---- Uniformity set-up -------------------------------------------------------------------------
+
+bool Velotrimmer::setupBalance()
+{
+    if (!uniformityMode())
+        return false;
+    if (m_display->ldmCount() == 0) {
+        setStatusString(QStringLiteral("The display has no LDMs to adjust."));
+        return false;
+    }
+    m_imageSource->useSavedExposure(true);
+    m_runStartTime = QDateTime::currentDateTime();
+    if (m_mode == Template)
+        qInfo("Adjustable Tiles: %d,  Ldms: %d", m_display->adjustableTileCount(), m_display->adjustableLdmCount());
+    const bool built = m_mode == Balance ? buildBalancers() : buildTemplaters();
+    if (!built)
+        return false;
+    if (m_adjusterSet.isEmpty()) {
+        setStatusString(QStringLiteral("Nothing to adjust: the display has no adjustable LDMs or tiles."));
+        return false;
+    }
+    configureBalancers_(m_mode);
+    return true;
+}
+
+bool Velotrimmer::buildBalancers()
+{
+    deleteAdjusters();
+    const uint count = m_display->adjustableLdmCount();
+    m_adjusterSet.reserve(count);
+    for (uint index = 1; index <= count; ++index) {
+        auto record = std::make_unique<Macropixel>(m_display->adjustableLdm(index));
+        auto adjuster = std::make_unique<Calibrator>(Calibrator::BalanceMode, record->number);
+        if (index == 1)
+            adjuster->setLoggable(true);
+        m_adjusterSet.append(std::move(adjuster), std::move(record));
+    }
+    qInfo("buildBalancers: %lld balancers,  %lld ldms", static_cast<long long>(m_adjusterSet.adjusters().size()),
+          static_cast<long long>(m_adjusterSet.macropixels().size()));
+    return true;
+}
+
+bool Velotrimmer::buildTemplaters()
+{
+    deleteAdjusters();
+    const uint cells = m_tileMeshWidth * m_tileMeshHeight;
+    const uint tileCount = m_display->adjustableTileCount();
+    qInfo("buildTemplaters after deletion: %lld balancers, %lld ldms",
+          static_cast<long long>(m_adjusterSet.adjusters().size()),
+          static_cast<long long>(m_adjusterSet.macropixels().size()));
+    m_adjusterSet.reserve(static_cast<qsizetype>(tileCount) * cells, tileCount);
+
+    quint32 cellNumber = 1;
+    for (uint k = 1; k <= tileCount; ++k) {
+        Tile* tile = m_adjusterSet.appendTile(std::make_unique<Tile>(m_display->adjustableTile(k)));
+        // A tile without an LDM grid cannot be divided into cells that fit its LDMs.
+        if (tile->ldmColumns == 0 || tile->ldmRows == 0) {
+            setStatusString(tr("Tile %1 has no LDM grid (%2, %3), so it cannot be divided into cells")
+                                .arg(tile->name)
+                                .arg(tile->ldmColumns)
+                                .arg(tile->ldmRows));
+            return false;
+        }
+        if (m_tileMeshWidth % tile->ldmColumns != 0 || m_tileMeshHeight % tile->ldmRows != 0) {
+            setStatusString(tr("Tile %1 cell size (%2, %3) not divisible by LDM size (%4, %5)")
+                                .arg(tile->name)
+                                .arg(m_tileMeshWidth)
+                                .arg(m_tileMeshHeight)
+                                .arg(tile->ldmColumns)
+                                .arg(tile->ldmRows));
+            return false;
+        }
+        const float cellWidth = tile->width / static_cast<float>(m_tileMeshWidth);
+        const float cellHeight = tile->height / static_cast<float>(m_tileMeshHeight);
+        for (uint j = 0; j < cells; ++j, ++cellNumber) {
+            auto cell = std::make_unique<Macropixel>();
+            cell->number = cellNumber;
+            cell->x = static_cast<float>(j % m_tileMeshWidth) * cellWidth + tile->x;
+            cell->y = static_cast<float>(j / m_tileMeshWidth) * cellHeight + tile->y;
+            cell->width = cellWidth;
+            cell->height = cellHeight;
+            const Macropixel* holder =
+                m_display->findLdm(tile->number, static_cast<int>(cell->x), static_cast<int>(cell->y));
+            cell->indexInTile = holder ? holder->number : 0;
+            cell->name = tile->name;
+            cell->tileNumber = tile->number;
+            cell->adjustable = true;
+            tile->ldms.append(cell.get());
+            m_adjusterSet.append(std::make_unique<Calibrator>(Calibrator::TemplateMode, cellNumber), std::move(cell));
+        }
+    }
+    qInfo("buildTemplaters: %lld balancers,  %lld tiles,  %lld macropixels",
+          static_cast<long long>(m_adjusterSet.adjusters().size()), static_cast<long long>(m_adjusterSet.tiles().size()),
+          static_cast<long long>(m_adjusterSet.macropixels().size()));
+    return true;
+}
+
+void Velotrimmer::configureBalancers_(Mode mode)
+{
+    if (m_adjusterSet.isEmpty())
+        return;
+    m_configuredAdjusters = static_cast<uint>(m_adjusterSet.size());
+    m_display->setCycling(false);
+    setTask(mode == Balance ? Calibrator::Balance : Calibrator::Template);
+
+    const double red = m_balanceTargetRed;
+    const double green = m_balanceTargetGreen;
+    const double blue = m_balanceTargetBlue;
+    const uint readDelay = m_removeReflections ? 0u : m_readDelay;
+    const double highGainLimit = m_highGainLimit;
+    const double lowGainLimit = m_lowGainLimit;
+    auto configure = [=](Calibrator& calibrator) {
+        calibrator.setStepRGB(red, green, blue);
+        calibrator.setReadDelay(readDelay);
+        calibrator.setReadCount(1);
+        calibrator.setErrorAllowed(0.0);
+        calibrator.setHighGainLimit(highGainLimit);
+        calibrator.setLowGainLimit(lowGainLimit);
+    };
+    // The adjusters live on this thread until the main calibrator drives them.
+    for (Calibrator* adjuster : m_adjusterSet.adjusters())
+        configure(*adjuster);
+    const QList<Calibrator*> adjusters = m_adjusterSet.adjusters();
+    const QList<Macropixel*> macropixels = m_adjusterSet.macropixels();
+    const QList<Tile*> tiles = m_adjusterSet.tiles();
+    onCalibrator([=](Calibrator& calibrator) {
+        calibrator.setMode(mode);
+        configure(calibrator);
+        calibrator.setLoggable(true);
+        calibrator.setAdjusters(adjusters);
+        calibrator.setMacropixels(macropixels);
+        calibrator.setTiles(tiles);
+    });
+}
+
+// ---- Completion --------------------------------------------------------------------------------
+
+void Velotrimmer::calibratorDone(uint number, bool completed)
+{
+    Q_UNUSED(number)
+    const bool wasRunning = m_running;
+    if (uniformityMode()) {
+        qInfo("calibratorDone: all done.");
+        summarizeUniformity();
+        if (wasRunning)
+            setResumeStep(0);
+        setProgress(-1.0);
+        m_imageSource->useSavedExposure(false);
+        // Only a run that nobody stopped and that the engine finished counts as done.
+        const bool succeeded = wasRunning && completed;
+        setStatusString((succeeded ? QStringLiteral("%1 completed.")
+                                   : QStringLiteral("%1 cancelled; display left in indeterminate state."))
+                            .arg(QStringLiteral("Uniformity")));
+        setStatus(succeeded ? 1 : -1);
+        qInfo("%s took%s.", "Uniformity", qUtf8Printable(elapsedTimeString()));
+        deleteAdjusters();
+    } else if ((m_task == Calibrator::Calibrate || m_task == Calibrator::Resume) && m_calibrator) {
+        const int task = m_task;
+        // Keep the interface locked while the correction is finished.
+        if (!wasRunning)
+            runNothing();
+        qInfo("Velotrimmer: Correction %s.", completed ? "completed" : "cancelled");
+        m_points = m_calibrator->levelPoints();
+        setResumeStep(m_calibrator->resumeStep());
+        resetKestra(completed);
+        const bool good = buildCurves_();
+        const qsizetype steps = m_points.size() - 1;
+        setStatus(completed && good && steps == static_cast<qsizetype>(m_steps) ? 1 : -1);
+        qInfo("%lld point%s %s.", static_cast<long long>(steps), steps == 1 ? " is" : "s are",
+              good ? "good" : "not useful");
+        if (good) {
+            summarizeCorrection();
+            setFilename(QStringLiteral("%1KestraCal-%2.tsv").arg(m_filepath, fileTimestamp().chopped(1)));
+            setCalibrationAvailable(true);
+            sendCalibration_();
+        }
+        m_task = task;
+    }
+    endRunning();
+}
+
+void Velotrimmer::summarizeUniformity()
+{
+    const QList<Calibrator*>& adjusters = m_adjusterSet.adjusters();
+    if (adjusters.isEmpty()) {
+        qInfo("%s had no adjusters; nothing to summarize.", "Uniformity");
+        return;
+    }
+    uint fewestIterations = std::numeric_limits<uint>::max();
+    uint mostIterations = 0;
+    qint64 iterationSum = 0;
+    uint fewestPoints = std::numeric_limits<uint>::max();
+    uint mostPoints = 0;
+    qint64 pointSum = 0;
+    for (Calibrator* adjuster : adjusters) {
+        const uint iterations = adjuster->iteration();
+        const uint points = adjuster->pointsWithinError(0.0);
+        fewestIterations = std::min(fewestIterations, iterations);
+        mostIterations = std::max(mostIterations, iterations);
+        iterationSum += iterations;
+        fewestPoints = std::min(fewestPoints, points);
+        mostPoints = std::max(mostPoints, points);
+        pointSum += points;
+    }
+    qInfo("%s took %d - %d iterations; %lld on average.", "Uniformity", fewestIterations, mostIterations,
+          static_cast<long long>(iterationSum / adjusters.size()));
+    if (m_configuredAdjusters == 0)
+        qInfo("%s had %d - %d weighted points; n/a on average.", "Uniformity", fewestPoints, mostPoints);
+    else
+        qInfo("%s had %d - %d weighted points; %d on average.", "Uniformity", fewestPoints, mostPoints,
+              static_cast<int>(pointSum / m_configuredAdjusters));
+}
+
+void Velotrimmer::summarizeCorrection()
+{
+    const qsizetype n = m_points.size();
+    if (n < 2)
+        return;
+    double iterations = 0.0;
+    double seconds = 0.0;
+    double cctError = 0.0;
+    double duvError = 0.0;
+    double luminanceError = 0.0;
+    int luminancePoints = 0;
+    // The errors are measured against the targets the run used: the processor's own with the processor.
+    const double targetCCT = kestraIsCurrent() ? std::trunc(m_kestraCct) : m_targetCCT;
+    const double targetDuv = kestraIsCurrent() ? m_kestraDuv : m_targetDuv;
+    for (qsizetype i = 1; i < n; ++i) {
+        const CalibrationPoint& point = m_points.at(i);
+        iterations += point.iterations;
+        seconds += point.seconds;
+        cctError += std::abs(point.cct - targetCCT);
+        duvError += std::abs(point.duv - targetDuv);
+        // A level without a target luminance has no relative error.
+        if (point.luminanceTarget != 0.0) {
+            luminanceError += 100.0 * std::abs(point.luminance - point.luminanceTarget) / point.luminanceTarget;
+            ++luminancePoints;
+        }
+    }
+    const double m = static_cast<double>(n - 1);
+    Calibrator::formatTimeRemaining(QStringLiteral("Including setup time, correction took"),
+                                    m_calibrator ? m_calibrator->elapsedSeconds() : 0);
+    const QString luminance = luminancePoints == 0 ? QStringLiteral("n/a")
+                                                   : QString::asprintf("%.2f%%", luminanceError / luminancePoints);
+    qInfo("Averages over %d point%s: %u iterations, %u seconds; errors %.0f K CCT, %.4f duv, %s luminance",
+          static_cast<int>(n - 1), n - 1 == 1 ? "" : "s", static_cast<uint>(std::lround(iterations / m)),
+          static_cast<uint>(std::lround(seconds / m)), cctError / m, duvError / m, qUtf8Printable(luminance));
+}
+
+QString Velotrimmer::elapsedTimeText(qint64 seconds)
+{
+    if (seconds < 1)
+        return QStringLiteral(" no time at all");
+    const qint64 hours = seconds / 3600;
+    const qint64 minutes = (seconds - 3600 * hours) / 60;
+    const qint64 rest = seconds - 60 * (60 * hours + minutes);
+    auto part = [](qint64 value, const char* unit) {
+        return QStringLiteral(" %1 %2%3").arg(value).arg(QLatin1String(unit)).arg(value == 1 ? "" : "s");
+    };
+    QString text;
+    if (hours != 0)
+        text += part(hours, "hour");
+    if (minutes != 0)
+        text += part(minutes, "minute");
+    text += part(rest, "second");
+    return text;
+}
+
+QString Velotrimmer::elapsedTimeString() const
+{
+    return elapsedTimeText(m_runStartTime.secsTo(QDateTime::currentDateTime()));
+}
+
+QString Velotrimmer::fileTimestamp()
+{
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODate).replace(QLatin1Char(':'), QLatin1Char('-'));
+}
+
+QString Velotrimmer::defaultLogFileName() const
+{
+    return QStringLiteral("%1VelotrimLog-%2").arg(m_filepath, fileTimestamp());
+}
+
+// ---- Curves and the hand-off to the display ----------------------------------------------------
+
+bool Velotrimmer::buildCurves_()
+{
+    return CorrectionCurves::build(m_points, m_stepSpacing);
+}
+
+void Velotrimmer::sendCalibration_()
+{
+    if (m_points.isEmpty()) {
+        setStatusString(QStringLiteral("There is no correction to send."));
+        return;
+    }
+    const CalibrationPoint& last = m_points.constLast();
+    const ErrorType result = m_display->sendCalibration(CorrectionCurves::curvePoints(m_points), last.redDisplayGain,
+                                                        last.greenDisplayGain, last.blueDisplayGain);
+    if (result.ok())
+        return;
+    qWarning("sendCalibration: error %s", qUtf8Printable(result.message));
+    setStatusString(QStringLiteral("Sending the correction to the display failed: %1").arg(result.message));
+}
+
+// ---- Files -------------------------------------------------------------------------------------
+
+bool Velotrimmer::saveCalibration(QUrl url)
+{
+    const QString path = url.toLocalFile();
+    setFilepath(path);
+    const QString error = CalibrationFile::write(path, m_points);
+    if (!error.isEmpty()) {
+        qWarning("Unable to open file %s: %s", qUtf8Printable(path), qUtf8Printable(error));
+        setStatusString(QStringLiteral("Unable to open file %1").arg(path));
+        return false;
+    }
+    setStatusString(QStringLiteral("Correction saved to %1").arg(path));
+    return true;
+}
+
+bool Velotrimmer::readCalibration(QUrl url)
+{
+    const QString path = url.toLocalFile();
+    qInfo("read file at %s", qUtf8Printable(path));
+    if (m_running) {
+        setStatusString(QStringLiteral("Stop the run before reading a correction."));
+        return false;
+    }
+    setFilename(path);
+    setFilepath(path);
+    const QString shortName = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+
+    // Every failure keeps the correction in hand.
+    CalibrationFile::ReadResult file = CalibrationFile::read(path);
+    switch (file.status) {
+    case CalibrationFile::ReadStatus::CannotOpen:
+        setStatusString(QStringLiteral("Can\u2019t open file %1: %2").arg(shortName, file.error));
+        qWarning("Unable to open file %s: %s", qUtf8Printable(path), qUtf8Printable(file.error));
+        return false;
+    case CalibrationFile::ReadStatus::Empty:
+        setStatusString(QStringLiteral("File %1 is empty").arg(shortName));
+        qWarning("%s", qUtf8Printable(m_statusString));
+        return false;
+    case CalibrationFile::ReadStatus::MissingCurves:
+        setStatusString(
+            QStringLiteral("File is missing one or more px, py, mx, or my columns, so it can\u2019t be used"));
+        qWarning("%s", qUtf8Printable(m_statusString));
+        return false;
+    case CalibrationFile::ReadStatus::NoPoints:
+        setStatusString(QStringLiteral("File %1 holds no correction points").arg(shortName));
+        qWarning("%s", qUtf8Printable(m_statusString));
+        return false;
+    case CalibrationFile::ReadStatus::Read:
+        break;
+    }
+
+    m_points = std::move(file.points);
+    for (qsizetype i = 0; i < m_points.size(); ++i) {
+        const CalibrationPoint& point = m_points.at(i);
+        qInfo("#%2d: %.6f, %.6f, %.6f", static_cast<int>(i), point.red, point.green, point.blue);
+    }
+    const QList<CalibrationPoint> points = m_points;
+    onCalibrator([shortName, points](Calibrator& calibrator) { calibrator.describePoint(shortName, points); });
+    setResumeStep(0);
+    setCalibrationAvailable(true);
+    runNothing();
+    sendCalibration_();
+    endRunning();
+    return true;
+}
+
+bool Velotrimmer::saveLog(QUrl url)
+{
+    const QString path = url.toLocalFile();
+    setFilepath(path);
+    setStatusString(QStringLiteral("Saving log to %1...").arg(path));
+    const QString error = m_appLog->saveTo(path);
+    setStatusString(error.isEmpty() ? QStringLiteral("Log saved to %1").arg(path)
+                                    : QStringLiteral("Unable to open file %1").arg(path));
+    return true;
 }

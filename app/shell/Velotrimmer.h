@@ -292,6 +292,9 @@ public:
     // The exposure acceptance check of a target LDM (always true unless a target is pending).
     bool acceptTargetLdm(const Macropixel& ldm);
 
+    // The text of elapsedTimeString for a number of whole seconds.
+    static QString elapsedTimeText(qint64 seconds);
+
 public slots:
     // Connected to the application's aboutToQuit. Stops the run, cancels pending display work and
     // joins the worker threads, so that nothing runs on the I/O context or on released objects
@@ -327,6 +330,12 @@ public slots:
 
     bool setupBalance();
     void calibratorDone(uint number, bool completed);
+    QString elapsedTimeString() const;
+    QString defaultLogFileName() const;
+
+    bool saveCalibration(QUrl url);
+    bool readCalibration(QUrl url);
+    bool saveLog(QUrl url);
 
     bool getImageLdmRGBData(bool verbose = false);
     bool getImageTileRGBData(bool verbose = false);
@@ -448,6 +457,15 @@ private:
     void setupCalibrator();
 
     void deleteAdjusters();
+    bool buildBalancers();
+    bool buildTemplaters();
+    void configureBalancers_(Mode mode);
+    bool buildCurves_();
+    void sendCalibration_();
+    void summarizeCorrection();
+    void summarizeUniformity();
+    // The UTC time as a file name part: ISO 8601 with "-" for ":" (and the "Z" kept).
+    static QString fileTimestamp();
 
     void setLoggableAdjuster(uint number);
     double ldmError(int ldmNumber, double target, double (DisplayBase::*observed)(uint));

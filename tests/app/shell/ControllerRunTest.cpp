@@ -21,6 +21,22 @@ using ControllerRun = ControllerFixture;
 
 namespace {
 
+// Polls once while further ticks arrive every 20 ms, until stop() ends the display's wait after
+// the given time; returns how many ticks came meanwhile.
+int pollWhileTicking(Velotrimmer& velotrimmer, int stopAfterMs)
+{
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &velotrimmer, [&] {
+        ++ticks;
+        velotrimmer.pollDevices();
+    });
+    tick.start(20);
+    QTimer::singleShot(stopAfterMs, &velotrimmer, [&] { velotrimmer.stop(); });
+    velotrimmer.pollDevices();
+    return ticks;
+}
+
 QList<bool> runningValues(const QSignalSpy& spy)
 {
     QList<bool> values;
@@ -97,10 +113,9 @@ TEST_F(ControllerRun, AnSrgbCorrectionIsRefusedUnlessTheProcessorGammaIsOne)
     EXPECT_TRUE(velotrimmer.kestra()->curvesEnabled());
 }
 
-TEST_F(ControllerRun, AUniformityStartWithoutAdjustersFailsAndStaysIdle)
+TEST_F(ControllerRun, AUniformityStartWithoutLdmsFailsAndStaysIdle)
 {
-    QSettings().setValue("output", true);
-    Velotrimmer& velotrimmer = build();
+    Velotrimmer& velotrimmer = build(); // the processor, whose layout was never read
     velotrimmer.setMode(Velotrimmer::Balance);
     QSignalSpy running(&velotrimmer, &Velotrimmer::runningChanged);
     velotrimmer.setRunning(true);
@@ -255,17 +270,8 @@ TEST_F(ControllerRun, ThePollReadsTheDisplayAndSkipsTicksWhileAReadWaits)
     SlowDisplay display;
     velotrimmer.setDisplay(&display);
 
-    int ticks = 0;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, &velotrimmer, [&] {
-        ++ticks;
-        velotrimmer.pollDevices();
-    });
-    tick.start(20);
-    QTimer::singleShot(300, &velotrimmer, [&] { velotrimmer.stop(); });
     MessageCapture log;
-    velotrimmer.pollDevices();
-    tick.stop();
+    const int ticks = pollWhileTicking(velotrimmer, 300);
 
     EXPECT_GE(ticks, 3);
     EXPECT_EQ(display.statusReads, 1);
@@ -281,6 +287,34 @@ TEST_F(ControllerRun, ThePollReadsTheDisplayAndSkipsTicksWhileAReadWaits)
     EXPECT_EQ(display.statusReads, 2);
     velotrimmer.setRunning(false);
     velotrimmer.setDisplay(velotrimmer.simulatedDisplay());
+}
+
+TEST_F(ControllerRun, ThePollRefreshesTheProcessorAndNeverNestsAgainstOneThatDoesNotAnswer)
+{
+    ProcessorSimulator processor;
+    processor.allowAnonymous();
+    processor.setRoute("GET", ProcessorSimulator::kStatusTarget, ProcessorSimulator::Reply::json(ProcessorSimulator::status()));
+    processor.setRoute("GET", ProcessorSimulator::kLayoutTarget,
+                       ProcessorSimulator::Reply::json(ProcessorSimulator::layout(ProcessorSimulator::Layout::Wall)));
+    Velotrimmer& velotrimmer = build();
+    velotrimmer.setColorimeter(velotrimmer.dummyColorimeter());
+    velotrimmer.kestra()->setAddress(QString::fromStdString(processor.address()));
+
+    velotrimmer.pollDevices();
+    EXPECT_EQ(processor.requestCount(), 2u); // the status, then the layout
+    EXPECT_DOUBLE_EQ(velotrimmer.kestra()->gamma(), 2.2);
+    EXPECT_GT(velotrimmer.kestra()->ldmCount(), 0u);
+
+    // Now the processor stops answering: later ticks pass while the first poll waits.
+    processor.setRoute("GET", ProcessorSimulator::kStatusTarget,
+                       ProcessorSimulator::Reply::withEnding(ProcessorSimulator::Ending::NeverAnswer));
+    MessageCapture log;
+    const int ticks = pollWhileTicking(velotrimmer, 400);
+    EXPECT_GE(ticks, 3);
+    EXPECT_EQ(processor.requestCount(), 3u);
+    const QStringList lines = log.messages();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                            [](const QString& line) { return line.startsWith("Error updating display: "); }));
 }
 
 TEST_F(ControllerRun, QuittingDuringARunJoinsTheWorkersAndStopsTheRun)

@@ -43,6 +43,11 @@ void ControllerFixture::useSimulatedBench()
         velotrimmer.switchOutput();
     velotrimmer.simulatedDisplay()->fetchOutputConfig();
     velotrimmer.setColorimeter(velotrimmer.dummyColorimeter());
+    quickEngineTiming();
+}
+
+void ControllerFixture::quickEngineTiming()
+{
     Calibrator::Timing quick;
     quick.settleMs = 0;
     quick.readCountPauseMs = 0;
@@ -50,7 +55,7 @@ void ControllerFixture::useSimulatedBench()
     quick.recoverableReadingPauseMs = 10;
     quick.staleReadingPauseMs = 10;
     quick.gainRetryPauseMs = 10;
-    Calibrator* calibrator = velotrimmer.calibrator();
+    Calibrator* calibrator = controller().calibrator();
     QMetaObject::invokeMethod(calibrator, [calibrator, quick] { calibrator->setTiming(quick); },
                               Qt::BlockingQueuedConnection);
 }
@@ -64,4 +69,13 @@ void ControllerFixture::settleCalibrator()
 {
     Calibrator* calibrator = controller().calibrator();
     QMetaObject::invokeMethod(calibrator, [] {}, Qt::BlockingQueuedConnection);
+}
+
+void ControllerFixture::skipReadDelays()
+{
+    Calibrator* calibrator = controller().calibrator();
+    QMetaObject::invokeMethod(calibrator, [calibrator] { calibrator->setReadDelay(0); }, Qt::BlockingQueuedConnection);
+    QObject::connect(
+        calibrator, &Calibrator::readDelayChanged, calibrator, [calibrator] { calibrator->setReadDelay(0); },
+        Qt::DirectConnection);
 }

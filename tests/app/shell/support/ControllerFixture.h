@@ -32,8 +32,13 @@ protected:
     void useSimulatedBench();
     // Waits, with events flowing, until the condition holds; false after the limit.
     static bool waitUntil(const std::function<bool()>& condition, int limitMs = WaitLimitMs);
+    // Makes the engine's fixed pauses short.
+    void quickEngineTiming();
     // Runs the calls queued for the calibrator's thread so far.
     void settleCalibrator();
+    // Lets the engine read without the settling delay the controller insists on (at least
+    // 500 ms): whenever the controller hands the main calibrator its read delay, it becomes 0.
+    void skipReadDelays();
 
     boost::asio::io_context m_io;
     std::unique_ptr<Velotrimmer> m_controller;

@@ -1,0 +1,286 @@
+#include "support/ControllerFixture.h"
+#include "support/MessageCapture.h"
+#include "support/QtPrinters.h"
+#include "support/TestDisplay.h"
+
+#include "display/Kestra.h"
+#include "display/SimulatedDisplay.h"
+#include "engine/Calibrator.h"
+#include "shell/CalibrationFile.h"
+#include "shell/CorrectionCurves.h"
+
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A display that keeps what it was asked to upload.
+class UploadRecorder : public SimulatedDisplay
+{
+public:
+    ErrorType sendCalibration(const QList<CurvePoint>& curves, double red, double green, double blue) override
+    {
+        ++uploads;
+        lastCurves = curves;
+        gains = {red, green, blue};
+        return answer;
+    }
+
+    int uploads = 0;
+    QList<CurvePoint> lastCurves;
+    std::array<double, 3> gains{};
+    ErrorType answer;
+};
+
+QList<CalibrationPoint> builtCorrection(int points)
+{
+    QList<CalibrationPoint> correction;
+    for (int i = 0; i < points; ++i) {
+        CalibrationPoint point;
+        const double level = double(i) / (points - 1);
+        point.red = 0.9 * level * level;
+        point.green = level * level;
+        point.blue = 0.8 * level * level + 1e-6;
+        point.redDisplayGain = 0.9 + 0.01 * i;
+        point.greenDisplayGain = 0.8;
+        point.blueDisplayGain = 0.95;
+        correction.append(point);
+    }
+    EXPECT_TRUE(CorrectionCurves::build(correction, 2.0));
+    return correction;
+}
+
+} // namespace
+
+using ControllerCompletion = ControllerFixture;
+
+TEST(ControllerTexts, ElapsedTimeIsSpelledOutWithPlurals)
+{
+    EXPECT_EQ(Velotrimmer::elapsedTimeText(3725), QStringLiteral(" 1 hour 2 minutes 5 seconds"));
+    EXPECT_EQ(Velotrimmer::elapsedTimeText(60), QStringLiteral(" 1 minute 0 seconds"));
+    EXPECT_EQ(Velotrimmer::elapsedTimeText(1), QStringLiteral(" 1 second"));
+    EXPECT_EQ(Velotrimmer::elapsedTimeText(0), QStringLiteral(" no time at all"));
+    EXPECT_EQ(Velotrimmer::elapsedTimeText(-5), QStringLiteral(" no time at all"));
+}
+
+TEST_F(ControllerCompletion, TheLogFileNameCarriesTheUtcTimeAfterTheSavedFolder)
+{
+    Velotrimmer& velotrimmer = build();
+    velotrimmer.setFilepath("/data:runs/x.tsv");
+    const QString name = velotrimmer.defaultLogFileName();
+    // The folder is kept as it is; only the time stamp loses its colons.
+    EXPECT_TRUE(name.startsWith("/data:runs/VelotrimLog-")) << name.toStdString();
+    const QString stamp = name.mid(QStringLiteral("/data:runs/VelotrimLog-").size());
+    EXPECT_EQ(stamp.size(), 20);
+    EXPECT_TRUE(stamp.endsWith('Z'));
+    EXPECT_FALSE(stamp.contains(':'));
+}
+
+TEST_F(ControllerCompletion, TemplatersCoverEveryAdjustableTileWithTheMesh)
+{
+    Velotrimmer& velotrimmer = build();
+    velotrimmer.setMode(Velotrimmer::Template);
+    TestDisplay display;
+    display.buildWall(3, 1, 4, 200);
+    velotrimmer.setDisplay(&display);
+    MessageCapture log;
+
+    velotrimmer.setRunning(true);
+    EXPECT_TRUE(log.contains("buildTemplaters: 1200 balancers,  3 tiles,  1200 macropixels"));
+    EXPECT_TRUE(log.contains("Adjustable Tiles: 3,  Ldms: 48"));
+    const AdjusterSet& set = velotrimmer.adjusterSet();
+    ASSERT_EQ(set.adjusters().size(), 1200);
+    ASSERT_EQ(set.tiles().size(), 3);
+    EXPECT_EQ(set.tiles()[1]->ldms.size(), 400);
+    EXPECT_EQ(set.adjusters().first()->number(), 1u);
+    EXPECT_EQ(set.adjusters().last()->number(), 1200u);
+    // The 21st cell of the second tile starts the second row of cells.
+    const Macropixel* cell = set.tiles()[1]->ldms[20];
+    EXPECT_FLOAT_EQ(cell->x, 200.0f);
+    EXPECT_FLOAT_EQ(cell->y, 10.0f);
+    EXPECT_FLOAT_EQ(cell->width, 10.0f);
+    EXPECT_EQ(cell->tileNumber, 2u);
+    EXPECT_EQ(cell->indexInTile, display.findLdm(2, 200, 10)->number);
+
+    // Whatever the engine makes of the run, it ends with a status and the cells are released.
+    ASSERT_TRUE(waitUntil([&] { return !velotrimmer.running(); }));
+    EXPECT_NE(velotrimmer.status(), 0);
+    EXPECT_TRUE(velotrimmer.adjusterSet().adjusters().isEmpty());
+    velotrimmer.setDisplay(velotrimmer.kestra());
+}
+
+TEST_F(ControllerCompletion, TheDemonstrationWallIsRefusedForTemplatesWithoutDividingByZero)
+{
+    QSettings().setValue("output", true);
+    Velotrimmer& velotrimmer = build();
+    velotrimmer.setMode(Velotrimmer::Template); // fetches the demonstration wall
+    ASSERT_GT(velotrimmer.display()->adjustableTileCount(), 0u);
+    QSignalSpy running(&velotrimmer, &Velotrimmer::runningChanged);
+
+    velotrimmer.setRunning(true);
+    EXPECT_FALSE(velotrimmer.running());
+    EXPECT_EQ(running.count(), 0);
+    EXPECT_EQ(velotrimmer.status(), -1);
+    EXPECT_TRUE(velotrimmer.statusString().contains("cannot be divided into cells")) << velotrimmer.statusString().toStdString();
+}
+
+TEST_F(ControllerCompletion, AMeshThatDoesNotFitTheLdmGridIsRefused)
+{
+    Velotrimmer& velotrimmer = build();
+    velotrimmer.setMode(Velotrimmer::Template);
+    TestDisplay display;
+    display.buildWall(2, 1, 3, 300);
+    velotrimmer.setDisplay(&display);
+    velotrimmer.setRunning(true);
+    EXPECT_FALSE(velotrimmer.running());
+    EXPECT_EQ(velotrimmer.status(), -1);
+    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Tile  cell size (20, 20) not divisible by LDM size (3, 3)"));
+    velotrimmer.setDisplay(velotrimmer.kestra());
+}
+
+TEST_F(ControllerCompletion, ABalanceRunHasOneAdjusterPerAdjustableLdmAndEndsWithAStatus)
+{
+    QSettings().setValue("output", true);
+    QSettings().setValue("camera", true);
+    Velotrimmer& velotrimmer = build();
+    velotrimmer.setMode(Velotrimmer::Balance);
+    const uint ldms = velotrimmer.display()->adjustableLdmCount();
+    ASSERT_GT(ldms, 1u);
+    MessageCapture log;
+
+    velotrimmer.setRunning(true);
+    ASSERT_TRUE(velotrimmer.running());
+    const AdjusterSet& set = velotrimmer.adjusterSet();
+    ASSERT_EQ(set.adjusters().size(), qsizetype(ldms));
+    EXPECT_TRUE(set.adjusters().first()->loggable());
+    EXPECT_FALSE(set.adjusters().last()->loggable());
+    EXPECT_TRUE(waitUntil([] { return Calibrator::task() == Calibrator::Balance; }));
+
+    ASSERT_TRUE(waitUntil([&] { return !velotrimmer.running(); }));
+    EXPECT_TRUE(log.contains("calibratorDone: all done."));
+    EXPECT_NE(velotrimmer.status(), 0);
+    EXPECT_TRUE(velotrimmer.statusString().startsWith("Uniformity ")) << velotrimmer.statusString().toStdString();
+    EXPECT_DOUBLE_EQ(velotrimmer.progress(), -1.0);
+}
+
+TEST_F(ControllerCompletion, ProgressWithoutRunningAdjustersIsLeftAlone)
+{
+    Velotrimmer& velotrimmer = build();
+    velotrimmer.setProgress(0.25);
+    velotrimmer.setStatusString("before");
+    velotrimmer.updateProgress();
+    EXPECT_DOUBLE_EQ(velotrimmer.progress(), 0.25);
+    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("before"));
+}
+
+TEST_F(ControllerCompletion, AResultFileIsReadAndSentWithTheLastPointsGains)
+{
+    Velotrimmer& velotrimmer = build();
+    UploadRecorder display;
+    velotrimmer.setDisplay(&display);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("saved.tsv");
+    const QList<CalibrationPoint> correction = builtCorrection(6);
+    ASSERT_EQ(CalibrationFile::write(path, correction), QString());
+    QSignalSpy running(&velotrimmer, &Velotrimmer::runningChanged);
+    velotrimmer.setResumeStep(3);
+
+    ASSERT_TRUE(velotrimmer.readCalibration(QUrl::fromLocalFile(path)));
+    EXPECT_EQ(display.uploads, 1);
+    ASSERT_EQ(display.lastCurves.size(), 6);
+    const QList<CurvePoint> expected = CorrectionCurves::curvePoints(correction);
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        // The file keeps 16 significant digits.
+        EXPECT_NEAR(display.lastCurves[i].redMy, expected[i].redMy, 1e-15);
+        EXPECT_NEAR(display.lastCurves[i].bluePx, expected[i].bluePx, 1e-15);
+        EXPECT_NEAR(display.lastCurves[i].greenMx, expected[i].greenMx, 1e-15);
+    }
+    EXPECT_DOUBLE_EQ(display.gains[0], correction.last().redDisplayGain);
+    EXPECT_DOUBLE_EQ(display.gains[1], 0.8);
+    EXPECT_TRUE(velotrimmer.calibrationAvailable());
+    EXPECT_EQ(velotrimmer.resumeStep(), 0u);
+    EXPECT_EQ(velotrimmer.filename(), path);
+    EXPECT_EQ(velotrimmer.filepath(), dir.path() + "/");
+    EXPECT_FALSE(velotrimmer.running());
+    EXPECT_EQ(running.count(), 2); // busy while sending
+
+    // A failed upload says so where the operator looks.
+    display.answer = ErrorType::failure(ErrorType::Retryable, "HTTP error 500: broken");
+    ASSERT_TRUE(velotrimmer.readCalibration(QUrl::fromLocalFile(path)));
+    EXPECT_EQ(velotrimmer.statusString(),
+              QStringLiteral("Sending the correction to the display failed: HTTP error 500: broken"));
+    velotrimmer.setDisplay(velotrimmer.kestra());
+}
+
+TEST_F(ControllerCompletion, AFileThatCannotBeUsedKeepsTheCorrectionInHandAndSendsNothing)
+{
+    Velotrimmer& velotrimmer = build();
+    UploadRecorder display;
+    velotrimmer.setDisplay(&display);
+    QTemporaryDir dir;
+    const QString good = dir.filePath("good.tsv");
+    ASSERT_EQ(CalibrationFile::write(good, builtCorrection(4)), QString());
+    ASSERT_TRUE(velotrimmer.readCalibration(QUrl::fromLocalFile(good)));
+    ASSERT_EQ(velotrimmer.correctionPoints().size(), 4);
+
+    QFile headerOnly(dir.filePath("header.tsv"));
+    ASSERT_TRUE(headerOnly.open(QIODevice::WriteOnly));
+    headerOnly.write(CalibrationFile::headerNames().join('\t').toUtf8() + "\r\n\r\n");
+    headerOnly.close();
+    QFile empty(dir.filePath("empty.tsv"));
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    QFile partial(dir.filePath("partial.tsv"));
+    ASSERT_TRUE(partial.open(QIODevice::WriteOnly));
+    partial.write("red\tgreen\tblue\r\n1\t2\t3\r\n");
+    partial.close();
+
+    struct Case
+    {
+        QString file;
+        QString status;
+    };
+    const Case cases[] = {
+        {"header.tsv", "File header.tsv holds no correction points"},
+        {"empty.tsv", "File empty.tsv is empty"},
+        {"partial.tsv", "File is missing one or more px, py, mx, or my columns, so it can\u2019t be used"},
+        {"missing.tsv", "Can\u2019t open file missing.tsv: "},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(velotrimmer.readCalibration(QUrl::fromLocalFile(dir.filePath(c.file))));
+        EXPECT_TRUE(velotrimmer.statusString().startsWith(c.status)) << velotrimmer.statusString().toStdString();
+        EXPECT_EQ(velotrimmer.correctionPoints().size(), 4) << c.file.toStdString();
+        EXPECT_EQ(display.uploads, 1) << c.file.toStdString();
+    }
+    velotrimmer.setDisplay(velotrimmer.kestra());
+}
+
+TEST_F(ControllerCompletion, SavingReportsWhereItWroteOrWhyItCouldNot)
+{
+    Velotrimmer& velotrimmer = build();
+    UploadRecorder display;
+    velotrimmer.setDisplay(&display);
+    QTemporaryDir dir;
+    const QString source = dir.filePath("in.tsv");
+    ASSERT_EQ(CalibrationFile::write(source, builtCorrection(3)), QString());
+    ASSERT_TRUE(velotrimmer.readCalibration(QUrl::fromLocalFile(source)));
+
+    const QString target = dir.filePath("out.tsv");
+    EXPECT_TRUE(velotrimmer.saveCalibration(QUrl::fromLocalFile(target)));
+    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Correction saved to %1").arg(target));
+    EXPECT_EQ(CalibrationFile::read(target).points.size(), 3);
+
+    const QString nowhere = dir.filePath("no/such/out.tsv");
+    EXPECT_FALSE(velotrimmer.saveCalibration(QUrl::fromLocalFile(nowhere)));
+    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Unable to open file %1").arg(nowhere));
+
+    EXPECT_TRUE(velotrimmer.saveLog(QUrl::fromLocalFile(dir.filePath("log.txt"))));
+    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Log saved to %1").arg(dir.filePath("log.txt")));
+    EXPECT_TRUE(velotrimmer.saveLog(QUrl::fromLocalFile(nowhere)));
+    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Unable to open file %1").arg(nowhere));
+    velotrimmer.setDisplay(velotrimmer.kestra());
+}
