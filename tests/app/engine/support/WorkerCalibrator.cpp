@@ -14,8 +14,11 @@ WorkerCalibrator::WorkerCalibrator(Colorimeter* colorimeter, DisplayBase* displa
     QObject::connect(&m_thread, &QThread::finished, m_calibrator, &QObject::deleteLater);
     QObject::connect(m_calibrator, &Calibrator::takeReading, colorimeter, &Colorimeter::read);
     QObject::connect(colorimeter, &Colorimeter::dataAvailable, m_calibrator, &Calibrator::readColorimeterData);
-    QObject::connect(m_calibrator, &Calibrator::done, &m_receiver,
-                     [this](uint number, bool completed) { m_done.append({number, completed}); });
+    QObject::connect(m_calibrator, &Calibrator::done, &m_receiver, [this](uint number, bool completed) {
+        m_done.append({number, completed});
+        if (m_waiting && m_done.size() >= m_waitingFor)
+            m_waiting->quit();
+    });
     m_thread.start(QThread::InheritPriority);
 }
 
@@ -44,19 +47,18 @@ void WorkerCalibrator::stop()
 bool WorkerCalibrator::waitForDone(int count, int timeoutMs)
 {
     // An event loop rather than polling with sleeps: every reading of a task crosses to this
-    // thread and back, and must not wait for a sleep to end.
+    // thread and back, and must not wait for a sleep to end. The recorder of done ends the loop,
+    // so a done that was already queued when the wait began is not missed.
+    if (m_done.size() >= count)
+        return true;
     QEventLoop loop;
     QTimer timeout;
     timeout.setSingleShot(true);
     QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
-    const QMetaObject::Connection onDone = QObject::connect(m_calibrator, &Calibrator::done, &loop, [&] {
-        if (m_done.size() >= count)
-            loop.quit();
-    }, Qt::QueuedConnection);
-    if (m_done.size() < count) {
-        timeout.start(timeoutMs);
-        loop.exec();
-    }
-    QObject::disconnect(onDone);
+    m_waiting = &loop;
+    m_waitingFor = count;
+    timeout.start(timeoutMs);
+    loop.exec();
+    m_waiting = nullptr;
     return m_done.size() >= count;
 }

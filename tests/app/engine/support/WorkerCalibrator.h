@@ -9,6 +9,7 @@
 #include <utility>
 
 class Colorimeter;
+class QEventLoop;
 class DisplayBase;
 
 // The master calibrator as the controller keeps it: created without parent, moved to a worker
@@ -48,4 +49,7 @@ private:
     QThread m_thread;
     Calibrator* m_calibrator;
     QList<std::pair<uint, bool>> m_done;
+    // The wait in progress, ended by the recorder of done once enough have arrived.
+    QEventLoop* m_waiting = nullptr;
+    int m_waitingFor = 0;
 };
