@@ -12,9 +12,6 @@ const QString CR100::InstrumentName = QStringLiteral("Colorimetry Research");
 
 namespace {
 
-constexpr qint32 Recoverable = 1;
-constexpr qint32 Fatal = 2;
-
 // A status line has four ':'-separated fields: status, code, echo of the command and data.
 constexpr qsizetype StatusFieldCount = 4;
 // A filter line: number, name and type.
@@ -109,7 +106,7 @@ bool CR100::findPort()
 
     const std::optional<SerialPortLister::Port> found = instrumentPort(m_lister->ports());
     if (!found) {
-        setOutcome(QStringLiteral("CRI colorimeter not found"), Fatal);
+        setOutcome(QStringLiteral("CRI colorimeter not found"), ErrorType::Fatal);
         emit dataAvailable(this);
         return false;
     }
@@ -125,7 +122,7 @@ bool CR100::findPort()
         qDebug("%s: %s: %s", qUtf8Printable(name()), qUtf8Printable(found->systemLocation),
                qUtf8Printable(m_port->errorString()));
         releasePort();
-        setOutcome(QStringLiteral("Unable to open serial port"), Fatal);
+        setOutcome(QStringLiteral("Unable to open serial port"), ErrorType::Fatal);
         emit dataAvailable(this);
         return false;
     }
@@ -160,7 +157,7 @@ void CR100::handleError(QSerialPort::SerialPortError error)
     // Closed from the event loop, outside the port's own notification, which stops the
     // repeating errors; the next discovery replaces the port.
     QTimer::singleShot(0, port, [port] { port->close(); });
-    failChain(port->errorString(), Fatal);
+    failChain(port->errorString(), ErrorType::Fatal);
 }
 
 bool CR100::sendCommand(const QByteArray& command)
@@ -225,7 +222,7 @@ void CR100::discardOptions()
 void CR100::setErrorType(const ErrorType& errorType)
 {
     Colorimeter::setErrorType(errorType);
-    if (errorType.kind != Fatal)
+    if (errorType.kind != ErrorType::Fatal)
         return;
     if (verbose())
         qDebug("%s: fatal error, discarding filters and matrices.", qUtf8Printable(name()));
@@ -309,7 +306,7 @@ void CR100::replyTimedOut()
     // What the instrument made of the lost command is unknown: the next read sets it up afresh.
     discardOptions();
     failChain(QStringLiteral("No reply from CRI colorimeter to [%1]").arg(QString::fromLatin1(m_awaited)),
-              Recoverable);
+              ErrorType::Retryable);
 }
 
 void CR100::failChain(const QString& error, qint32 kind)
@@ -353,7 +350,7 @@ void CR100::readData()
 void CR100::readFailed()
 {
     m_lines.clear();
-    failChain(QStringLiteral("readData error"), Fatal);
+    failChain(QStringLiteral("readData error"), ErrorType::Fatal);
 }
 
 void CR100::processLine(const QByteArray& bytes)
@@ -389,7 +386,7 @@ void CR100::handleStatus(const QString& line, const QStringList& fields)
         return;
     }
     // An error ends the chain: none of its later commands is sent.
-    failChain(QStringLiteral("Error: [%1]").arg(line), Fatal);
+    failChain(QStringLiteral("Error: [%1]").arg(line), ErrorType::Fatal);
 }
 
 void CR100::dispatch(const QString& echo, const QString& data)
@@ -469,11 +466,11 @@ void CR100::completeReading(const QString& data)
 {
     const QStringList items = data.split(QLatin1Char(','));
     if (items.size() != 2) {
-        failChain(QStringLiteral("bad CCT,dUv [%1]").arg(data), Fatal);
+        failChain(QStringLiteral("bad CCT,dUv [%1]").arg(data), ErrorType::Fatal);
         return;
     }
     if (number(items[0]) == 0.0) {
-        failChain(QStringLiteral("CCT, dUV unavailable / out of range"), Recoverable);
+        failChain(QStringLiteral("CCT, dUV unavailable / out of range"), ErrorType::Retryable);
         return;
     }
     {
@@ -568,7 +565,7 @@ void CR100::handleListLine(const QString& line)
         if (items.size() != FilterFieldCount) {
             // The rest of this list is not to be trusted either.
             m_filtersPending = 0;
-            failChain(QStringLiteral("Bad filter response [%1]").arg(line), Fatal);
+            failChain(QStringLiteral("Bad filter response [%1]").arg(line), ErrorType::Fatal);
             return;
         }
         // Only neutral-density filters for radiance are offered.
@@ -583,7 +580,7 @@ void CR100::handleListLine(const QString& line)
     if (m_matricesPending != 0) {
         if (items.size() != MatrixFieldCount) {
             m_matricesPending = 0;
-            failChain(QStringLiteral("Bad matrix response [%1]").arg(line), Fatal);
+            failChain(QStringLiteral("Bad matrix response [%1]").arg(line), ErrorType::Fatal);
             return;
         }
         matrixList()->append(new Option(items[0].toInt(), items[1], QStringLiteral("matrix"), this));
