@@ -1085,7 +1085,13 @@ void Velotrimmer::setupCalibrator()
     const double gainGreen = m_display->displayGainGreen();
     const double gainBlue = m_display->displayGainBlue();
     const uint readCount = m_colorimeter && m_colorimeter->isSpectrometer() ? 1u : m_readCount;
-    onCalibrator([=, this](Calibrator& calibrator) {
+    // Copies only: the call runs on the calibrator's thread while this one may change the settings.
+    const uint readDelay = m_readDelay;
+    const uint steps = m_steps;
+    const bool ambientBlack = m_ambientBlack;
+    const double stepSpacing = m_stepSpacing;
+    const double errorAllowed = m_errorAllowed;
+    onCalibrator([=](Calibrator& calibrator) {
         calibrator.setMode(Linearity);
         calibrator.setTargetCCT(targetCCT);
         calibrator.setTargetDuv(targetDuv);
@@ -1094,12 +1100,12 @@ void Velotrimmer::setupCalibrator()
         calibrator.setAssumeTargets(trustFirst);
         calibrator.setBalanceRGB(gainRed, gainGreen, gainBlue);
         calibrator.setTargetLum(targetLum);
-        calibrator.setReadDelay(m_readDelay);
+        calibrator.setReadDelay(readDelay);
         calibrator.setReadCount(readCount);
-        calibrator.setSteps(m_steps);
-        calibrator.setAmbientBlack(m_ambientBlack);
-        calibrator.setStepSpacing(m_stepSpacing);
-        calibrator.setErrorAllowed(m_errorAllowed);
+        calibrator.setSteps(steps);
+        calibrator.setAmbientBlack(ambientBlack);
+        calibrator.setStepSpacing(stepSpacing);
+        calibrator.setErrorAllowed(errorAllowed);
     });
 }
 

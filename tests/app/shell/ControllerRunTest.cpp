@@ -8,6 +8,7 @@
 #include "engine/Calibrator.h"
 #include "instruments/ImageSource.h"
 
+#include <QSemaphore>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -69,6 +70,37 @@ TEST_F(ControllerRun, AMeasurementRunsOnTheCalibratorThreadAndEndsIdle)
     velotrimmer.takeMeasurement();
     ASSERT_TRUE(waitUntil([&] { return !velotrimmer.running(); }));
     EXPECT_GT(velotrimmer.linearityLog()->rowCount(), entries);
+}
+
+TEST_F(ControllerRun, TheCalibratorRunsWithTheSettingsOfTheStartNotLaterOnes)
+{
+    build();
+    useSimulatedBench();
+    Velotrimmer& velotrimmer = controller();
+    Calibrator* calibrator = velotrimmer.calibrator();
+    velotrimmer.setSteps(4);
+    velotrimmer.setErrorAllowed(0.5);
+
+    // The calibrator's thread is held while the start is queued and the settings change.
+    QSemaphore hold;
+    QMetaObject::invokeMethod(calibrator, [&hold] { hold.acquire(); }, Qt::QueuedConnection);
+    velotrimmer.takeMeasurement();
+    velotrimmer.setSteps(9);
+    velotrimmer.setErrorAllowed(0.1);
+    hold.release();
+
+    ASSERT_TRUE(waitUntil([&] { return !velotrimmer.running(); }));
+    uint steps = 0;
+    double errorAllowed = 0.0;
+    QMetaObject::invokeMethod(
+        calibrator,
+        [&] {
+            steps = calibrator->steps();
+            errorAllowed = calibrator->errorAllowed();
+        },
+        Qt::BlockingQueuedConnection);
+    EXPECT_EQ(steps, 4u);
+    EXPECT_DOUBLE_EQ(errorAllowed, 0.5);
 }
 
 TEST_F(ControllerRun, AReadCountTestRunsAndClearsTheResumeStep)
