@@ -265,11 +265,15 @@ void Velotrimmer::aboutToQuit()
     m_shutDown = true;
     m_timer.stop();
     endRunning();
-    // Nothing may stay waiting on the network or on the GUI thread while the workers are joined.
-    m_kestra->cancelPending();
-    m_simulatedDisplay->cancelPending();
-    m_kestra->closeToOtherThreads();
-    m_simulatedDisplay->closeToOtherThreads();
+    // Nothing may stay waiting on the network or on the GUI thread while the workers are joined:
+    // not the current display (whichever it is), nor any the controller owns.
+    QList<DisplayBase*> displays = findChildren<DisplayBase*>(Qt::FindDirectChildrenOnly);
+    if (m_display && !displays.contains(m_display))
+        displays.append(m_display);
+    for (DisplayBase* display : displays) {
+        display->cancelPending();
+        display->closeToOtherThreads();
+    }
     m_calibratorThread.quit();
     m_calibratorThread.wait();
     m_backgroundThread.quit();

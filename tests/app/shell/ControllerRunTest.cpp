@@ -8,6 +8,7 @@
 #include "engine/Calibrator.h"
 #include "instruments/ImageSource.h"
 
+#include <QElapsedTimer>
 #include <QSemaphore>
 #include <QSettings>
 #include <QSignalSpy>
@@ -319,6 +320,21 @@ TEST_F(ControllerRun, ThePollReadsTheDisplayAndSkipsTicksWhileAReadWaits)
     EXPECT_EQ(display.statusReads, 2);
     velotrimmer.setRunning(false);
     velotrimmer.setDisplay(velotrimmer.simulatedDisplay());
+}
+
+TEST_F(ControllerRun, QuittingReleasesTheCurrentDisplaysPendingWorkWhateverDisplayItIs)
+{
+    Velotrimmer& velotrimmer = build();
+    velotrimmer.setColorimeter(velotrimmer.dummyColorimeter());
+    SlowDisplay display;
+    velotrimmer.setDisplay(&display);
+    QTimer::singleShot(100, &velotrimmer, [&] { velotrimmer.aboutToQuit(); });
+    QElapsedTimer clock;
+    clock.start();
+    velotrimmer.pollDevices(); // waits for a status answer that only the quit ends
+    EXPECT_TRUE(display.released);
+    EXPECT_LT(clock.elapsed(), 5000);
+    destroy();
 }
 
 TEST_F(ControllerRun, ThePollRefreshesTheProcessorAndNeverNestsAgainstOneThatDoesNotAnswer)
