@@ -1092,6 +1092,7 @@ void Velotrimmer::setupCalibrator()
     // Copies only: the call runs on the calibrator's thread while this one may change the settings.
     const uint readDelay = m_readDelay;
     const uint steps = m_steps;
+    m_runSteps = steps;
     const bool ambientBlack = m_ambientBlack;
     const double stepSpacing = m_stepSpacing;
     const double errorAllowed = m_errorAllowed;
@@ -1883,7 +1884,8 @@ void Velotrimmer::calibratorDone(uint number, bool completed)
         resetKestra(completed);
         const bool good = buildCurves_();
         const qsizetype steps = m_points.size() - 1;
-        setStatus(completed && good && steps == static_cast<qsizetype>(m_steps) ? 1 : -1);
+        // Measured against the steps the run was given, whatever the setting says by now.
+        setStatus(completed && good && steps == static_cast<qsizetype>(m_runSteps) ? 1 : -1);
         qInfo("%lld point%s %s.", static_cast<long long>(steps), steps == 1 ? " is" : "s are",
               good ? "good" : "not useful");
         if (good) {

@@ -583,6 +583,8 @@ private:
     std::function<void(bool)> m_grabContinuation;
     AdjusterSet m_adjusterSet;
     uint m_configuredAdjusters = 0;
+    // The steps handed to the calibrator for the last correction.
+    uint m_runSteps = 0;
     QDateTime m_runStartTime;
     QList<CalibrationPoint> m_points;
 };

@@ -120,6 +120,18 @@ TEST_F(ControllerCorrection, ASingleStepCorrectionReportsOnePoint)
     EXPECT_EQ(velotrimmer.status(), 1);
 }
 
+TEST_F(ControllerCorrection, ACompletedCorrectionIsJudgedByTheStepsItWasGiven)
+{
+    QSettings().setValue("output", true);
+    Velotrimmer& velotrimmer = build();
+    MessageCapture log;
+    start(velotrimmer.simulatedDisplay(), 4);
+    velotrimmer.setSteps(9); // for the next run
+    ASSERT_TRUE(finished());
+    EXPECT_TRUE(log.contains("4 points are good."));
+    EXPECT_EQ(velotrimmer.status(), 1);
+}
+
 TEST_F(ControllerCorrection, AStoppedCorrectionIsACancelledOneAndCanBeResumed)
 {
     QSettings().setValue("output", true);
