@@ -74,6 +74,7 @@ const QString SdrPreserve = QStringLiteral("sdrPreserve");
 const QString SdrPower = QStringLiteral("sdrPower");
 const QString LensResourceFolder = QStringLiteral(":src/lenscomp");
 const QString DeviceSwitchRefused = QStringLiteral("Stop the run before switching devices.");
+const QString RunStillEnding = QStringLiteral("The last run is still ending; try again in a moment.");
 
 // Smallest settings that keep the level spacing, the mesh and the progress fraction defined.
 constexpr double MinStepSpacing = 0.1;
@@ -264,11 +265,15 @@ void Velotrimmer::aboutToQuit()
     m_shutDown = true;
     m_timer.stop();
     endRunning();
-    // Nothing may stay waiting on the network or on the GUI thread while the workers are joined.
-    m_kestra->cancelPending();
-    m_simulatedDisplay->cancelPending();
-    m_kestra->closeToOtherThreads();
-    m_simulatedDisplay->closeToOtherThreads();
+    // Nothing may stay waiting on the network or on the GUI thread while the workers are joined:
+    // not the current display (whichever it is), nor any the controller owns.
+    QList<DisplayBase*> displays = findChildren<DisplayBase*>(Qt::FindDirectChildrenOnly);
+    if (m_display && !displays.contains(m_display))
+        displays.append(m_display);
+    for (DisplayBase* display : displays) {
+        display->cancelPending();
+        display->closeToOtherThreads();
+    }
     m_calibratorThread.quit();
     m_calibratorThread.wait();
     m_backgroundThread.quit();
@@ -282,10 +287,8 @@ void Velotrimmer::aboutToQuit()
 
 void Velotrimmer::switchInput()
 {
-    if (m_running) {
-        setStatusString(DeviceSwitchRefused);
+    if (refuseWhileBusy(DeviceSwitchRefused))
         return;
-    }
     m_colorMeter = !m_colorMeter;
     setColorimeter(m_colorMeter ? static_cast<Colorimeter*>(m_cr100) : m_cineMeterII);
     QSettings().setValue(Key::ColorMeter, m_colorMeter);
@@ -293,10 +296,8 @@ void Velotrimmer::switchInput()
 
 void Velotrimmer::switchOutput()
 {
-    if (m_running) {
-        setStatusString(DeviceSwitchRefused);
+    if (refuseWhileBusy(DeviceSwitchRefused))
         return;
-    }
     m_output = !m_output;
     setDisplay(m_output ? static_cast<DisplayBase*>(m_simulatedDisplay) : m_kestra);
     QSettings().setValue(Key::Output, m_output);
@@ -306,10 +307,8 @@ void Velotrimmer::switchOutput()
 
 void Velotrimmer::switchCamera()
 {
-    if (m_running) {
-        setStatusString(DeviceSwitchRefused);
+    if (refuseWhileBusy(DeviceSwitchRefused))
         return;
-    }
     m_camera = !m_camera;
     setImageSource(m_camera ? m_dummyCamera : static_cast<ImageSource*>(m_cameraController));
     QSettings().setValue(Key::Camera, m_camera);
@@ -319,10 +318,8 @@ void Velotrimmer::setColorimeter(Colorimeter* colorimeter)
 {
     if (colorimeter == m_colorimeter)
         return;
-    if (m_running) {
-        setStatusString(DeviceSwitchRefused);
+    if (refuseWhileBusy(DeviceSwitchRefused))
         return;
-    }
     connectColorimeter(false);
     m_colorimeter = colorimeter;
     connectColorimeter(true);
@@ -334,10 +331,8 @@ void Velotrimmer::setDisplay(DisplayBase* display)
 {
     if (display == m_display)
         return;
-    if (m_running) {
-        setStatusString(DeviceSwitchRefused);
+    if (refuseWhileBusy(DeviceSwitchRefused))
         return;
-    }
     if (m_display && m_calibrator)
         disconnect(m_display, &DisplayBase::fetchedOutputConfig, this, &Velotrimmer::fetchedOutputConfig);
     m_display = display;
@@ -359,10 +354,8 @@ void Velotrimmer::setImageSource(ImageSource* imageSource)
 {
     if (imageSource == m_imageSource)
         return;
-    if (m_running) {
-        setStatusString(DeviceSwitchRefused);
+    if (refuseWhileBusy(DeviceSwitchRefused))
         return;
-    }
     m_imageSource = imageSource;
     if (imageSource) {
         imageSource->autoControlExposure(m_autoControlExposure || !m_useDebugOptions);
@@ -617,7 +610,7 @@ void Velotrimmer::setErrorAllowed(double errorAllowed)
 
 void Velotrimmer::setMode(Mode mode)
 {
-    if (m_running) {
+    if (refuseWhileBusy(QString())) {
         qDebug("Can't switch modes while running!");
         return;
     }
@@ -676,26 +669,32 @@ void Velotrimmer::setFakeLdmVariation(double fakeLdmVariation)
 
 void Velotrimmer::setColorimeterType(int colorimeterType)
 {
-    if (colorimeterType == this->colorimeterType() || m_running)
+    const int before = this->colorimeterType();
+    if (colorimeterType == before)
         return;
-    switchInput();
-    emit colorimeterTypeChanged();
+    switchInput(); // refused, with the reason in the status line, while a run is under way
+    if (this->colorimeterType() != before)
+        emit colorimeterTypeChanged();
 }
 
 void Velotrimmer::setCameraType(int cameraType)
 {
-    if (cameraType == this->cameraType() || m_running)
+    const int before = this->cameraType();
+    if (cameraType == before)
         return;
-    switchCamera();
-    emit cameraTypeChanged();
+    switchCamera(); // refused, with the reason in the status line, while a run is under way
+    if (this->cameraType() != before)
+        emit cameraTypeChanged();
 }
 
 void Velotrimmer::setOutputType(int outputType)
 {
-    if (outputType == this->outputType() || m_running)
+    const int before = this->outputType();
+    if (outputType == before)
         return;
-    switchOutput();
-    emit outputTypeChanged();
+    switchOutput(); // refused, with the reason in the status line, while a run is under way
+    if (this->outputType() != before)
+        emit outputTypeChanged();
 }
 
 void Velotrimmer::setTileGraderProfiling(bool tileGraderProfiling)
@@ -915,6 +914,32 @@ void Velotrimmer::setTask(int task)
 
 // ---- Runs --------------------------------------------------------------------------------------
 
+bool Velotrimmer::refuseWhileBusy(const QString& duringRun)
+{
+    if (m_running) {
+        if (!duringRun.isEmpty())
+            setStatusString(duringRun);
+        return true;
+    }
+    if (m_awaitingDone) {
+        setStatusString(RunStillEnding);
+        return true;
+    }
+    return false;
+}
+
+bool Velotrimmer::refuseStart()
+{
+    return m_shutDown || refuseWhileBusy(QString());
+}
+
+void Velotrimmer::startCalibrator()
+{
+    // Every task but the empty one ends with the calibrator's done, which settles the run.
+    m_awaitingDone = m_task != Calibrator::Nothing;
+    emit runningChanged(true);
+}
+
 void Velotrimmer::endRunning()
 {
     if (!m_running)
@@ -934,7 +959,7 @@ void Velotrimmer::waitWhileRunning(int milliseconds)
 
 void Velotrimmer::setRunning(bool running)
 {
-    if (running == m_running || (running && m_shutDown))
+    if (running == m_running || (running && refuseStart()))
         return;
     m_running = running;
     if (!running) {
@@ -974,12 +999,12 @@ void Velotrimmer::setRunning(bool running)
         qInfo(srgb ? "Correcting to sRGB." : "Correcting to KESTRA gamma.");
         setupCalibrator();
     }
-    emit runningChanged(true);
+    startCalibrator();
 }
 
 void Velotrimmer::resume()
 {
-    if (m_running || m_shutDown)
+    if (refuseStart())
         return;
     setRunningSilently(true);
     setStatus(0);
@@ -998,24 +1023,24 @@ void Velotrimmer::resume()
         setupCalibrator();
         setTask(Calibrator::Resume);
     }
-    emit runningChanged(true);
+    startCalibrator();
 }
 
 void Velotrimmer::test()
 {
-    if (m_running || m_shutDown)
+    if (refuseStart())
         return;
     setRunningSilently(true);
     setStatus(0);
     setupCalibrator();
     setTask(Calibrator::TestReadCounts);
     setResumeStep(0);
-    emit runningChanged(true);
+    startCalibrator();
 }
 
 void Velotrimmer::takeMeasurement()
 {
-    if (m_running || m_shutDown)
+    if (refuseStart())
         return;
     setRunningSilently(true);
     setStatus(0);
@@ -1024,18 +1049,18 @@ void Velotrimmer::takeMeasurement()
         m_linearityLog.clear();
     setupCalibrator();
     setTask(Calibrator::Measure);
-    emit runningChanged(true);
+    startCalibrator();
 }
 
 void Velotrimmer::runNothing()
 {
-    if (m_running || m_shutDown)
+    if (refuseStart())
         return;
     setRunningSilently(true);
     setStatus(0);
     // The task is shared by every calibrator: one write reaches the adjusters too.
     setTask(Calibrator::Nothing);
-    emit runningChanged(true);
+    startCalibrator();
 }
 
 void Velotrimmer::stop()
@@ -1064,7 +1089,14 @@ void Velotrimmer::setupCalibrator()
     const double gainGreen = m_display->displayGainGreen();
     const double gainBlue = m_display->displayGainBlue();
     const uint readCount = m_colorimeter && m_colorimeter->isSpectrometer() ? 1u : m_readCount;
-    onCalibrator([=, this](Calibrator& calibrator) {
+    // Copies only: the call runs on the calibrator's thread while this one may change the settings.
+    const uint readDelay = m_readDelay;
+    const uint steps = m_steps;
+    m_runSteps = steps;
+    const bool ambientBlack = m_ambientBlack;
+    const double stepSpacing = m_stepSpacing;
+    const double errorAllowed = m_errorAllowed;
+    onCalibrator([=](Calibrator& calibrator) {
         calibrator.setMode(Linearity);
         calibrator.setTargetCCT(targetCCT);
         calibrator.setTargetDuv(targetDuv);
@@ -1073,12 +1105,12 @@ void Velotrimmer::setupCalibrator()
         calibrator.setAssumeTargets(trustFirst);
         calibrator.setBalanceRGB(gainRed, gainGreen, gainBlue);
         calibrator.setTargetLum(targetLum);
-        calibrator.setReadDelay(m_readDelay);
+        calibrator.setReadDelay(readDelay);
         calibrator.setReadCount(readCount);
-        calibrator.setSteps(m_steps);
-        calibrator.setAmbientBlack(m_ambientBlack);
-        calibrator.setStepSpacing(m_stepSpacing);
-        calibrator.setErrorAllowed(m_errorAllowed);
+        calibrator.setSteps(steps);
+        calibrator.setAmbientBlack(ambientBlack);
+        calibrator.setStepSpacing(stepSpacing);
+        calibrator.setErrorAllowed(errorAllowed);
     });
 }
 
@@ -1164,7 +1196,7 @@ void Velotrimmer::resetKestra(bool completed)
 
 void Velotrimmer::chooseTargetLdm(int ldmNumber)
 {
-    if (m_running)
+    if (busy())
         return;
     if (ldmNumber < 1 || static_cast<uint>(ldmNumber) > m_display->ldmCount()) {
         qDebug("Velotrimmer::chooseTargetLdm(): no LDM #%d", ldmNumber);
@@ -1191,7 +1223,7 @@ void Velotrimmer::chooseTargetTile(int tileNumber)
 
 void Velotrimmer::setSelectedLdm(int selectedLdm)
 {
-    if (m_running)
+    if (busy())
         return;
     const bool valid = selectedLdm >= 1 && static_cast<uint>(selectedLdm) <= m_display->ldmCount();
     if (selectedLdm != 0 && !valid) {
@@ -1373,6 +1405,9 @@ void Velotrimmer::fetchLdms()
     setRunningSilently(true);
     waitWhileRunning(FetchLdmsDelayMs);
     setRunningSilently(false);
+    // The program may have begun to quit during the wait: no new request then.
+    if (m_shutDown)
+        return;
     const ErrorType result = m_display->fetchOutputConfig();
     if (!result.ok())
         qWarning("Fetch LDMs failed: %s", qUtf8Printable(result.message));
@@ -1387,7 +1422,7 @@ void Velotrimmer::fetchedOutputConfig()
 void Velotrimmer::pollDevices()
 {
     // A poll waiting for a slow processor lets later ticks through its event loop: they skip.
-    if (m_running || m_polling || m_shutDown)
+    if (busy() || m_polling || m_shutDown)
         return;
     const QScopedValueRollback<bool> polling(m_polling, true);
     if (m_mode == Linearity && m_pollColorimeter && m_colorimeter)
@@ -1821,6 +1856,7 @@ void Velotrimmer::configureBalancers_(Mode mode)
 void Velotrimmer::calibratorDone(uint number, bool completed)
 {
     Q_UNUSED(number)
+    m_awaitingDone = false;
     const bool wasRunning = m_running;
     if (uniformityMode()) {
         qInfo("calibratorDone: all done.");
@@ -1848,7 +1884,8 @@ void Velotrimmer::calibratorDone(uint number, bool completed)
         resetKestra(completed);
         const bool good = buildCurves_();
         const qsizetype steps = m_points.size() - 1;
-        setStatus(completed && good && steps == static_cast<qsizetype>(m_steps) ? 1 : -1);
+        // Measured against the steps the run was given, whatever the setting says by now.
+        setStatus(completed && good && steps == static_cast<qsizetype>(m_runSteps) ? 1 : -1);
         qInfo("%lld point%s %s.", static_cast<long long>(steps), steps == 1 ? " is" : "s are",
               good ? "good" : "not useful");
         if (good) {
@@ -2006,10 +2043,8 @@ bool Velotrimmer::readCalibration(QUrl url)
 {
     const QString path = url.toLocalFile();
     qInfo("read file at %s", qUtf8Printable(path));
-    if (m_running) {
-        setStatusString(QStringLiteral("Stop the run before reading a correction."));
+    if (refuseWhileBusy(QStringLiteral("Stop the run before reading a correction.")))
         return false;
-    }
     setFilename(path);
     setFilepath(path);
     const QString shortName = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);

@@ -437,6 +437,15 @@ private:
     bool storeSetting(T& field, const T& given, const T& kept, const QString& key);
     void resetResumeStep(ResetRule rule);
     bool uniformityMode() const { return m_mode == Balance || m_mode == Template; }
+    // A run is under way, or a stopped one has not yet been reported ended by the calibrator
+    // (which still drives the display and still owns the shared task until it does).
+    bool busy() const { return m_running || m_awaitingDone; }
+    // True, with the reason in the status line (duringRun while running, if not empty), when busy.
+    bool refuseWhileBusy(const QString& duringRun);
+    // True when a new activity may not start now: the program quits, or busy (said so).
+    bool refuseStart();
+    // Announces the start to the calibrator and the grabber.
+    void startCalibrator();
     bool kestraIsCurrent() const;
 
     // Runs a call on the main calibrator's thread, after every call queued before it.
@@ -506,6 +515,8 @@ private:
     bool m_pollColorimeter = true;
     bool m_polling = false;
     bool m_shutDown = false;
+    // The calibrator was started on a task whose done has not arrived yet.
+    bool m_awaitingDone = false;
     int m_task = 0; // the task last selected for the calibrators
 
     // Snapshot of the processor's display state, taken when a correction starts.
@@ -572,6 +583,8 @@ private:
     std::function<void(bool)> m_grabContinuation;
     AdjusterSet m_adjusterSet;
     uint m_configuredAdjusters = 0;
+    // The steps handed to the calibrator for the last correction.
+    uint m_runSteps = 0;
     QDateTime m_runStartTime;
     QList<CalibrationPoint> m_points;
 };

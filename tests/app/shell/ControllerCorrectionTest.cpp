@@ -120,6 +120,18 @@ TEST_F(ControllerCorrection, ASingleStepCorrectionReportsOnePoint)
     EXPECT_EQ(velotrimmer.status(), 1);
 }
 
+TEST_F(ControllerCorrection, ACompletedCorrectionIsJudgedByTheStepsItWasGiven)
+{
+    QSettings().setValue("output", true);
+    Velotrimmer& velotrimmer = build();
+    MessageCapture log;
+    start(velotrimmer.simulatedDisplay(), 4);
+    velotrimmer.setSteps(9); // for the next run
+    ASSERT_TRUE(finished());
+    EXPECT_TRUE(log.contains("4 points are good."));
+    EXPECT_EQ(velotrimmer.status(), 1);
+}
+
 TEST_F(ControllerCorrection, AStoppedCorrectionIsACancelledOneAndCanBeResumed)
 {
     QSettings().setValue("output", true);
@@ -142,6 +154,37 @@ TEST_F(ControllerCorrection, AStoppedCorrectionIsACancelledOneAndCanBeResumed)
     EXPECT_EQ(velotrimmer.status(), 1);
     EXPECT_EQ(velotrimmer.resumeStep(), 0u);
     EXPECT_EQ(velotrimmer.correctionPoints().size(), 18);
+}
+
+TEST_F(ControllerCorrection, NothingStartsOrSwitchesUntilTheStoppedCorrectionHasEnded)
+{
+    QSettings().setValue("output", true);
+    Velotrimmer& velotrimmer = build();
+    MessageCapture log;
+    start(velotrimmer.simulatedDisplay(), 17);
+    ASSERT_TRUE(waitUntil([&] { return velotrimmer.progress() > 0.1; }));
+    velotrimmer.setRunning(false);
+
+    // The calibrator has not reported its end yet: it still drives the display and owns the task.
+    QSignalSpy running(&velotrimmer, &Velotrimmer::runningChanged);
+    velotrimmer.setRunning(true);
+    velotrimmer.takeMeasurement();
+    velotrimmer.setMode(Velotrimmer::Balance);
+    velotrimmer.switchOutput();
+    EXPECT_FALSE(velotrimmer.running());
+    EXPECT_EQ(running.count(), 0);
+    EXPECT_EQ(velotrimmer.mode(), Velotrimmer::Linearity);
+    EXPECT_EQ(velotrimmer.display(), static_cast<DisplayBase*>(velotrimmer.simulatedDisplay()));
+    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("The last run is still ending; try again in a moment."));
+
+    // Its end is the cancelled correction's; then a new start is taken.
+    ASSERT_TRUE(waitUntil([&] { return log.contains("Velotrimmer: Correction cancelled."); }));
+    EXPECT_EQ(velotrimmer.status(), -1);
+    EXPECT_GT(velotrimmer.resumeStep(), 0u);
+    EXPECT_FALSE(velotrimmer.running());
+    velotrimmer.takeMeasurement();
+    EXPECT_TRUE(velotrimmer.running());
+    ASSERT_TRUE(finished());
 }
 
 TEST_F(ControllerCorrection, ACorrectionThroughTheProcessorEndsWithItsCurvesOnTheProcessorAndAFileThatSendsAgain)

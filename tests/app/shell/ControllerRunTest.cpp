@@ -8,6 +8,8 @@
 #include "engine/Calibrator.h"
 #include "instruments/ImageSource.h"
 
+#include <QElapsedTimer>
+#include <QSemaphore>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -69,6 +71,37 @@ TEST_F(ControllerRun, AMeasurementRunsOnTheCalibratorThreadAndEndsIdle)
     velotrimmer.takeMeasurement();
     ASSERT_TRUE(waitUntil([&] { return !velotrimmer.running(); }));
     EXPECT_GT(velotrimmer.linearityLog()->rowCount(), entries);
+}
+
+TEST_F(ControllerRun, TheCalibratorRunsWithTheSettingsOfTheStartNotLaterOnes)
+{
+    build();
+    useSimulatedBench();
+    Velotrimmer& velotrimmer = controller();
+    Calibrator* calibrator = velotrimmer.calibrator();
+    velotrimmer.setSteps(4);
+    velotrimmer.setErrorAllowed(0.5);
+
+    // The calibrator's thread is held while the start is queued and the settings change.
+    QSemaphore hold;
+    QMetaObject::invokeMethod(calibrator, [&hold] { hold.acquire(); }, Qt::QueuedConnection);
+    velotrimmer.takeMeasurement();
+    velotrimmer.setSteps(9);
+    velotrimmer.setErrorAllowed(0.1);
+    hold.release();
+
+    ASSERT_TRUE(waitUntil([&] { return !velotrimmer.running(); }));
+    uint steps = 0;
+    double errorAllowed = 0.0;
+    QMetaObject::invokeMethod(
+        calibrator,
+        [&] {
+            steps = calibrator->steps();
+            errorAllowed = calibrator->errorAllowed();
+        },
+        Qt::BlockingQueuedConnection);
+    EXPECT_EQ(steps, 4u);
+    EXPECT_DOUBLE_EQ(errorAllowed, 0.5);
 }
 
 TEST_F(ControllerRun, AReadCountTestRunsAndClearsTheResumeStep)
@@ -287,6 +320,21 @@ TEST_F(ControllerRun, ThePollReadsTheDisplayAndSkipsTicksWhileAReadWaits)
     EXPECT_EQ(display.statusReads, 2);
     velotrimmer.setRunning(false);
     velotrimmer.setDisplay(velotrimmer.simulatedDisplay());
+}
+
+TEST_F(ControllerRun, QuittingReleasesTheCurrentDisplaysPendingWorkWhateverDisplayItIs)
+{
+    Velotrimmer& velotrimmer = build();
+    velotrimmer.setColorimeter(velotrimmer.dummyColorimeter());
+    SlowDisplay display;
+    velotrimmer.setDisplay(&display);
+    QTimer::singleShot(100, &velotrimmer, [&] { velotrimmer.aboutToQuit(); });
+    QElapsedTimer clock;
+    clock.start();
+    velotrimmer.pollDevices(); // waits for a status answer that only the quit ends
+    EXPECT_TRUE(display.released);
+    EXPECT_LT(clock.elapsed(), 5000);
+    destroy();
 }
 
 TEST_F(ControllerRun, ThePollRefreshesTheProcessorAndNeverNestsAgainstOneThatDoesNotAnswer)
