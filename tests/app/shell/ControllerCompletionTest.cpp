@@ -1,4 +1,5 @@
 #include "support/ControllerFixture.h"
+#include "support/DisplayInUse.h"
 #include "support/MessageCapture.h"
 #include "support/QtPrinters.h"
 #include "support/TestDisplay.h"
@@ -86,7 +87,7 @@ TEST_F(ControllerCompletion, TemplatersCoverEveryAdjustableTileWithTheMesh)
     velotrimmer.setMode(Velotrimmer::Template);
     TestDisplay display;
     display.buildWall(3, 1, 4, 200);
-    velotrimmer.setDisplay(&display);
+    DisplayInUse inUse(velotrimmer, display);
     MessageCapture log;
 
     velotrimmer.setRunning(true);
@@ -110,7 +111,6 @@ TEST_F(ControllerCompletion, TemplatersCoverEveryAdjustableTileWithTheMesh)
     ASSERT_TRUE(waitUntil([&] { return !velotrimmer.running(); }));
     EXPECT_NE(velotrimmer.status(), 0);
     EXPECT_TRUE(velotrimmer.adjusterSet().adjusters().isEmpty());
-    velotrimmer.setDisplay(velotrimmer.kestra());
 }
 
 TEST_F(ControllerCompletion, TheDemonstrationWallIsRefusedForTemplatesWithoutDividingByZero)
@@ -134,12 +134,11 @@ TEST_F(ControllerCompletion, AMeshThatDoesNotFitTheLdmGridIsRefused)
     velotrimmer.setMode(Velotrimmer::Template);
     TestDisplay display;
     display.buildWall(2, 1, 3, 300);
-    velotrimmer.setDisplay(&display);
+    DisplayInUse inUse(velotrimmer, display);
     velotrimmer.setRunning(true);
     EXPECT_FALSE(velotrimmer.running());
     EXPECT_EQ(velotrimmer.status(), -1);
     EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Tile  cell size (20, 20) not divisible by LDM size (3, 3)"));
-    velotrimmer.setDisplay(velotrimmer.kestra());
 }
 
 TEST_F(ControllerCompletion, ABalanceRunHasOneAdjusterPerAdjustableLdmAndEndsWithAStatus)
@@ -181,7 +180,7 @@ TEST_F(ControllerCompletion, AResultFileIsReadAndSentWithTheLastPointsGains)
 {
     Velotrimmer& velotrimmer = build();
     UploadRecorder display;
-    velotrimmer.setDisplay(&display);
+    DisplayInUse inUse(velotrimmer, display);
     QTemporaryDir dir;
     const QString path = dir.filePath("saved.tsv");
     const QList<CalibrationPoint> correction = builtCorrection(6);
@@ -213,14 +212,13 @@ TEST_F(ControllerCompletion, AResultFileIsReadAndSentWithTheLastPointsGains)
     ASSERT_TRUE(velotrimmer.readCalibration(QUrl::fromLocalFile(path)));
     EXPECT_EQ(velotrimmer.statusString(),
               QStringLiteral("Sending the correction to the display failed: HTTP error 500: broken"));
-    velotrimmer.setDisplay(velotrimmer.kestra());
 }
 
 TEST_F(ControllerCompletion, AFileThatCannotBeUsedKeepsTheCorrectionInHandAndSendsNothing)
 {
     Velotrimmer& velotrimmer = build();
     UploadRecorder display;
-    velotrimmer.setDisplay(&display);
+    DisplayInUse inUse(velotrimmer, display);
     QTemporaryDir dir;
     const QString good = dir.filePath("good.tsv");
     ASSERT_EQ(CalibrationFile::write(good, builtCorrection(4)), QString());
@@ -256,14 +254,13 @@ TEST_F(ControllerCompletion, AFileThatCannotBeUsedKeepsTheCorrectionInHandAndSen
         EXPECT_EQ(velotrimmer.correctionPoints().size(), 4) << c.file.toStdString();
         EXPECT_EQ(display.uploads, 1) << c.file.toStdString();
     }
-    velotrimmer.setDisplay(velotrimmer.kestra());
 }
 
 TEST_F(ControllerCompletion, SavingReportsWhereItWroteOrWhyItCouldNot)
 {
     Velotrimmer& velotrimmer = build();
     UploadRecorder display;
-    velotrimmer.setDisplay(&display);
+    DisplayInUse inUse(velotrimmer, display);
     QTemporaryDir dir;
     const QString source = dir.filePath("in.tsv");
     ASSERT_EQ(CalibrationFile::write(source, builtCorrection(3)), QString());
@@ -282,5 +279,4 @@ TEST_F(ControllerCompletion, SavingReportsWhereItWroteOrWhyItCouldNot)
     EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Log saved to %1").arg(dir.filePath("log.txt")));
     EXPECT_TRUE(velotrimmer.saveLog(QUrl::fromLocalFile(nowhere)));
     EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Unable to open file %1").arg(nowhere));
-    velotrimmer.setDisplay(velotrimmer.kestra());
 }

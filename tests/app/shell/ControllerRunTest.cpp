@@ -1,4 +1,5 @@
 #include "support/ControllerFixture.h"
+#include "support/DisplayInUse.h"
 #include "support/MessageCapture.h"
 #include "support/ProcessorSimulator.h"
 #include "support/QtPrinters.h"
@@ -301,7 +302,7 @@ TEST_F(ControllerRun, ThePollReadsTheDisplayAndSkipsTicksWhileAReadWaits)
     Velotrimmer& velotrimmer = build();
     velotrimmer.setColorimeter(velotrimmer.dummyColorimeter());
     SlowDisplay display;
-    velotrimmer.setDisplay(&display);
+    DisplayInUse inUse(velotrimmer, display);
 
     MessageCapture log;
     const int ticks = pollWhileTicking(velotrimmer, 300);
@@ -318,8 +319,6 @@ TEST_F(ControllerRun, ThePollReadsTheDisplayAndSkipsTicksWhileAReadWaits)
     velotrimmer.runNothing();
     velotrimmer.pollDevices();
     EXPECT_EQ(display.statusReads, 2);
-    velotrimmer.setRunning(false);
-    velotrimmer.setDisplay(velotrimmer.simulatedDisplay());
 }
 
 TEST_F(ControllerRun, QuittingReleasesTheCurrentDisplaysPendingWorkWhateverDisplayItIs)
@@ -327,7 +326,7 @@ TEST_F(ControllerRun, QuittingReleasesTheCurrentDisplaysPendingWorkWhateverDispl
     Velotrimmer& velotrimmer = build();
     velotrimmer.setColorimeter(velotrimmer.dummyColorimeter());
     SlowDisplay display;
-    velotrimmer.setDisplay(&display);
+    velotrimmer.setDisplay(&display); // the controller is destroyed below, before the display
     QTimer::singleShot(100, &velotrimmer, [&] { velotrimmer.aboutToQuit(); });
     QElapsedTimer clock;
     clock.start();
