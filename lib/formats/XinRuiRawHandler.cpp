@@ -37,7 +37,7 @@ constexpr std::uint64_t kFirstDataLine = 2;    // the header is line 1
 constexpr std::uint64_t kMaxCellsPerLine = 2;
 constexpr int kChromaticityDigits = 4;
 constexpr int kWavelengthDigits = 1;
-// Written text is handed to the stream in pieces of about this size.
+// Written text is handed to the stream in chunks of about this size.
 constexpr std::size_t kWriteChunk = 1u << 16;
 
 enum class Form { Short, Long };

@@ -283,6 +283,7 @@ struct BadLine {
     const char* name;
     std::string line;
     bool refusesTheTable; // otherwise the line is left out
+    friend void PrintTo(const BadLine& bad, std::ostream* os) { *os << bad.name; }
 };
 
 class RawBadLines : public testing::TestWithParam<BadLine> {};
@@ -336,6 +337,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct Refusal {
     const char* name;
     void (*breakIt)(Cal::Data&);
+    friend void PrintTo(const Refusal& refusal, std::ostream* os) { *os << refusal.name; }
 };
 
 class RawWriterRefusals : public testing::TestWithParam<Refusal> {};

@@ -157,6 +157,7 @@ struct BadEntry {
     std::string line;
     std::string report; // "" when the line is good
     double lastValue;
+    friend void PrintTo(const BadEntry& bad, std::ostream* os) { *os << bad.name; }
 };
 
 class CoeffEntryLines : public testing::TestWithParam<BadEntry> {};
@@ -184,6 +185,16 @@ INSTANTIATE_TEST_SUITE_P(
                     BadEntry{"CrlfAndBlanksAround", "\r\n \t\r\n1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9 \r\n", "", 9.0},
                     BadEntry{"SignsAndExponents", "+1,0,1,2,3,4,5,6,7,8,+0.9e1\n", "", 9.0}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ccCoeff, AShortFirstEntryIsReportedThenEchoedWithItsZeros)
+{
+    const Read read = readText("[T9COEF20]\nwidth=1\nheight=1\n1,0,1,2,3,4,5,6,7,8\n");
+    ASSERT_EQ(read.table.entries.size(), 1u);
+    EXPECT_EQ(read.table.entries[0].matrix[7], 8.0);
+    EXPECT_EQ(read.table.entries[0].matrix[8], 0.0);
+    EXPECT_EQ(read.output.out, "bad entry, read 10 fields on line 4\n"
+                               "1,0,1.000000,2.000000,3.000000,4.000000,5.000000,6.000000,7.000000,8.000000,0.000000\n");
+}
 
 TEST(ccCoeff, UnreadableFilesGiveAnEmptyTable)
 {
