@@ -28,9 +28,9 @@ public:
         Limits limits;
         limits.connect = 2s;
         limits.announcement = 2s;
-        limits.transfer = 500ms;
+        limits.transfer = 1s;
         limits.statusPollPause = 20ms;
-        limits.statusPollLimit = 300ms;
+        limits.statusPollLimit = 1s;
         return limits;
     }
 

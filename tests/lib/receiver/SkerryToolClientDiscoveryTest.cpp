@@ -169,5 +169,5 @@ TEST_F(ClientDiscoverySilence, GivesUpWithinTheLimit)
     }
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_GE(elapsed, limits.announcement);
-    EXPECT_LT(elapsed, limits.announcement + 1s);
+    EXPECT_LT(elapsed, limits.announcement + 3s);
 }
