@@ -4,6 +4,24 @@
 #include <QApplication>
 #include <QTemporaryDir>
 
+// The sanitizers read their options before main runs; compiled in, they hold however the test
+// program is started. The suppressed leaks are allocations that system libraries keep for the
+// life of the process.
+extern "C" const char* __asan_default_options()
+{
+    return "detect_leaks=1:abort_on_error=0";
+}
+extern "C" const char* __ubsan_default_options()
+{
+    return "print_stacktrace=1:halt_on_error=1";
+}
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig.so\n"
+           "leak:libdbus-1.so\n"
+           "leak:libglib-2.0.so\n";
+}
+
 int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -99,7 +99,12 @@ TEST(Startup, QuittingWhileTheProcessorIsSilentEndsPromptly)
     QTcpServer silentProcessor;
     ASSERT_TRUE(silentProcessor.listen(QHostAddress::LocalHost));
     QList<QTcpSocket*> held;
+    // Timed from the exchange's start, so a slow start-up of the program under load does not
+    // count against the quit.
+    QElapsedTimer sinceExchange;
     QObject::connect(&silentProcessor, &QTcpServer::newConnection, [&] {
+        if (!sinceExchange.isValid())
+            sinceExchange.start();
         while (QTcpSocket* socket = silentProcessor.nextPendingConnection())
             held.append(socket);
     });
@@ -121,11 +126,9 @@ TEST(Startup, QuittingWhileTheProcessorIsSilentEndsPromptly)
     program.start(VELOTRIM_BINARY);
     ASSERT_TRUE(program.waitForStarted(10000));
 
-    QElapsedTimer elapsed;
-    elapsed.start();
     EXPECT_TRUE(QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 30000));
-    EXPECT_FALSE(held.isEmpty()) << "the program never reached the processor";
-    EXPECT_LT(elapsed.elapsed(), 8000) << "the quit waited for the exchange's time limit";
+    ASSERT_FALSE(held.isEmpty()) << "the program never reached the processor";
+    EXPECT_LT(sinceExchange.elapsed(), 8000) << "the quit waited for the exchange's time limit";
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0);
     if (program.state() != QProcess::NotRunning) {
