@@ -5,6 +5,7 @@
 #include "formats/CorvaneCalReadCB.h"
 #include "formats/CorvaneCalSets.h"
 #include "formats/CorvaneCalWrite.h"
+#include "formats/ReplacingFile.h"
 
 #include <algorithm>
 #include <bit>
@@ -55,16 +56,24 @@ std::uint16_t sampleOf(float gain)
 float floatOf(std::uint32_t bits) { return std::bit_cast<float>(bits); }
 std::uint32_t bitsOf(float value) { return std::bit_cast<std::uint32_t>(value); }
 
+void reportWriteError() { std::cerr << "CorvaneCal Write error" << std::endl; }
+
 void writeFailed(std::ostream& out)
 {
-    std::cerr << "CorvaneCal Write error" << std::endl;
+    reportWriteError();
     out.setstate(std::ios::failbit);
+}
+
+void reportRefusal(const std::string& why)
+{
+    std::cerr << "CorvaneCalFile: " << why << std::endl;
+    reportWriteError();
 }
 
 void refuseWrite(std::ostream& out, const std::string& why)
 {
-    std::cerr << "CorvaneCalFile: " << why << std::endl;
-    writeFailed(out);
+    reportRefusal(why);
+    out.setstate(std::ios::failbit);
 }
 
 void write(const CalSets& sets, std::uint64_t mask, std::ostream& out)
@@ -85,12 +94,29 @@ std::optional<std::uint64_t> parse(std::istream& in, CalSets& sets)
     return setsFound;
 }
 
+void reportOpenFailed(const std::string& path, int error)
+{
+    std::cerr << "Can't open file " << path << ": " << std::strerror(error) << std::endl;
+}
+
 bool openFailed(const std::ios& stream, const std::string& path)
 {
     if (stream)
         return false;
-    std::cerr << "Can't open file " << path << ": " << std::strerror(errno) << std::endl;
+    reportOpenFailed(path, errno);
     return true;
+}
+
+// Why data cannot be written, checked before any byte goes out (and before a file is touched).
+std::optional<std::string> refusal(const Cal::Data& data)
+{
+    if (!data.grid.isRectangular())
+        return "calibration data rows differ in length";
+    const std::uint64_t channels = data.channels();
+    if (channels > kMaxDataChannels)
+        return "calibration data has " + std::to_string(channels) + " channels, at most "
+               + std::to_string(kMaxDataChannels) + " can be written";
+    return std::nullopt;
 }
 
 } // namespace
@@ -157,6 +183,13 @@ Mesh Handler::readStreamMesh(std::istream& in) const
         return {};
     }
     const CorvaneCal::MeshCorr& record = sets.mesh;
+    // Grids take a row per unit of height even when they are 0 wide: a mesh with one dimension 0
+    // carries no samples, yet would demand gigabytes from a few bytes.
+    if ((record.width == 0) != (record.height == 0)) {
+        std::cerr << "CorvaneCal Parse error: mesh of " << record.width << " x " << record.height
+                  << " without samples" << std::endl;
+        return {};
+    }
     const std::uint64_t samples = std::uint64_t(record.width) * record.height;
     const unsigned channels = CorvaneCal::channelsOfPixelFormat(sets.header.pixelFormat);
     // Grids are only built as large as the samples the file really carries.
@@ -201,12 +234,17 @@ void Handler::validateStream(std::istream& in) const
 
 void Handler::writeFile(const Cal::Data& data, const std::string& path) const
 {
-    errno = 0;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (openFailed(out, path))
-        return;
+    // The old file stays as it is unless the new one was written completely.
+    if (const auto why = refusal(data))
+        return reportRefusal(*why);
+    ReplacingFile file(path);
+    std::ostream& out = file.stream();
+    if (!out)
+        return reportOpenFailed(path, file.error());
     std::cout << "writing " << path << std::endl;
     writeStream(data, out);
+    if (out && !file.commit())
+        std::cerr << "Can't replace file " << path << ": " << std::strerror(file.error()) << std::endl;
 }
 
 void Handler::writeFiles(const std::map<std::string, Cal::Data>& data, const std::string& directory) const
@@ -217,12 +255,9 @@ void Handler::writeFiles(const std::map<std::string, Cal::Data>& data, const std
 
 void Handler::writeStream(const Cal::Data& data, std::ostream& out) const
 {
-    if (!data.grid.isRectangular())
-        return refuseWrite(out, "calibration data rows differ in length");
+    if (const auto why = refusal(data))
+        return refuseWrite(out, *why);
     const std::uint64_t channels = data.channels();
-    if (channels > kMaxDataChannels)
-        return refuseWrite(out, "calibration data has " + std::to_string(channels) + " channels, at most "
-                                    + std::to_string(kMaxDataChannels) + " can be written");
     CalSets sets;
     sets.header.pixelFormat = pixelFormatFor(channels);
     sets.header.width = std::uint32_t(std::min<std::uint64_t>(data.width(), UINT32_MAX));
@@ -253,6 +288,8 @@ void Handler::writeStream(const Mesh& mesh, std::ostream& out) const
             return refuseWrite(out, "mesh channels differ in shape");
     if (width > UINT32_MAX || height > UINT32_MAX)
         return refuseWrite(out, "mesh too large");
+    if (width == 0 && height > 0)
+        return refuseWrite(out, "mesh rows have no samples");
 
     CalSets sets;
     sets.header.pixelFormat = pixelFormatFor(mesh.channels());

@@ -27,6 +27,8 @@ public:
     void validateFile(const std::string& path) const;
     void validateStream(std::istream& in) const;
 
+    // Replaces the file only after a complete write: data that cannot be written, or a write that
+    // fails part way, leaves an existing file as it was.
     void writeFile(const Cal::Data& data, const std::string& path) const;
     void writeFiles(const std::map<std::string, Cal::Data>& data, const std::string& directory) const;
     void writeStream(const Cal::Data& data, std::ostream& out) const;

@@ -11,12 +11,17 @@
 #include "instruments/CineMeterII.h"
 #include "instruments/CR100.h"
 
+#include <QMetaEnum>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QVariant>
 
 #include <gtest/gtest.h>
+
+#include <cctype>
+#include <map>
+#include <string>
 
 namespace {
 
@@ -161,9 +166,20 @@ TEST_P(ControllerClamps, StoresAndPersistsTheClampedValue)
     EXPECT_EQ(QSettings().value(clamp.key).toDouble(), clamp.stored.toDouble()) << clamp.key;
 }
 
+// The property and the value given, e.g. "targetDuv_minus0_05".
 std::string clampName(const ::testing::TestParamInfo<ClampCase>& info)
 {
-    return std::string(info.param.property) + "_" + std::to_string(info.index);
+    std::string given = info.param.given.toString().toStdString();
+    std::string name = std::string(info.param.property) + "_";
+    for (char c : given) {
+        if (c == '-')
+            name += "minus";
+        else if (std::isalnum(static_cast<unsigned char>(c)))
+            name += c;
+        else
+            name += '_';
+    }
+    return name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -205,6 +221,17 @@ struct ResetCase
 class ControllerResumeReset : public ControllerFixture, public ::testing::WithParamInterface<ResetCase>
 {
 };
+
+// What changes, in which mode, on which display, e.g. "Gamma_inLinearity_simulated".
+std::string resetName(const ::testing::TestParamInfo<ResetCase>& info)
+{
+    static const std::map<Change, std::string> changes{
+        {Change::Gamma, "Gamma"},         {Change::Steps, "Steps"},   {Change::BalanceRed, "BalanceRed"},
+        {Change::Colorimeter, "Colorimeter"}, {Change::Camera, "Camera"}, {Change::Display, "Display"}};
+    const ResetCase& reset = info.param;
+    const char* mode = QMetaEnum::fromType<Velotrimmer::Mode>().valueToKey(int(reset.mode));
+    return changes.at(reset.change) + "_in" + mode + (reset.simulated ? "_simulated" : "_processor");
+}
 
 TEST_P(ControllerResumeReset, SettingsInvalidateOnlyTheRunsTheyAffect)
 {
@@ -251,7 +278,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ResetCase{Change::Camera, Velotrimmer::Linearity, true, false},
                       ResetCase{Change::Display, Velotrimmer::Linearity, true, true},
                       ResetCase{Change::Display, Velotrimmer::Balance, false, true}),
-    [](const ::testing::TestParamInfo<ResetCase>& info) { return "case" + std::to_string(info.index); });
+    resetName);
 
 TEST_F(ControllerSetup, DeveloperOptionsDecideWhoseSrgbChoiceCountsAndLeaveTemplateMode)
 {

@@ -8,11 +8,14 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cmath>
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <sstream>
 
@@ -229,6 +232,7 @@ TEST(CorvaneCalFileHandler, BadMeshShapesAreRefusedWithFailbit)
         {"other shape", [](Mesh& m) { m.grids[2] = Vector2D<float>(3, 2, 1.0f); }, "differ in shape"},
         {"ragged rows", [](Mesh& m) { m.grids[1][1].pop_back(); }, "differ in shape"},
         {"long name", [](Mesh& m) { m.name.assign(70000, 'n'); }, "CorvaneCal Write error"},
+        {"rows without columns", [](Mesh& m) { m.grids.assign(3, Vector2D<float>(0, 2)); }, "no samples"},
     };
     for (const Case& c : cases) {
         Mesh mesh = sampleMesh();
@@ -408,11 +412,18 @@ TEST(CorvaneCalFileHandler, CraftedLengthsFailFastInSmallMemory)
         {"MeasTemp count past its record",
          crafted(3, 0, 0, 21, calSet(0) + header(Key::MeasTemp, 1) + "\xFF", 35)},
         {"mesh without samples", file({3, 0, 0, ""}, ok)},
+        // One dimension 0: no samples to read, but rows enough for gigabytes.
+        {"mesh 0 x 4294967295", file({3, 0, 0, ""}, calSet(7) + record(Key::CalMeshCorr, meshPayload("m", 0, 0xFFFFFFFFu, {{}, {}, {}}, {0, 0, 0, 0, 0})))},
+        {"mesh 0 x 100000000", file({3, 0, 0, ""}, calSet(7) + record(Key::CalMeshCorr, meshPayload("m", 0, 100000000, {{}, {}, {}}, {0, 0, 0, 0, 0})))},
+        {"mesh 4294967295 x 0", file({3, 0, 0, ""}, calSet(7) + record(Key::CalMeshCorr, meshPayload("m", 0xFFFFFFFFu, 0, {{}, {}, {}}, {0, 0, 0, 0, 0})))},
         {"header without pixels", file({3, 65535, 65535, ""}, calSet(0))},
     };
+    ASSERT_EQ(cases[8].second.size(), 89u) << "the size the fault was reported with";
     const long before = peakResidentKb();
     for (const auto& [what, bytes] : cases) {
-        EXPECT_TRUE(isEmpty(meshOf(bytes))) << what;
+        std::string errors;
+        EXPECT_TRUE(isEmpty(meshOf(bytes, &errors))) << what;
+        EXPECT_THAT(errors, HasSubstr("CorvaneCal ")) << what;
         EXPECT_EQ(dataOf(bytes).height(), 0u) << what;
     }
     EXPECT_LT(peakResidentKb() - before, 64 * 1024) << "kilobytes";
@@ -438,4 +449,151 @@ TEST(CorvaneCalFileHandler, MeshKeepsTheLayoutCallersBuild)
     EXPECT_EQ(mesh.windowWidth, 0.0f);
     EXPECT_EQ(mesh.windowHeight, 0.0f);
     EXPECT_EQ(mesh.factor, 0.0f);
+}
+
+namespace {
+
+std::string contentOf(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void store(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::vector<std::string> namesIn(const std::string& directory)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+Cal::Data readingsOf(std::size_t width, std::size_t height, std::size_t channels)
+{
+    Cal::Data data;
+    for (std::size_t ch = 0; ch < channels; ++ch)
+        data.addChannel(Vector2D<Cal::EmitterReading>(width, height, {0.3f, 0.3f, 1.0f, 0.0f}));
+    return data;
+}
+
+// Files may grow to a few kilobytes while it lives; a write past that fails as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = old_;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit old_{};
+    void (*oldHandler_)(int) = nullptr;
+};
+
+struct FailedWriteCase {
+    const char* name;
+    // Builds the data to write over the file at the given path (which already holds a good file).
+    std::function<Cal::Data(const std::string& path)> data;
+    const char* message;
+    rlim_t sizeLimit = RLIM_INFINITY;
+};
+
+class CorvaneCalFileWriteFailure : public testing::TestWithParam<FailedWriteCase> {};
+
+} // namespace
+
+TEST_P(CorvaneCalFileWriteFailure, LeavesTheOldFileWhole)
+{
+    const FailedWriteCase& c = GetParam();
+    QTemporaryDir dir;
+    const std::string root = dir.path().toStdString();
+    const std::string path = root + "/tile.klv";
+    std::string pixels;
+    for (int i = 0; i < 4 * 3 * 2; ++i)
+        f32(pixels, 0.25f);
+    const std::string old = file({4, 2, 1, ""}, calSet(0) + record(Key::PixelsXYZ, pixels));
+    store(path, old);
+
+    const Cal::Data data = c.data(path);
+    Captured written;
+    {
+        const FileSizeLimit limit(c.sizeLimit);
+        written = capture([&] { Handler().writeFile(data, path); });
+    }
+    EXPECT_THAT(written.errors, HasSubstr(c.message));
+    EXPECT_EQ(contentOf(path), old);
+    EXPECT_EQ(namesIn(root), std::vector<std::string>{"tile.klv"}) << "no temporary file is left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CorvaneCalFileWriteFailure,
+    testing::Values(
+        // Four channels read fine but cannot be written back, not even over the file they came from.
+        FailedWriteCase{"FourChannelsOverTheirOwnFile",
+                        [](const std::string& path) {
+                            Cal::Data data;
+                            capture([&] { data = Handler().readFile(path); });
+                            EXPECT_EQ(data.channels(), 4u);
+                            return data;
+                        },
+                        "at most 3 can be written"},
+        FailedWriteCase{"RaggedRows",
+                        [](const std::string&) {
+                            Cal::Data data = readingsOf(3, 2, 3);
+                            data.grid[1].pop_back();
+                            return data;
+                        },
+                        "rows differ in length"},
+        FailedWriteCase{"FileSystemFullHalfWay", [](const std::string&) { return readingsOf(100, 100, 3); },
+                        "CorvaneCal Write error", 16 * 1024}),
+    [](const testing::TestParamInfo<FailedWriteCase>& info) { return std::string(info.param.name); });
+
+TEST(CorvaneCalFileHandler, WritingAFileReplacesItWhole)
+{
+    QTemporaryDir dir;
+    const std::string root = dir.path().toStdString();
+    const Cal::Data data = readingsOf(3, 2, 3);
+    const std::string expected = bytesOf(data);
+
+    // Longer old content is gone, not overwritten in part; the permission bits stay.
+    const std::string path = root + "/tile.klv";
+    store(path, std::string(expected.size() * 2, 'x'));
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write
+                                           | std::filesystem::perms::group_read);
+    const Captured written = capture([&] { Handler().writeFile(data, path); });
+    EXPECT_EQ(written.errors, "");
+    EXPECT_EQ(written.out, "writing " + path + "\n");
+    EXPECT_EQ(contentOf(path), expected);
+    EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write
+                  | std::filesystem::perms::group_read);
+
+    // Through a symbolic link the file it names is replaced and the link stays.
+    const std::string link = root + "/link.klv";
+    std::filesystem::create_symlink(path, link);
+    capture([&] { Handler().writeFile(readingsOf(1, 1, 1), link); });
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(contentOf(path), bytesOf(readingsOf(1, 1, 1)));
+    EXPECT_EQ(namesIn(root), (std::vector<std::string>{"link.klv", "tile.klv"}));
+
+    // Where no file can be made, the message names the path the caller gave.
+    const Captured missing = capture([&] { Handler().writeFile(data, root + "/none/x.klv"); });
+    EXPECT_EQ(missing.errors, "Can't open file " + root + "/none/x.klv: No such file or directory\n");
+    const Captured folder = capture([&] { Handler().writeFile(data, root); });
+    EXPECT_EQ(folder.errors, "Can't open file " + root + ": Is a directory\n");
 }
