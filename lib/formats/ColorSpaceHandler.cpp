@@ -11,6 +11,7 @@
 #include <set>
 #include <stdexcept>
 #include <string_view>
+#include <typeinfo>
 #include <valarray>
 
 namespace ColorSpace {
@@ -84,6 +85,23 @@ std::optional<ImageSize> checkedSize(CCfits::FITS& file)
     return ImageSize{static_cast<std::size_t>(lengths[0]), static_cast<std::size_t>(lengths[1])};
 }
 
+// The image as floats. CCfits picks its reader by type and scaling when it opens the file and
+// again when it reads; a header that makes the two disagree (a BSCALE of 0, say) ends in a
+// std::bad_cast or a CCfits::FitsFatal, outside the library's error family. Either is raised as
+// the FITS library's error, like any other unreadable capture.
+std::valarray<float> readValues(CCfits::PHDU& image, std::size_t count)
+{
+    std::valarray<float> values;
+    try {
+        image.read(values, 1, static_cast<long>(count));
+        return values;
+    } catch (const std::bad_cast&) {
+    } catch (const CCfits::FitsFatal&) {
+    }
+    bool silent = true;
+    throw CCfits::FitsException("FITS Error: the image's type and scaling cannot be read as floats", silent);
+}
+
 bool isCaptureName(std::string_view name)
 {
     return name.size() >= kIdentifierStart + kExtension.size() && kColours.find(name[0]) != std::string_view::npos
@@ -96,9 +114,10 @@ bool isCaptureName(std::string_view name)
 Vector2D<float> Handler::readCapture(std::string path) const
 {
     std::cout << path << std::endl;
+    // The header's keywords are not read into CCfits' table: nothing uses them, and CCfits
+    // leaks a keyword that a header repeats.
     CCfits::FITS file(path, CCfits::Read, false);
     CCfits::PHDU& image = file.pHDU();
-    image.readAllKeys();
 
     const std::optional<ImageSize> size = checkedSize(file);
     if (!size) {
@@ -109,8 +128,7 @@ Vector2D<float> Handler::readCapture(std::string path) const
     if (elements == 0)
         return {};
 
-    std::valarray<float> values;
-    image.read(values, 1, static_cast<long>(elements));
+    const std::valarray<float> values = readValues(image, elements);
     if (values.size() != elements) {
         std::cerr << "wrong size!" << std::endl;
         return {};

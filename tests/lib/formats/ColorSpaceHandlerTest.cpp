@@ -260,6 +260,18 @@ TEST_F(CaptureFolder, HostileHeadersFailBeforeAnythingIsAllocated)
     EXPECT_TRUE(grid.empty());
 }
 
+TEST_F(CaptureFolder, ScalingCCfitsCannotReadIsTheFitsLibrarysError)
+{
+    // A scale of 0 makes CCfits' reader choice at open and at read disagree.
+    for (const char* bitpix : {"8", "16", "32"}) {
+        SCOPED_TRACE(bitpix);
+        const std::string file = folder + "/scaled" + bitpix + ".fit";
+        writeHeader(file, {card("SIMPLE", "T"), card("BITPIX", bitpix), card("NAXIS", "2"), card("NAXIS1", "4"),
+                           card("NAXIS2", "2"), card("BZERO", "32768"), card("BSCALE", "0")});
+        capture([&] { EXPECT_THROW(Handler().readCapture(file), CCfits::FitsException); });
+    }
+}
+
 TEST_F(CaptureFolder, CapturesWithoutTwoAxesAreWrongSize)
 {
     writeImage(folder + "/cube.fit", {3, 2, 3}, std::vector<float>(18, 1.0f));
