@@ -5,6 +5,7 @@
 
 #include <array>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <limits>
 #include <optional>
@@ -27,6 +28,8 @@ constexpr std::array<const char*, 3> kColourNames = {"red", "green", "blue"};
 constexpr std::size_t kIdentifierStart = 4;
 constexpr int kCaptureAxes = 2;
 constexpr int kBitsPerByte = 8;
+// Every FITS file begins with this keyword.
+constexpr std::string_view kFitsStart = "SIMPLE";
 
 struct ImageSize {
     std::size_t width = 0;
@@ -85,6 +88,20 @@ std::optional<ImageSize> checkedSize(CCfits::FITS& file)
     return ImageSize{static_cast<std::size_t>(lengths[0]), static_cast<std::size_t>(lengths[1])};
 }
 
+// CFITSIO unpacks a compressed file into memory whatever its name, before it reads a header, so a
+// few hundred kilobytes of gzip could demand gigabytes: a capture must be a plain FITS file. A
+// file that cannot be read is left to the FITS library to report.
+void refuseUnlessPlainFits(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in.is_open())
+        return;
+    std::array<char, kFitsStart.size()> start{};
+    in.read(start.data(), std::streamsize(start.size()));
+    if (std::string_view(start.data(), std::size_t(in.gcount())) != kFitsStart)
+        throw CCfits::FitsError(NO_SIMPLE);
+}
+
 // The image as floats. CCfits picks its reader by type and scaling when it opens the file and
 // again when it reads; a header that makes the two disagree (a BSCALE of 0, say) ends in a
 // std::bad_cast or a CCfits::FitsFatal, outside the library's error family. Either is raised as
@@ -116,6 +133,7 @@ Vector2D<float> Handler::readCapture(std::string path) const
     std::cout << path << std::endl;
     // The header's keywords are not read into CCfits' table: nothing uses them, and CCfits
     // leaks a keyword that a header repeats.
+    refuseUnlessPlainFits(path);
     CCfits::FITS file(path, CCfits::Read, false);
     CCfits::PHDU& image = file.pHDU();
 

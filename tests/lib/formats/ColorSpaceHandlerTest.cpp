@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <zlib.h>
 
 #include <cmath>
 #include <filesystem>
@@ -242,6 +243,22 @@ TEST_F(CaptureFolder, HostileHeadersFailBeforeAnythingIsAllocated)
                            card("NAXIS1", hostile.width), card("NAXIS2", hostile.height)});
         capture([&] { EXPECT_THROW(Handler().readCapture(file), CCfits::FitsException); });
     }
+    // 100 MB of floats in 100 kB of gzip: CFITSIO would unpack it into memory whatever its name.
+    const std::string packed = folder + "/packed.fit";
+    {
+        gzFile out = gzopen(packed.c_str(), "wb9");
+        std::string header;
+        for (const std::string& c : {card("SIMPLE", "T"), card("BITPIX", "-32"), card("NAXIS", "2"),
+                                     card("NAXIS1", "5000"), card("NAXIS2", "5000"), std::string("END")})
+            header += c + std::string(80 - c.size(), ' ');
+        header.resize(2880, ' ');
+        gzwrite(out, header.data(), unsigned(header.size()));
+        const std::string zeros(1 << 20, '\0');
+        for (int mb = 0; mb < 96; ++mb)
+            gzwrite(out, zeros.data(), unsigned(zeros.size()));
+        gzclose(out);
+    }
+    capture([&] { EXPECT_THROW(Handler().readCapture(packed), CCfits::FitsException); });
     EXPECT_LT(peakResidentKb() - before, 64 * 1024) << "kilobytes";
 
     // A file that holds exactly its data is read.
