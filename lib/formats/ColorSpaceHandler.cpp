@@ -1,5 +1,7 @@
 #include "formats/ColorSpaceHandler.h"
 
+#include "formats/XinRuiRawHandler.h"
+
 #include <CCfits/CCfits>
 #include <fitsio.h>
 
@@ -217,6 +219,11 @@ std::map<std::string, Cal::Data> Handler::readCaptures(std::string directory) co
         }
     }
     return sets;
+}
+
+std::map<std::string, Cal::Data> Handler::readRaw(std::string directory) const
+{
+    return XinRui_Raw::Handler().readFiles(std::move(directory));
 }
 
 } // namespace ColorSpace

@@ -33,6 +33,9 @@ public:
     // standard error stream and left out; errors of the directory scan itself are raised as
     // std::filesystem::filesystem_error.
     std::map<std::string, Cal::Data> readCaptures(std::string directory) const;
+
+    // The XinRui raw tables of directory, as XinRui_Raw::Handler::readFiles reads them.
+    std::map<std::string, Cal::Data> readRaw(std::string directory) const;
 };
 
 } // namespace ColorSpace

@@ -1,4 +1,5 @@
 #include "formats/ColorSpaceHandler.h"
+#include "formats/XinRuiRawHandler.h"
 
 #include <CCfits/CCfits>
 #include <QTemporaryDir>
@@ -332,4 +333,36 @@ TEST_F(CaptureFolder, DarkEmittersStayFiniteThroughMatrixAndTotals)
     EXPECT_FLOAT_EQ(sums[0][0], 0.5f);
     EXPECT_FLOAT_EQ(sums[0][1], 1.0f);
     EXPECT_FLOAT_EQ(sums[0][2], 0.5f);
+}
+
+TEST_F(CaptureFolder, ReadRawForwardsToTheRawTableReader)
+{
+    Cal::Data wall;
+    for (int k = 0; k < 3; ++k) {
+        Vector2D<Cal::EmitterReading> readings(3, 2);
+        for (std::size_t r = 0; r < 2; ++r)
+            for (std::size_t c = 0; c < 3; ++c)
+                readings[r][c] = {0.25f + 0.125f * float(k), 0.5f, float(1 + c + 3 * r), 0.0f};
+        wall.addChannel(readings);
+    }
+    const std::string tables = root + "/raw";
+    std::filesystem::create_directories(tables);
+    capture([&] { XinRui_Raw::Handler().writeFiles({{"wall", wall}, {"copy", wall}}, tables, 4); });
+
+    std::map<std::string, Cal::Data> read;
+    const Captured c = capture([&] { read = Handler().readRaw(tables); });
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_EQ(read.begin()->first, "copy");
+    const Cal::Data& back = read.at("wall");
+    ASSERT_EQ(back.width(), 3u);
+    ASSERT_EQ(back.height(), 2u);
+    ASSERT_EQ(back.channels(), 3u);
+    for (std::size_t r = 0; r < 2; ++r)
+        for (std::size_t col = 0; col < 3; ++col)
+            for (std::size_t k = 0; k < 3; ++k) {
+                EXPECT_FLOAT_EQ(back.grid[r][col][k].x, wall.grid[r][col][k].x);
+                EXPECT_FLOAT_EQ(back.grid[r][col][k].Y, wall.grid[r][col][k].Y);
+            }
+    EXPECT_THAT(c.out, HasSubstr("reading " + tables + "/XinRui_Raw_wall.txt"));
+    EXPECT_THROW(Handler().readRaw(root + "/nowhere"), std::filesystem::filesystem_error);
 }
