@@ -1,5 +1,6 @@
 #include "formats/CorvaneCalFileHandler.h"
 #include "formats/Crc32.h"
+#include "formats/Grader.h"
 #include "formats/XinRuiRawHandler.h"
 
 #include <benchmark/benchmark.h>
@@ -7,11 +8,15 @@
 
 #include <array>
 #include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <iostream>
 #include <random>
 #include <sstream>
 #include <streambuf>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -95,6 +100,46 @@ void BM_MeshWallWriteRead(benchmark::State& state)
     state.counters["bytes"] = double(bytes);
 }
 BENCHMARK(BM_MeshWallWriteRead)->Unit(benchmark::kMillisecond);
+
+constexpr int kGradedCaptures = 8;
+constexpr std::size_t kCaptureSide = 400;
+constexpr int kGraderKernel = 15;
+constexpr int kGraderTiles = 4;
+
+// Uniformity grading of a wall photographed eight times: every capture blurred within its
+// tiles, made relative and written as PNG and FITS, then averaged; time per capture.
+void BM_GraderRelativeAverage(benchmark::State& state)
+{
+    Grader::Captures captures;
+    std::mt19937 rng(3);
+    std::normal_distribution<float> noise(0.0f, 0.02f);
+    for (int k = 0; k < kGradedCaptures; ++k) {
+        Vector2D<float> luminance(kCaptureSide, kCaptureSide);
+        for (std::size_t y = 0; y < kCaptureSide; ++y)
+            for (std::size_t x = 0; x < kCaptureSide; ++x)
+                luminance[y][x] = 100.0f + 0.05f * float(x) - 0.03f * float(y) + noise(rng);
+        Cal::Data data;
+        data.addYChannel(luminance);
+        captures.emplace("capture" + std::to_string(k), std::move(data));
+    }
+    const auto folder = std::filesystem::temp_directory_path() / ("grader-bench-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    // The progress lines would swamp the report.
+    std::ostringstream progress;
+    auto* const console = std::cout.rdbuf(progress.rdbuf());
+    const Grader grader;
+    for (auto _ : state) {
+        auto result = grader.relativeAverage(captures, kGraderTiles, kGraderTiles, 0, kGraderKernel, folder.string());
+        benchmark::DoNotOptimize(result);
+        progress.str({});
+    }
+    std::cout.rdbuf(console);
+    std::filesystem::remove_all(folder);
+    state.counters["ms_per_capture"] = benchmark::Counter(
+        double(kGradedCaptures) * double(state.iterations()) / 1000.0,
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_GraderRelativeAverage)->Unit(benchmark::kMillisecond);
 
 // A wall of one million emitters as the raw-table reader delivers it.
 const Cal::Data& rawWall()

@@ -3,6 +3,7 @@
 #include <TessellaExport.h>
 
 #include <array>
+#include <cmath>
 
 namespace Cal {
 
@@ -14,11 +15,11 @@ struct TESSELLA_EXPORT EmitterReading {
     float Y = 0.0f;
     float wavelength = 0.0f;
 
-    // Tristimulus (X, Y, Z) of this reading. A reading with y = 0 carries no chromaticity and
-    // gives (0, 0, 0) rather than dividing by zero.
+    // Tristimulus (X, Y, Z) of this reading. A reading with y = 0 or a non-finite x or y (a dark
+    // emitter's 0 / 0) carries no chromaticity and gives (0, 0, 0) rather than NaN.
     std::array<double, 3> toXYZ() const
     {
-        if (y == 0.0f)
+        if (y == 0.0f || !std::isfinite(x) || !std::isfinite(y))
             return {0.0, 0.0, 0.0};
         const double luminance = Y;
         return {double(x) * luminance / y, luminance, (1.0 - x - y) * luminance / y};

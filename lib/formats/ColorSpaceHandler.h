@@ -1,0 +1,41 @@
+#pragma once
+
+#include "formats/CalData.h"
+#include "formats/CalEmitterReading.h"
+#include "formats/Vector2D.h"
+
+#include <TessellaExport.h>
+
+#include <map>
+#include <string>
+
+namespace ColorSpace {
+
+// Turns sets of FITS tristimulus captures into calibration data. A directory D holds its
+// captures in D + "/led/1", named colour "_" component "_" identifier ".fit" (colour R, G or B,
+// component X, Y or Z, upper case); the nine captures of one identifier make one data set with
+// channels red, green and blue. Holds no state.
+//
+// Errors of the FITS library (CCfits::FitsException, which is not a std::exception) leave
+// readCapture and the three-argument readCaptures; so does a capture whose header declares more
+// data than the file holds, before anything is allocated for it.
+class TESSELLA_EXPORT Handler {
+public:
+    // The primary image of a FITS file as floats, grid[row][column]. Anything but two axes
+    // prints "wrong size!" and gives an empty grid.
+    Vector2D<float> readCapture(std::string path) const;
+
+    // One colour of one set: the X, Y and Z captures in directory as chromaticity x, y and
+    // luminance Y per emitter. Y or Z of another size than X raise std::runtime_error.
+    Vector2D<Cal::EmitterReading> readCaptures(std::string directory, char colour, std::string identifier) const;
+
+    // Every set of directory + "/led/1", by identifier. A set that fails is reported on the
+    // standard error stream and left out; errors of the directory scan itself are raised as
+    // std::filesystem::filesystem_error.
+    std::map<std::string, Cal::Data> readCaptures(std::string directory) const;
+
+    // The XinRui raw tables of directory, as XinRui_Raw::Handler::readFiles reads them.
+    std::map<std::string, Cal::Data> readRaw(std::string directory) const;
+};
+
+} // namespace ColorSpace
