@@ -50,7 +50,7 @@ std::optional<float> LensCompensation::radialCoefficient() const
     return std::nullopt;
 }
 
-void LensCompensation::apply(cv::Mat& image) const
+void LensCompensation::apply(cv::Mat& image)
 {
     if (m_lensFile.isEmpty() || image.empty())
         return;
@@ -62,13 +62,14 @@ void LensCompensation::apply(cv::Mat& image) const
         applyRadial(image, *coefficient);
         return;
     }
-    const cv::Mat shading = fittedShading(image.size());
-    if (shading.empty())
+    if (m_fitted.size() != image.size())
+        m_fitted = fittedShading(image.size());
+    if (m_fitted.empty())
         return;
     qDebug("original image %d x %d", image.cols, image.rows);
-    qDebug("final cvShader %d x %d", shading.cols, shading.rows);
-    qDebug("matrix types: original %d shader %d", image.type(), shading.type());
-    divideByShading(image, shading);
+    qDebug("final cvShader %d x %d", m_fitted.cols, m_fitted.rows);
+    qDebug("matrix types: original %d shader %d", image.type(), m_fitted.type());
+    divideByShading(image, m_fitted);
 }
 
 cv::Mat LensCompensation::fittedShading(cv::Size size) const

@@ -12,13 +12,16 @@
 class LensCompensation
 {
 public:
-    explicit LensCompensation(QString lensFile);
+    explicit LensCompensation(QString lensFile = QString());
+
+    QString lensFile() const { return m_lensFile; }
 
     // The radial model's coefficient for the lens file, when the model applies to it.
     std::optional<float> radialCoefficient() const;
     // Corrects a 32-bit float BGR image in place. Nothing happens without a lens file, for an
-    // image of another type, or when the shading image cannot be read (logged).
-    void apply(cv::Mat& image) const;
+    // image of another type, or when the shading image cannot be read (logged). The shading image
+    // fitted to the last size is kept for the next photo of that size.
+    void apply(cv::Mat& image);
     // The shading image scaled and cropped to cover size at 3:2, 8-bit BGR; empty, logged, when
     // the lens file cannot be read as an image.
     cv::Mat fittedShading(cv::Size size) const;
@@ -29,4 +32,5 @@ private:
     static void divideByShading(cv::Mat& image, const cv::Mat& shading);
 
     QString m_lensFile;
+    cv::Mat m_fitted;
 };

@@ -79,7 +79,8 @@ void TileGrader::setProfiling(bool profiling)
 
 void TileGrader::setLensFile(QString newLensFile)
 {
-    m_lensFile = newLensFile;
+    if (newLensFile != m_lens.lensFile())
+        m_lens = LensCompensation(newLensFile);
 }
 
 void TileGrader::useLogImages(bool useLog)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/LensCompensation.h"
+
 #include <opencv2/core.hpp>
 
 #include <QElapsedTimer>
@@ -56,7 +58,7 @@ public:
     bool profiling() const { return m_profiling; }
     uint linearGainBoost() const { return m_linearGainBoost; }
     float gainTweak() const { return m_gain; }
-    QString lensFile() const { return m_lensFile; }
+    QString lensFile() const { return m_lens.lensFile(); }
     bool usingRawImages() const { return m_useRaw; }
     uint rawInterpolation() const { return m_rawInterpolation; }
     uint highlightRecovery() const { return m_highlights; }
@@ -138,8 +140,13 @@ private:
     // when its cells cannot be followed from left to right.
     static std::optional<Locations> takeTopRow(Locations& locations, int imageWidth);
     void setAverages(std::vector<cv::Mat> averages);
+    // extractScreen into screen, whose pixels are reused when they fit.
+    void extractScreenInto(const cv::Mat& image, const Contour& contour, cv::Mat& screen) const;
+    // An 8-bit preview converted into a new image, on which the caller may draw.
+    static cv::Mat viewOf(QImage& image);
 
-    cv::Mat m_originalImage;
+    cv::Mat m_photo;         // as read or developed: 8-bit BGR, dark frame subtracted
+    cv::Mat m_originalImage; // the photo in 32-bit float BGR (0..255), lens-corrected
     cv::Mat m_darkImage;
     cv::Mat m_rawLight;
     cv::Mat m_rawDark;
@@ -157,7 +164,7 @@ private:
     float m_aspectRatio = 2.0f;
     bool m_profiling = false;
     QElapsedTimer m_timer;
-    QString m_lensFile;
+    LensCompensation m_lens;
     bool m_useLog = false;
     bool m_useRaw = false;
     uint m_linearGainBoost = 1;

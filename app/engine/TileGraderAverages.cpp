@@ -144,8 +144,9 @@ std::vector<cv::Mat> TileGrader::computeSectionAverages(cv::Mat image, cv::Size 
         }
     }
 
-    cv::Mat preview;
-    image.convertTo(preview, CV_8U);
+    // The samples are shaded on the 8-bit preview itself rather than on a float copy of the image.
+    QImage sampled = makeImage(image);
+    cv::Mat preview = viewOf(sampled);
     std::vector<cv::Mat> averages;
     averages.reserve(size_t(sectionsWide) * size_t(sectionsHigh));
     for (int sy = 0; sy < sectionsHigh; ++sy) {
@@ -172,14 +173,15 @@ std::vector<cv::Mat> TileGrader::computeSectionAverages(cv::Mat image, cv::Size 
                     }
                     window = clamped(window, image.rows, image.cols);
                     section.at<cv::Vec3f>(ssy, ssx) = windowMean(image, window);
-                    shade(preview, window);
+                    if (!preview.empty())
+                        shade(preview, window);
                 }
             }
             averages.push_back(section);
         }
     }
 
-    emit sampledImageUpdated(makeImage(preview));
+    emit sampledImageUpdated(sampled);
     if (m_profiling)
         qDebug("sectionAvgList %lld", m_timer.elapsed());
     return averages;

@@ -1,8 +1,9 @@
 // Loading a photo and extracting the wall from it.
-#include "engine/LensCompensation.h"
+#include "engine/ImageBuffers.h"
 #include "engine/RawImageLoader.h"
 #include "engine/TileGrader.h"
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -26,6 +27,30 @@ constexpr int ContourThickness = 15;
 // The exposure is judged on the central tenth of the image each way.
 constexpr int CentreFraction = 10;
 
+// The image's grey level in 8 bits (BGR weights, saturating), straight from one, three or four
+// channels of any depth without a photo-sized intermediate; false for other channel counts.
+bool greyEightBit(const cv::Mat& image, cv::Mat& grey)
+{
+    const int channels = image.channels();
+    if (channels != 1 && channels != 3 && channels != 4)
+        return false;
+    grey.create(image.size(), CV_8UC1);
+    cv::parallel_for_(cv::Range(0, image.rows), [&](const cv::Range& rows) {
+        cv::Mat rowGrey;
+        for (int r = rows.start; r < rows.end; ++r) {
+            const cv::Mat in = image.row(r);
+            cv::Mat out = grey.row(r);
+            if (channels == 1) {
+                in.convertTo(out, CV_8U);
+                continue;
+            }
+            cv::cvtColor(in, rowGrey, channels == 3 ? cv::COLOR_BGR2GRAY : cv::COLOR_BGRA2GRAY);
+            rowGrey.convertTo(out, CV_8U);
+        }
+    });
+    return true;
+}
+
 } // namespace
 
 bool TileGrader::loadOriginal(QString imagePath, QString darkPath)
@@ -34,7 +59,7 @@ bool TileGrader::loadOriginal(QString imagePath, QString darkPath)
     qDebug("loadOriginal: %s, isRaw: %d", qUtf8Printable(imagePath), int(m_useRaw));
     m_timer.start();
 
-    cv::Mat& photo = m_useRaw ? m_rawLight : m_originalImage;
+    cv::Mat& photo = m_useRaw ? m_rawLight : m_photo;
     photo = readImage(imagePath);
     const qint64 loadTime = m_timer.elapsed();
     if (photo.empty()) {
@@ -46,16 +71,17 @@ bool TileGrader::loadOriginal(QString imagePath, QString darkPath)
         if (!subtractDark(darkPath))
             return false;
     } else if (!m_useRaw && m_useLog) {
-        cv::Mat linear(m_originalImage.size(), CV_16UC3);
-        sLog3To16bitLinear(m_originalImage, linear);
-        linearTo8BitGamma(linear, m_originalImage);
+        cv::Mat linear(m_photo.size(), CV_16UC3);
+        sLog3To16bitLinear(m_photo, linear);
+        linearTo8BitGamma(linear, m_photo);
     }
     if (m_useRaw) {
-        m_originalImage.create(m_rawLight.size(), CV_8UC3);
-        linearTo8BitGamma(m_rawLight, m_originalImage);
+        m_photo.create(m_rawLight.size(), CV_8UC3);
+        linearTo8BitGamma(m_rawLight, m_photo);
     }
-    m_originalImage.convertTo(m_originalImage, CV_32FC3);
-    LensCompensation(m_lensFile).apply(m_originalImage);
+    ImageBuffers::keepIfSoleOwner(m_originalImage);
+    ImageBuffers::convertDepth(m_photo, m_originalImage, CV_32F);
+    m_lens.apply(m_originalImage);
 
     m_timer.restart();
     if (!m_reuseScreenContour) {
@@ -74,11 +100,8 @@ bool TileGrader::loadOriginal(QString imagePath, QString darkPath)
     // converted, at a fraction of the cost.
     m_timer.restart();
     QImage contoured = makeImage(m_originalImage);
-    if (!contoured.isNull()) {
-        cv::Mat view(contoured.height(), contoured.width(), CV_8UC3, contoured.bits(),
-                     size_t(contoured.bytesPerLine()));
+    if (cv::Mat view = viewOf(contoured); !view.empty())
         cv::drawContours(view, std::vector<Contour>{*m_screenContour}, 0, ContourColour, ContourThickness, cv::LINE_8);
-    }
     const qint64 contourImageTime = m_timer.elapsed();
     emit contouredImageUpdated(contoured);
 
@@ -89,7 +112,8 @@ bool TileGrader::loadOriginal(QString imagePath, QString darkPath)
     }
 
     m_timer.restart();
-    m_screenImage = extractScreen(m_originalImage, *m_screenContour);
+    ImageBuffers::keepIfSoleOwner(m_screenImage);
+    extractScreenInto(m_originalImage, *m_screenContour, m_screenImage);
     const qint64 extractTime = m_timer.restart();
     const QImage screen = makeImage(m_screenImage);
     const qint64 screenImageTime = m_timer.elapsed();
@@ -118,7 +142,7 @@ bool TileGrader::subtractDark(const QString& darkPath)
         qWarning("            dark file %s.", QFileInfo::exists(darkPath) ? "exists" : "does NOT exist");
         return false;
     }
-    const cv::Mat& photo = m_useRaw ? m_rawLight : m_originalImage;
+    const cv::Mat& photo = m_useRaw ? m_rawLight : m_photo;
     if (dark.size() != photo.size()) {
         qWarning("TileGrader: dark image %s is %d x %d, the photo %d x %d; cannot subtract it.",
                  qUtf8Printable(darkPath), dark.cols, dark.rows, photo.cols, photo.rows);
@@ -126,9 +150,9 @@ bool TileGrader::subtractDark(const QString& darkPath)
     }
 
     if (!m_useRaw) {
-        cv::Mat light(m_originalImage.size(), CV_16UC3);
-        cv::Mat ambient(m_originalImage.size(), CV_16UC3);
-        sLog3To16bitLinear(m_originalImage, light);
+        cv::Mat light(m_photo.size(), CV_16UC3);
+        cv::Mat ambient(m_photo.size(), CV_16UC3);
+        sLog3To16bitLinear(m_photo, light);
         sLog3To16bitLinear(m_darkImage, ambient);
         if (m_gain != 1.0f) {
             if (m_profiling)
@@ -136,7 +160,7 @@ bool TileGrader::subtractDark(const QString& darkPath)
             gainTweak(ambient, m_gain);
         }
         cv::subtract(light, ambient, light); // saturates at 0
-        linearTo8BitGamma(light, m_originalImage);
+        linearTo8BitGamma(light, m_photo);
         return true;
     }
 
@@ -163,23 +187,11 @@ std::vector<TileGrader::Contour> TileGrader::brightContours(const cv::Mat& image
     std::vector<Contour> contours;
     if (image.empty())
         return contours;
-    cv::Mat grey;
-    switch (image.channels()) {
-    case 1:
-        grey = image;
-        break;
-    case 3:
-        cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
-        break;
-    case 4:
-        cv::cvtColor(image, grey, cv::COLOR_BGRA2GRAY);
-        break;
-    default:
+    cv::Mat eightBit;
+    if (!greyEightBit(image, eightBit)) {
         qWarning("%s: cannot threshold an image of %d channels", caller, image.channels());
         return contours;
     }
-    cv::Mat eightBit;
-    grey.convertTo(eightBit, CV_8U);
     const double threshold = cv::threshold(eightBit, eightBit, Black, White, cv::THRESH_BINARY | cv::THRESH_OTSU);
     qDebug("%s: threshold %g", caller, threshold);
     cv::findContours(eightBit, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
@@ -209,10 +221,18 @@ std::optional<TileGrader::Contour> TileGrader::findLargestContour(cv::Mat image)
 
 cv::Mat TileGrader::extractScreen(cv::Mat image, Contour contour) const
 {
+    cv::Mat screen;
+    extractScreenInto(image, contour, screen);
+    return screen;
+}
+
+void TileGrader::extractScreenInto(const cv::Mat& image, const Contour& contour, cv::Mat& screen) const
+{
     if (contour.size() != ScreenCorners || image.empty()) {
-        qWarning("TileGrader::extractScreen: needs a %d x %d image and 4 corners, got %d", image.cols, image.rows,
-                 int(contour.size()));
-        return cv::Mat();
+        qWarning("TileGrader::extractScreen: needs an image and 4 corners, got a %d x %d image and %d corners",
+                 image.cols, image.rows, int(contour.size()));
+        screen.release();
+        return;
     }
     // Top two by y, then each pair left to right: top-left, top-right, bottom-right, bottom-left.
     std::array<cv::Point2f, ScreenCorners> corners;
@@ -230,9 +250,7 @@ cv::Mat TileGrader::extractScreen(cv::Mat image, Contour contour) const
     const std::array<cv::Point2f, ScreenCorners> upright{
         cv::Point2f(0, 0), cv::Point2f(width, 0), cv::Point2f(width, height), cv::Point2f(0, height)};
     const cv::Mat transform = cv::getPerspectiveTransform(corners.data(), upright.data(), cv::DECOMP_LU);
-    cv::Mat screen;
     cv::warpPerspective(image, screen, transform, bounds.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
-    return screen;
 }
 
 qint64 TileGrader::centerExposure(cv::Mat3w image, QString name) const

@@ -49,9 +49,7 @@ std::optional<cv::Mat> TileGrader::findMeshLocations(cv::Mat image)
 {
     const std::vector<Contour> contours = brightContours(image, "findMeshLocations");
     QImage marked = makeImage(image);
-    cv::Mat markedView;
-    if (!marked.isNull())
-        markedView = cv::Mat(marked.height(), marked.width(), CV_8UC3, marked.bits(), size_t(marked.bytesPerLine()));
+    cv::Mat markedView = viewOf(marked);
 
     Locations locations;
     int numbered = 0;

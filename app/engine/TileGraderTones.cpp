@@ -1,4 +1,5 @@
 // Tone conversions and preview images of the tile grader.
+#include "engine/ImageBuffers.h"
 #include "engine/TileGrader.h"
 
 #include <opencv2/core/utility.hpp>
@@ -126,13 +127,20 @@ QImage TileGrader::makeImage(cv::Mat mat) const
     QImage image(mat.cols, mat.rows, QImage::Format_BGR888);
     if (image.isNull())
         return image;
-    cv::Mat view(mat.rows, mat.cols, CV_8UC3, image.bits(), size_t(image.bytesPerLine()));
+    cv::Mat view = viewOf(image);
     if (channels == 3) {
-        mat.convertTo(view, CV_8U);
+        ImageBuffers::convertDepth(mat, view, CV_8U);
     } else {
         cv::Mat eightBit;
         mat.convertTo(eightBit, CV_8U);
         cv::cvtColor(eightBit, view, channels == 1 ? cv::COLOR_GRAY2BGR : cv::COLOR_BGRA2BGR);
     }
     return image;
+}
+
+cv::Mat TileGrader::viewOf(QImage& image)
+{
+    if (image.isNull() || image.format() != QImage::Format_BGR888)
+        return cv::Mat();
+    return cv::Mat(image.height(), image.width(), CV_8UC3, image.bits(), size_t(image.bytesPerLine()));
 }

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include <optional>
+#include <ostream>
 
 namespace {
 
@@ -18,6 +19,11 @@ struct LensName
     const char* file;
     std::optional<float> coefficient;
 };
+
+void PrintTo(const LensName& test, std::ostream* os)
+{
+    *os << test.name;
+}
 
 class RadialModelChoice : public ::testing::TestWithParam<LensName>
 {
@@ -77,6 +83,11 @@ struct Fit
     cv::Point darkPoint;  // in the photo, under the darker band
     cv::Point whitePoint; // in the photo, clear of it
 };
+
+void PrintTo(const Fit& test, std::ostream* os)
+{
+    *os << test.name;
+}
 
 class ShadingFit : public ShadingImage, public ::testing::WithParamInterface<Fit>
 {

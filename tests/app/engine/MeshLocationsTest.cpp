@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 
 #include <cmath>
+#include <ostream>
 
 namespace {
 
@@ -122,6 +123,11 @@ struct NeighbourCase
     float factor;
     std::vector<size_t> expected; // indices into squaredDistances
 };
+
+void PrintTo(const NeighbourCase& test, std::ostream* os)
+{
+    *os << test.name;
+}
 
 class NearestNeighbors : public ::testing::TestWithParam<NeighbourCase>
 {

@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <functional>
+#include <ostream>
 
 namespace {
 
@@ -23,6 +24,11 @@ struct GridCase
     cv::Size subsections;
     std::vector<std::vector<cv::Rect>> windows; // per section, subsections row by row
 };
+
+void PrintTo(const GridCase& test, std::ostream* os)
+{
+    *os << test.name;
+}
 
 class GridAverages : public ::testing::TestWithParam<GridCase>
 {
@@ -137,6 +143,11 @@ struct MeshCase
     bool meshMode;
 };
 
+void PrintTo(const MeshCase& test, std::ostream* os)
+{
+    *os << test.name;
+}
+
 class MeshAverages : public ::testing::TestWithParam<MeshCase>
 {
 };
@@ -209,6 +220,11 @@ struct Staleness
     bool recomputed;
     qsizetype sections;
 };
+
+void PrintTo(const Staleness& test, std::ostream* os)
+{
+    *os << test.name;
+}
 
 class AverageStaleness : public LoadedGrader, public ::testing::WithParamInterface<Staleness>
 {

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <ostream>
 
 namespace {
 
@@ -131,6 +132,11 @@ struct NamingCase
     bool raw;
     bool loads;
 };
+
+void PrintTo(const NamingCase& test, std::ostream* os)
+{
+    *os << test.name;
+}
 
 class TileGraderNaming : public TileGraderLoad, public ::testing::WithParamInterface<NamingCase>
 {

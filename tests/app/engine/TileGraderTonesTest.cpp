@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 
 #include <functional>
+#include <ostream>
 
 namespace {
 
@@ -72,6 +73,11 @@ struct RefusedConversion
     std::function<void(TileGrader&, cv::Mat& dest)> convert;
     cv::Mat dest;
 };
+
+void PrintTo(const RefusedConversion& test, std::ostream* os)
+{
+    *os << test.name;
+}
 
 class TileGraderRefusal : public ::testing::TestWithParam<RefusedConversion>
 {
@@ -160,6 +166,11 @@ struct SetterCase
     std::function<uint(const TileGrader&)> read;
     uint expected;
 };
+
+void PrintTo(const SetterCase& test, std::ostream* os)
+{
+    *os << test.name;
+}
 
 class TileGraderSetter : public ::testing::TestWithParam<SetterCase>
 {
