@@ -34,15 +34,23 @@ bool greyEightBit(const cv::Mat& image, cv::Mat& grey)
     const int channels = image.channels();
     if (channels != 1 && channels != 3 && channels != 4)
         return false;
+    // The colour conversion takes 8 and 16 bits and single floats; other depths go through floats.
+    const int depth = image.depth();
+    const bool convertible = depth == CV_8U || depth == CV_16U || depth == CV_32F;
     grey.create(image.size(), CV_8UC1);
     cv::parallel_for_(cv::Range(0, image.rows), [&](const cv::Range& rows) {
+        cv::Mat rowFloat;
         cv::Mat rowGrey;
         for (int r = rows.start; r < rows.end; ++r) {
-            const cv::Mat in = image.row(r);
+            cv::Mat in = image.row(r);
             cv::Mat out = grey.row(r);
             if (channels == 1) {
                 in.convertTo(out, CV_8U);
                 continue;
+            }
+            if (!convertible) {
+                in.convertTo(rowFloat, CV_32F);
+                in = rowFloat;
             }
             cv::cvtColor(in, rowGrey, channels == 3 ? cv::COLOR_BGR2GRAY : cv::COLOR_BGRA2GRAY);
             rowGrey.convertTo(out, CV_8U);

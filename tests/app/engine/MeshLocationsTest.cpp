@@ -112,6 +112,13 @@ TEST(MeshLocations, ASingleRowAndASingleDotAreGrids)
     ASSERT_EQ(mesh->size(), cv::Size(3, 1));
     EXPECT_NEAR(mesh->at<cv::Vec2f>(0, 0)[0], 100.0f, 0.5f);
     EXPECT_NEAR(mesh->at<cv::Vec2f>(0, 2)[0], 300.0f, 0.5f);
+
+    // A screen in doubles, which the colour conversion does not take, reads the same.
+    cv::Mat doubles;
+    screen.convertTo(doubles, CV_64F);
+    mesh = grader.findMeshLocations(doubles);
+    ASSERT_TRUE(mesh.has_value());
+    EXPECT_EQ(mesh->size(), cv::Size(3, 1));
 }
 
 // Candidates on a line from the point, at the given squared distances, in list order.
