@@ -17,6 +17,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -297,6 +298,11 @@ struct PlacementCase
     bool regular;
 };
 
+void PrintTo(const PlacementCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class KestraMeshPlacement : public KestraMesh, public ::testing::WithParamInterface<PlacementCase>
 {
 };
@@ -361,6 +367,11 @@ struct StateCase
     std::string error; // empty: success; "%1" stands for the tile
     std::size_t polls; // 0: not checked
 };
+
+void PrintTo(const StateCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class KestraMeshState : public KestraMesh, public ::testing::WithParamInterface<StateCase>
 {
