@@ -1,0 +1,6 @@
+#include "common/ErrorType.h"
+
+void ErrorType::registerMetaType()
+{
+    qRegisterMetaType<ErrorType>("ErrorType");
+}

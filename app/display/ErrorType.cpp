@@ -1,6 +1,0 @@
-#include "display/ErrorType.h"
-
-void ErrorType::registerMetaType()
-{
-    qRegisterMetaType<ErrorType>("ErrorType");
-}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "formats/CalData.h"
+
+#include <TessellaExport.h>
+
+#include <iosfwd>
+#include <map>
+#include <string>
+
+namespace XinRui_Raw {
+
+// Reads and writes XinRui raw measurement tables: a tab-separated header, then one line per
+// emitter with its module and pixel position and, for red, green and blue, a luminance,
+// chromaticity x and y and (long form only) a wavelength. A table becomes a three-channel
+// Cal::Data placed by module, and back. Holds no state.
+//
+// Progress ("reading", "writing", "read N lines", "bad entry, line N") goes to the standard
+// output, failures to the standard error stream. Numbers are read and written in the C locale,
+// whatever locale the process or the caller's stream has.
+class TESSELLA_EXPORT Handler {
+public:
+    // A line that does not parse exactly is reported and left out. A table whose positions
+    // would need a grid larger than twice its good lines is refused (empty data), so a few
+    // bytes can never demand a large grid. Cells no line covers hold three zero readings.
+    Cal::Data readStream(std::istream& in) const;
+    Cal::Data readFile(std::string path) const;
+    // Every regular file "XinRui_Raw_<name>.txt" of the directory (not recursing), by name.
+    // Directory errors are raised as std::filesystem::filesystem_error.
+    std::map<std::string, Cal::Data> readFiles(std::string directory) const;
+
+    // Always the long form. Data the table cannot hold (a non-empty grid with a module size of
+    // 0, a cell with fewer than three readings, a row shorter than the first) is refused with
+    // a message: nothing is written and failbit is set on the stream.
+    void writeStream(const Cal::Data& data, std::ostream& out, int precision) const;
+    void writeFile(const Cal::Data& data, std::string path, int precision) const;
+    // One file "XinRui_Raw_<name>.txt" per entry, in key order.
+    void writeFiles(const std::map<std::string, Cal::Data>& data, std::string directory, int precision) const;
+};
+
+} // namespace XinRui_Raw

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "formats/ccCoeffFile.h"
+
+#include <TessellaExport.h>
+
+#include <string>
+
+// Reads and writes coefficient tables as "[T9COEF20]" text files: the header, "width=",
+// "height=", then one comma-separated line per entry (two position numbers and nine values with
+// six digits after the point), every line ended by a line feed. Numbers are always read and
+// written in the C locale. Holds no state.
+class TESSELLA_EXPORT ccCoeffHandler {
+public:
+    // Reads at most width x height entries. A line short of its eleven fields, or with text after
+    // them, is reported ("bad entry, read N fields on line L") and kept with its missing fields 0;
+    // blank lines are skipped. A file that cannot be opened or whose header does not match (a
+    // negative or overflowing size among them) gives an empty table and a message on the standard
+    // error stream.
+    ccCoeffFile readFile(std::string path) const;
+    // Replaces the file. A file that cannot be created or written is reported on the standard
+    // error stream.
+    void writeFile(const ccCoeffFile& table, std::string path) const;
+};

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "receiver/SkerryToolRecords.h"
+
+#include <TessellaExport.h>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <iosfwd>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace SkerryTool {
+
+// The client of the receiver tool server: one TCP connection and blocking request/reply
+// transactions on the caller's thread, one at a time. Every command returns its result or an
+// Error; only construction throws. No call waits without bound: connecting, waiting for an
+// announcement and each write and read end within the limits below. A write or read that
+// fails or runs out of time, or a reply with a wrong magic, closes the connection, so that a
+// late reply or the rest of a frame is never taken for the answer to a later command; from
+// then on every command fails with parse status 1, as on a client that never connected.
+//
+// A client serves one thread at a time: two threads that share one must serialise their calls.
+class TESSELLA_EXPORT Client {
+public:
+    // The server's TCP port, and the UDP port it announces itself to.
+    static constexpr std::uint16_t kPort = 53007;
+
+    // With a host name: connects to that host at kPort. With an empty host: listens on UDP
+    // kPort for one announcement and connects to its sender at the announced port; an
+    // announcement that fails its checks leaves the client unconnected (and says so on the
+    // standard error). Throws boost::system::system_error when resolving, connecting or
+    // receiving fails, or timed_out when nothing is heard within the limit.
+    explicit Client(const std::string& host);
+    ~Client();
+
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    std::variant<std::monostate, Error> Ping();
+    std::variant<VersionResponse, Error> GetVersion();
+    std::variant<UptimeResponse, Error> GetUptime();
+    std::variant<std::string, Error> GetDeviceReport();
+    // At most 255 values: more give parse status 1 and nothing is sent.
+    std::variant<std::monostate, Error> SetPattern(const Mac& mac, PatternID pattern,
+                                                   const std::vector<endor::big<std::uint8_t>>& values);
+    std::variant<std::monostate, Error> SetPattern(const Mac& mac, PatternID pattern,
+                                                   const std::vector<endor::big<std::uint16_t>>& values);
+    std::variant<endor::big<BypassFlags>, Error> GetBypass(const Mac& mac);
+    std::variant<std::monostate, Error> SetBypass(const BypassSetRequest& request);
+    std::variant<endor::big<std::uint16_t>, Error> GetBrightness(const Mac& mac);
+    std::variant<std::monostate, Error> SetBrightness(const BrightnessSetRequest& request);
+    std::variant<std::monostate, Error> SetReboot(const Mac& mac);
+    std::variant<SystemTestStatus, Error> GetSystemTest(const Mac& mac);
+
+    // Sends the whole stream in checksummed chunks, then waits for the device to take it. The
+    // stream must be able to tell its size by seeking, and the size must fit 32 bits; else
+    // parse status 1 before anything is sent. Exactly that many bytes are sent: a stream that
+    // ends or fails earlier ends the push with parse status 1, without checksum and finish.
+    std::variant<std::monostate, Error> PushData(const Mac& mac, std::uint8_t index, PushDataSetRequest::Type type,
+                                                 std::istream& data);
+
+protected:
+    struct Limits {
+        std::chrono::milliseconds connect{5000};      // to connect to the server
+        std::chrono::milliseconds announcement{5000}; // to hear the server's announcement
+        std::chrono::milliseconds transfer{5000};     // for each write and read of a frame
+        std::chrono::milliseconds statusPollPause{1000}; // between polls of a busy device
+        std::chrono::milliseconds statusPollLimit{60000}; // then the push gives up on it
+    };
+
+    Client(const std::string& host, const Limits& limits);
+
+    // The checks of a reply to a request with this command, parameter and sequence number:
+    // magic, version, sequence, command, the device's response code, parameter, in that order.
+    // All zero for a sound reply.
+    Error Validate(Command command, ParameterID parameter, std::uint8_t sequence, const Header& header,
+                   std::span<const std::uint8_t> payload) const;
+
+private:
+    struct Exchange {
+        Error error;
+        Header header;
+        std::vector<std::uint8_t> payload;
+    };
+
+    void discover();
+    // Tries the endpoints in turn until one accepts; throws when none does in time.
+    void connect(const std::vector<boost::asio::ip::tcp::endpoint>& endpoints);
+    // One request and its reply; the payload is sent as `payload` followed by `tail`.
+    Exchange transact(Command command, ParameterID parameter, std::span<const std::uint8_t> payload,
+                      std::span<const std::uint8_t> tail = {});
+    void disconnect() noexcept;
+    template <class Value>
+    std::variant<std::monostate, Error> setPattern(const Mac& mac, PatternID pattern,
+                                                   const std::vector<endor::big<Value>>& values);
+    // One push request as Set PushData; the reply's acknowledgement must be `acknowledge`.
+    template <class Response>
+    Error pushStep(const PushDataSetRequest& request, std::uint8_t acknowledge,
+                   std::span<const std::uint8_t> chunk = {});
+    Error awaitDevice(const Mac& mac);
+
+    boost::asio::io_context m_context;
+    boost::asio::ip::tcp::socket m_socket;
+    std::uint8_t m_sequence = 0;
+    Limits m_limits;
+};
+
+} // namespace SkerryTool

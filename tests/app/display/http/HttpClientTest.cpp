@@ -1,0 +1,498 @@
+#include "display/http/http_client.h"
+#include "display/http/http_client_cancel_registration.h"
+#include "shell/AsioPump.h"
+#include "support/ProcessorSimulator.h"
+
+#include "support/MessageCapture.h"
+
+#include <boost/asio/error.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/beast/core/error.hpp>
+#include <boost/beast/core/ostream.hpp>
+#include <boost/beast/http/error.hpp>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace {
+
+namespace http = boost::beast::http;
+using namespace std::chrono_literals;
+using boost::system::error_code;
+using Ending = ProcessorSimulator::Ending;
+using Reply = ProcessorSimulator::Reply;
+using Result = http_client::expected<http_client::string_response, error_code>;
+
+// Generous for a handful of loopback exchanges at one pump tick per step.
+constexpr int kFinishLimitMs = 5000;
+constexpr int kDrainLimitMs = 2000;
+
+template <class T>
+QCoro::Task<void> storeResult(QCoro::Task<T> task, std::optional<T>* out)
+{
+    out->emplace(co_await std::move(task));
+}
+
+QCoro::Task<Result> noteResumingThread(QCoro::Task<Result> task, QThread** thread)
+{
+    Result result = co_await std::move(task);
+    *thread = QThread::currentThread();
+    co_return result;
+}
+
+// A listener whose backlog is full: further connection attempts get no answer at all, so a
+// connect stays pending until it is cancelled or times out.
+class FullBacklogListener
+{
+public:
+    explicit FullBacklogListener(boost::asio::io_context& io)
+        : m_acceptor(io)
+        , m_filler(io)
+    {
+        m_acceptor.open(boost::asio::ip::tcp::v4());
+        m_acceptor.bind({boost::asio::ip::make_address("127.0.0.1"), 0});
+        m_acceptor.listen(0);
+        m_filler.connect(m_acceptor.local_endpoint());
+    }
+    http_client::endpoints endpoints() const
+    {
+        const auto ep = m_acceptor.local_endpoint();
+        return http_client::endpoints::create(ep, "127.0.0.1", std::to_string(ep.port()));
+    }
+
+private:
+    boost::asio::ip::tcp::acceptor m_acceptor;
+    boost::asio::ip::tcp::socket m_filler;
+};
+
+class HttpClient : public ::testing::Test
+{
+protected:
+    HttpClient()
+    {
+        pump.start();
+        ctx.username = "admin";
+        ctx.password = "secret";
+    }
+
+    ~HttpClient() override
+    {
+        // Whatever a failed test left running ends before the context goes.
+        http_client::cancel_all(ctx);
+        if (!QTest::qWaitFor([this] { return registrations.empty(); }, kDrainLimitMs))
+            ADD_FAILURE() << "requests were still running at the end of the test";
+    }
+
+    template <class T>
+    std::optional<T> finish(QCoro::Task<T> task)
+    {
+        std::optional<T> result;
+        auto waiter = storeResult(std::move(task), &result);
+        if (!QTest::qWaitFor([&] { return result.has_value(); }, kFinishLimitMs)) {
+            ADD_FAILURE() << "the request did not end in time";
+            http_client::cancel_all(ctx);
+            if (!QTest::qWaitFor([&] { return result.has_value(); }, kDrainLimitMs))
+                ADD_FAILURE() << "the request did not end when cancelled";
+        }
+        return result;
+    }
+
+    QCoro::Task<Result> get(http_client::context& c, std::string target)
+    {
+        return http_client::digest_request(c, resolved, simulator.host(), http::verb::get, std::move(target),
+                                           "application/json", 0, "");
+    }
+    QCoro::Task<Result> get(std::string target) { return get(ctx, std::move(target)); }
+
+    std::optional<Result> getNow(std::string target) { return finish(get(std::move(target))); }
+
+    boost::asio::io_context io;
+    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> guard = boost::asio::make_work_guard(io);
+    AsioPump pump{io};
+    http_client::cancel_set registrations;
+    http_client::context ctx{io, &registrations};
+    ProcessorSimulator simulator;
+    http_client::endpoints resolved =
+        boost::asio::ip::tcp::resolver(io).resolve(simulator.host(), std::to_string(simulator.port()));
+};
+
+void expectStatus(const std::optional<Result>& result, unsigned status)
+{
+    ASSERT_TRUE(result.has_value());
+    ASSERT_TRUE(result->has_value()) << result->error().message();
+    EXPECT_EQ(result->value().result_int(), status);
+}
+
+void expectError(const std::optional<Result>& result, error_code expected)
+{
+    ASSERT_TRUE(result.has_value());
+    ASSERT_FALSE(result->has_value()) << "status " << result->value().result_int();
+    EXPECT_EQ(result->error(), expected) << result->error().message();
+}
+
+constexpr const char* kData = "/api/v1/data?dev.receivers&sys.fixtures";
+
+TEST_F(HttpClient, AnswersTheFirstChallengeAndResumesOnTheGuiThread)
+{
+    simulator.requireDigest();
+    simulator.setRoute("GET", kData, Reply::json(R"({"dev":{}})"));
+
+    QThread* resumedOn = nullptr;
+    const auto result = finish(noteResumingThread(get(kData), &resumedOn));
+
+    expectStatus(result, 200);
+    EXPECT_EQ(result->value().body(), R"({"dev":{}})");
+    EXPECT_EQ(resumedOn, QCoreApplication::instance()->thread());
+    EXPECT_TRUE(registrations.empty());
+
+    const auto log = simulator.requests();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_FALSE(log[0].header("Authorization"));
+    EXPECT_FALSE(log[0].authorized);
+    EXPECT_TRUE(log[1].authorized);
+    EXPECT_NE(simulator.nonce().find('='), std::string::npos); // a base64 nonce went through whole
+    EXPECT_EQ(log[1].authParam("nc"), "00000001");
+    EXPECT_EQ(log[1].authParam("uri"), kData);
+    EXPECT_EQ(log[1].authParam("cnonce"), ctx.cnonce);
+    for (const auto& request : log) {
+        EXPECT_EQ(request.method, "GET");
+        EXPECT_EQ(request.target, kData);
+        EXPECT_EQ(request.header("Host"), "127.0.0.1");
+        EXPECT_EQ(request.header("User-Agent"), "Boost.Beast/357");
+        EXPECT_EQ(request.header("Content-Type"), "application/json");
+        EXPECT_FALSE(request.header("Content-Length"));
+        EXPECT_FALSE(request.header("Connection"));
+        EXPECT_FALSE(request.header("Accept"));
+        EXPECT_EQ(request.body, "");
+    }
+}
+
+TEST_F(HttpClient, LaterRequestsAuthenticateFromTheStartAndFollowANewNonce)
+{
+    simulator.requireDigest();
+    simulator.setRoute("GET", "/a", Reply::json("{}"));
+    expectStatus(getNow("/a"), 200);
+    const std::string cnonce = ctx.cnonce;
+
+    expectStatus(getNow("/a"), 200);
+    auto log = simulator.requests();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_TRUE(log[2].authorized);
+    EXPECT_EQ(log[2].authParam("nc"), "00000002");
+    EXPECT_EQ(log[2].authParam("cnonce"), cnonce);
+
+    const std::string oldNonce = simulator.nonce();
+    simulator.rotateNonce();
+    expectStatus(getNow("/a"), 200);
+    log = simulator.requests();
+    ASSERT_EQ(log.size(), 5u);
+    EXPECT_FALSE(log[3].authorized);
+    EXPECT_EQ(log[3].authParam("nonce"), oldNonce);
+    EXPECT_TRUE(log[4].authorized);
+    EXPECT_EQ(log[4].authParam("nonce"), simulator.nonce());
+    EXPECT_EQ(log[4].authParam("nc"), "00000004");
+    EXPECT_EQ(log[4].authParam("cnonce"), cnonce);
+}
+
+TEST_F(HttpClient, AWrongPasswordEndsWithTheSecond401AsAResponse)
+{
+    simulator.requireDigest();
+    simulator.setRoute("GET", "/a", Reply::json("{}"));
+    ctx.password = "wrong";
+
+    expectStatus(getNow("/a"), 401);
+    const auto log = simulator.requests();
+    ASSERT_EQ(log.size(), 2u); // no third attempt
+    EXPECT_TRUE(log[1].header("Authorization"));
+    EXPECT_FALSE(log[1].authorized);
+}
+
+TEST_F(HttpClient, ConcurrentRequestsEachTakeTheNextCount)
+{
+    simulator.requireDigest();
+    simulator.setRoute("GET", "/a", Reply::json("{}"));
+    expectStatus(getNow("/a"), 200);
+
+    std::optional<Result> results[3];
+    auto first = storeResult(get("/a"), &results[0]);
+    auto second = storeResult(get("/a"), &results[1]);
+    auto third = storeResult(get("/a"), &results[2]);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return results[0] && results[1] && results[2]; }, kFinishLimitMs));
+
+    std::set<std::string> counts;
+    for (const auto& result : results)
+        expectStatus(result, 200);
+    for (const auto& request : simulator.requests())
+        counts.insert(request.authParam("nc"));
+    EXPECT_EQ(counts, (std::set<std::string>{"", "00000001", "00000002", "00000003", "00000004"}));
+}
+
+TEST_F(HttpClient, AnswersEveryStandardChallengeForm)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void(ProcessorSimulator::Digest&)> configure;
+        std::string username = "admin";
+    };
+    const Case cases[] = {
+        {"qop list", [](auto& d) { d.qop = "auth,auth-int"; }},
+        {"qop list, auth last", [](auto& d) { d.qop = "auth-int, auth"; }},
+        {"no qop", [](auto& d) { d.qop.clear(); }},
+        {"no opaque", [](auto& d) { d.opaque.clear(); }},
+        {"explicit MD5", [](auto& d) { d.algorithm = "MD5"; }},
+        {"quotes in realm and user name", [](auto& d) { d.realm = R"(Kes"tra\1)"; d.username = R"(ad"min\)"; },
+         R"(ad"min\)"},
+    };
+    for (const Case& c : cases) {
+        ProcessorSimulator::Digest digest;
+        c.configure(digest);
+        simulator.requireDigest(digest);
+        simulator.setRoute("GET", "/a", Reply::json("{}"));
+        http_client::context fresh{io, &registrations};
+        fresh.username = c.username;
+        fresh.password = "secret";
+
+        const auto result = finish(get(fresh, "/a"));
+        expectStatus(result, 200);
+        EXPECT_TRUE(simulator.requests().back().authorized) << c.name;
+    }
+}
+
+TEST_F(HttpClient, ChallengesItCannotAnswerEndWithNeedMore)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void(ProcessorSimulator&)> configure;
+        const char* logLine;
+    };
+    const Case cases[] = {
+        {"401 without a challenge",
+         [](ProcessorSimulator& s) {
+             s.allowAnonymous();
+             s.setRoute("GET", "/a", Reply::text("denied", 401));
+         },
+         "No WWW-Authenticate header found in response"},
+        {"Basic offered first",
+         [](ProcessorSimulator& s) {
+             ProcessorSimulator::Digest digest;
+             digest.challengesBefore = {R"(Basic realm="Kestra")"};
+             s.requireDigest(digest);
+         },
+         R"(Invalid WWW-Authenticate header: Basic realm="Kestra")"},
+        {"SHA-256 only",
+         [](ProcessorSimulator& s) {
+             ProcessorSimulator::Digest digest;
+             digest.algorithm = "SHA-256";
+             s.requireDigest(digest);
+         },
+         "Unsupported algorithm: SHA-256"},
+    };
+    for (const Case& c : cases) {
+        ProcessorSimulator server;
+        c.configure(server);
+        const auto endpoints = boost::asio::ip::tcp::resolver(io).resolve(server.host(), std::to_string(server.port()));
+        MessageCapture capture;
+        const auto result = finish(http_client::digest_request(ctx, endpoints, server.host(), http::verb::get, "/a",
+                                                               "", 0, ""));
+        expectError(result, http::error::need_more);
+        EXPECT_EQ(server.requestCount(), 1u) << c.name;
+        EXPECT_TRUE(capture.contains(QString::fromUtf8(c.logLine))) << c.name;
+    }
+}
+
+TEST_F(HttpClient, SendsABodyOnlyWithALength)
+{
+    simulator.setRoute("PATCH", "/api/v1/data", Reply::json("", 204));
+    simulator.setRoute("POST", "/api/v1/tile/T1/0/cal?raw&continuation=false", Reply::json("", 200));
+
+    const std::string json = R"({"dev":{"ingest":{}}})";
+    expectStatus(finish(http_client::digest_request(ctx, resolved, simulator.host(), http::verb::patch, "/api/v1/data",
+                                                    "application/json", json.size(), json)),
+                 204);
+    expectStatus(finish(http_client::digest_request(ctx, resolved, simulator.host(), http::verb::patch, "/api/v1/data",
+                                                    "application/json", 0, "left out")),
+                 204);
+
+    std::string mesh(100'000, '\0');
+    for (std::size_t i = 0; i < mesh.size(); ++i)
+        mesh[i] = char(i * 31);
+    boost::beast::multi_buffer buffer;
+    boost::beast::ostream(buffer) << mesh;
+    expectStatus(finish(http_client::digest_request(ctx, resolved, simulator.host(), http::verb::post,
+                                                    "/api/v1/tile/T1/0/cal?raw&continuation=false",
+                                                    "application/octet-stream", mesh.size(), buffer)),
+                 200);
+
+    const auto log = simulator.requests();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0].body, json);
+    EXPECT_EQ(log[0].header("Content-Length"), std::to_string(json.size()));
+    EXPECT_EQ(log[1].body, "");
+    EXPECT_FALSE(log[1].header("Content-Length"));
+    EXPECT_EQ(log[1].header("Content-Type"), "application/json");
+    EXPECT_EQ(log[2].body, mesh);
+    EXPECT_EQ(log[2].header("Content-Type"), "application/octet-stream");
+
+    // A length that does not match the body would corrupt the exchange: nothing is sent.
+    expectError(finish(http_client::digest_request(ctx, resolved, simulator.host(), http::verb::patch, "/api/v1/data",
+                                                   "application/json", json.size() + 1, json)),
+                http::error::bad_content_length);
+    EXPECT_EQ(simulator.requestCount(), 3u);
+}
+
+TEST_F(HttpClient, ReturnsEveryOtherStatusAsAResponse)
+{
+    simulator.setRoute("GET", "/api/v1/tile/T1/calBusy",
+                       {Reply::text("broken", 500), Reply::text("busy"), Reply::text("idle")});
+    const std::pair<unsigned, const char*> expected[] = {{500, "broken"}, {200, "busy"}, {200, "idle"}, {200, "idle"}};
+    for (const auto& [status, body] : expected) {
+        const auto result = getNow("/api/v1/tile/T1/calBusy");
+        expectStatus(result, status);
+        EXPECT_EQ(result->value().body(), body);
+    }
+    expectStatus(getNow("/nowhere"), 404);
+}
+
+TEST_F(HttpClient, RefusesControlCharactersFromOperatorInput)
+{
+    struct Case
+    {
+        const char* name;
+        std::string host = "127.0.0.1";
+        std::string target = "/api/v1/data";
+        std::string contentType = "application/json";
+        std::string username = "admin";
+        error_code expected;
+    };
+    const Case cases[] = {
+        {"host", "127.0.0.1\r\nX-Injected: 1", "/api/v1/data", "application/json", "admin", http::error::bad_value},
+        {"target", "127.0.0.1", "/api/v1/tile/T1\r\nX-Injected: 1/calBusy", "application/json", "admin",
+         http::error::bad_target},
+        {"blank in target", "127.0.0.1", "/api/v1/tile/T 1/calBusy", "application/json", "admin",
+         http::error::bad_target},
+        {"content type", "127.0.0.1", "/api/v1/data", "text/plain\nX-Injected: 1", "admin", http::error::bad_value},
+        {"user name", "127.0.0.1", "/api/v1/data", "application/json", "admin\r\nX-Injected: 1",
+         http::error::bad_value},
+    };
+    for (const Case& c : cases) {
+        ctx.username = c.username;
+        const auto result = finish(http_client::digest_request(ctx, resolved, c.host, http::verb::get, c.target,
+                                                               c.contentType, 0, ""));
+        expectError(result, c.expected);
+        EXPECT_EQ(simulator.requestCount(), 0u) << c.name;
+    }
+}
+
+TEST_F(HttpClient, PeersThatBreakOffEndWithAnError)
+{
+    const std::pair<Ending, error_code> cases[] = {
+        {Ending::CloseWithoutAnswer, http::error::end_of_stream},
+        {Ending::TruncatedBody, http::error::partial_message},
+    };
+    for (const auto& [ending, expected] : cases) {
+        Reply reply = Reply::json(R"({"dev":{"receivers":{}}})");
+        reply.ending = ending;
+        simulator.setRoute("GET", "/a", reply);
+        expectError(getNow("/a"), expected);
+        EXPECT_TRUE(registrations.empty());
+    }
+}
+
+TEST_F(HttpClient, ASlowAnswerWithinTheLimitIsKept)
+{
+    Reply reply = Reply::json("{}");
+    reply.delay = 100ms;
+    simulator.setRoute("GET", "/a", reply);
+    ctx.time_limit = 2s;
+    expectStatus(getNow("/a"), 200);
+}
+
+TEST_F(HttpClient, ASilentServerEndsWithTheTimeLimit)
+{
+    simulator.setRoute("GET", "/a", Reply::withEnding(Ending::NeverAnswer));
+    ctx.time_limit = 300ms;
+
+    QElapsedTimer clock;
+    clock.start();
+    expectError(getNow("/a"), boost::beast::error::timeout);
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_TRUE(registrations.empty());
+}
+
+TEST_F(HttpClient, CancellingEndsEachStageWithOperationAborted)
+{
+    FullBacklogListener unreachable(io);
+    simulator.setRoute("GET", "/silent", Reply::withEnding(Ending::NeverAnswer));
+    boost::beast::multi_buffer large;
+    boost::beast::ostream(large) << std::string(64 << 20, 'x'); // far more than the socket buffers hold
+
+    struct Stage
+    {
+        const char* name;
+        std::function<QCoro::Task<Result>()> start;
+        std::function<bool()> reached;
+    };
+    const Stage stages[] = {
+        {"connect",
+         [&] { return http_client::digest_request(ctx, unreachable.endpoints(), "127.0.0.1", http::verb::get, "/", "", 0, ""); },
+         [&] { return registrations.size() == 1; }},
+        {"write",
+         [&] {
+             simulator.setStalled(true);
+             return http_client::digest_request(ctx, resolved, simulator.host(), http::verb::post, "/upload",
+                                                "application/octet-stream", large.size(), large);
+         },
+         [&] { return simulator.stalledBytes() > 0; }},
+        {"read",
+         [&] {
+             simulator.setStalled(false);
+             return get("/silent");
+         },
+         [&] { return simulator.requestCount() == 1; }},
+    };
+    for (const Stage& stage : stages) {
+        std::optional<Result> result;
+        auto waiter = storeResult(stage.start(), &result);
+        ASSERT_TRUE(QTest::qWaitFor(stage.reached, kFinishLimitMs)) << stage.name;
+        EXPECT_FALSE(result.has_value()) << stage.name;
+
+        http_client::cancel_all(ctx);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, kFinishLimitMs)) << stage.name;
+        expectError(result, boost::asio::error::operation_aborted);
+        EXPECT_TRUE(registrations.empty()) << stage.name;
+    }
+}
+
+TEST_F(HttpClient, AnEmptyEndpointListFailsToConnect)
+{
+    const auto result = finish(http_client::digest_request(ctx, {}, "127.0.0.1", http::verb::get, "/", "", 0, ""));
+    expectError(result, boost::asio::error::not_found);
+    EXPECT_TRUE(registrations.empty());
+}
+
+TEST_F(HttpClient, ResolvesNumericAddressesAndReportsFailures)
+{
+    const auto found = finish(http_client::resolve_address(ctx, "127.0.0.1", "8080"));
+    ASSERT_TRUE(found && found->has_value());
+    ASSERT_EQ(found->value().size(), 1u);
+    EXPECT_EQ(found->value().begin()->endpoint().port(), 8080);
+
+    const auto failed = finish(http_client::resolve_address(ctx, "127.0.0.1", "no-such-service-velotrim"));
+    ASSERT_TRUE(failed.has_value());
+    EXPECT_FALSE(failed->has_value());
+    EXPECT_TRUE(registrations.empty());
+}
+
+} // namespace
