@@ -1,6 +1,6 @@
 #pragma once
 
-#include "display/ErrorType.h"
+#include "common/ErrorType.h"
 #include "instruments/camera/CameraObjectInfo.h"
 #include "instruments/camera/DeviceProperty.h"
 #include "instruments/camera/IDeviceCallback.h"
