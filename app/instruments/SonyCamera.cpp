@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QThread>
 #include <QTimer>
@@ -209,6 +210,8 @@ bool SonyCamera::connectCamera()
         setStatus(ErrorType::Fatal, SdkInitFailedMessage);
         return false;
     }
+    m_connecting = true;
+    const auto connected = qScopeGuard([this] { m_connecting = false; });
     setBusy(true);
     if (!m_shutterTimer) {
         m_shutterTimer = new QTimer(this);
@@ -287,6 +290,8 @@ bool SonyCamera::connectCamera()
         setStatus(ErrorType::Success, CameraReadyMessage);
     }
     setName(ready && m_cameraInfo ? QString::fromStdString(m_cameraInfo->model) : QString());
+    if (ready)
+        fetchProperties();
     return ready;
 }
 
@@ -329,6 +334,8 @@ bool SonyCamera::reconnectCamera()
     qInfo("SonyCamera::reconnectCamera()");
     if (!m_cameraInfo)
         return false;
+    m_connecting = true;
+    const auto connected = qScopeGuard([this] { m_connecting = false; });
     disconnectCamera();
     m_lastSdkCode = 0;
     connectDevice();

@@ -172,6 +172,9 @@ private:
     QTimer* m_liveViewTimer = nullptr;
     QTimer* m_propertyTimer = nullptr;
     bool m_updating = false;
+    // A connection is under way: its waits serve queued calls, but a property update then would
+    // change settings mid-connection and leave it looking failed; it is put off instead.
+    bool m_connecting = false;
     std::atomic<bool> m_shutterDown{false};
     std::atomic<bool> m_busy{false};
     bool m_liveView = false;

@@ -92,6 +92,10 @@ void SonyCamera::updateProperties()
 {
     if (m_updating)
         return;
+    if (m_connecting) {
+        fetchProperties();
+        return;
+    }
     m_updating = true;
 
     std::vector<DeviceProperty> read;
