@@ -38,7 +38,11 @@ ModelWallObserver::Response ModelWallObserver::response(quint32 number) const
 
 ModelWallObserver::Triple ModelWallObserver::observe(quint32 number, const Triple& gains) const
 {
-    const Response r = response(number);
+    return respond(response(number), gains);
+}
+
+ModelWallObserver::Triple ModelWallObserver::respond(const Response& r, const Triple& gains)
+{
     Triple observed{};
     for (int c = 0; c < 3; ++c) {
         double level = r.offset[c] + r.slope[c] * gains[c];

@@ -50,6 +50,8 @@ public:
     void setResponse(quint32 number, const Response& response) { m_responses.insert(number, response); }
     Response response(quint32 number) const;
     Triple observe(quint32 number, const Triple& gains) const;
+    // What an LDM of the given response shows at the given gains.
+    static Triple respond(const Response& response, const Triple& gains);
     // The trims that make an LDM observe the targets exactly.
     Triple idealGains(quint32 number, const Triple& targets) const;
 
