@@ -28,8 +28,6 @@ namespace http = boost::beast::http;
 constexpr const char* kDeviceName = "KESTRA";
 constexpr const char* kDefaultService = "80";
 constexpr const char* kContentType = "application/json";
-constexpr unsigned kHttpOk = 200;
-constexpr unsigned kHttpNoContent = 204;
 // The shortest value the scrambler can have written: version, flags and the random byte.
 constexpr qsizetype kShortestScrambledValue = 3;
 
@@ -773,26 +771,4 @@ void Kestra::resetLdms(bool resetRGB, bool resetIntensity)
 {
     DisplayBase::resetLdms(resetRGB, resetIntensity);
     sendAllLdmGains();
-}
-
-// ---- Mesh upload --------------------------------------------------------------------------------
-
-ErrorType Kestra::setMeshRGBs_(QList<Macropixel*>&, float)
-{
-    return meshUnavailable();
-}
-
-ErrorType Kestra::commitMeshRGBs_(QList<Macropixel*>&)
-{
-    return meshUnavailable();
-}
-
-ErrorType Kestra::resetMesh()
-{
-    return meshUnavailable();
-}
-
-ErrorType Kestra::meshUnavailable()
-{
-    return ErrorType::failure(ErrorType::Fatal, tr("Mesh upload is not available yet"));
 }

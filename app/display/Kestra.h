@@ -16,6 +16,10 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <chrono>
+#include <optional>
+#include <string>
+
 // The driver of the LED processor: a display that keeps the wall model like every display and
 // talks to the processor over HTTP with JSON bodies and Digest authentication.
 //
@@ -62,6 +66,18 @@ public:
 
     using JsonResult = http_client::expected<QJsonDocument, ErrorType>;
 
+    // How a mesh upload waits for a tile to take its files: it polls the tile's state until the
+    // tile has been "busy" and is "idle" again.
+    struct TileStateTiming
+    {
+        std::chrono::milliseconds pollInterval{1000};
+        // A tile that reads "idle" this long while the upload waits for "busy" went through its
+        // busy phase between two polls.
+        std::chrono::milliseconds idleGrace{3000};
+        // The longest wait for one state; then the tile's upload fails.
+        std::chrono::milliseconds limit{120000};
+    };
+
     explicit Kestra(boost::asio::io_context& ioContext, QObject* parent = nullptr);
     // Cancels the requests still in flight and lets them end before the client state goes.
     ~Kestra() override;
@@ -86,6 +102,9 @@ public:
     bool curvesEnabled() const { return m_curvesEnabled; }
     void setCurvesEnabled(bool newCurvesEnabled);
 
+    // The mesh upload's waits; tests shorten them.
+    void setTileStateTiming(const TileStateTiming& timing) { m_tileStateTiming = timing; }
+
     // While false, sendDisplaySettings sends nothing and succeeds.
     bool sendingEnabled() const { return m_sendingEnabled; }
     void setSendingEnabled(bool enabled) { m_sendingEnabled = enabled; }
@@ -105,6 +124,7 @@ public:
     // nothing.
     ErrorType showTestPattern(qint8 mode, int width, int height) override;
     ErrorType sendCalibration(const QList<CurvePoint>& curves, double red, double green, double blue) override;
+    // Uploads one flat mesh per LDM, from the LDM's own gains, and commits it on every tile.
     Q_INVOKABLE ErrorType resetMesh() override;
     void cancelPending() override;
 
@@ -131,13 +151,20 @@ signals:
     void eotfTypeChanged();
 
 protected:
+    // Builds one correction mesh per LDM from the cells (grouped by tile and containing LDM),
+    // uploads the files of all tiles at once and waits until every tile has taken them in.
     ErrorType setMeshRGBs_(QList<Macropixel*>& ldms, float scale) override;
+    // Asks every tile of the cells, once each and in name order, to save its uploaded meshes.
     ErrorType commitMeshRGBs_(QList<Macropixel*>& ldms) override;
     ErrorType setRGB_(uint number, double red, double green, double blue) override;
     ErrorType setDisplayGainRGB_(double red, double green, double blue) override;
     ErrorType setLdmRGBs_(QList<Macropixel*>& ldms) override;
 
 private:
+    // The statuses with which the processor accepts a request.
+    static constexpr unsigned kHttpOk = 200;
+    static constexpr unsigned kHttpNoContent = 204;
+
     // One exchange with the processor: the body (null for none) as compact JSON, the reply parsed.
     // Starts at the call; resolves the address first (blocking) when it has not been resolved.
     QCoro::Task<JsonResult> jsonRequest(QJsonDocument body, boost::beast::http::verb verb, const char* target);
@@ -154,7 +181,15 @@ private:
     bool storeAndSend(T& stored, const T& value, bool unchanged);
     static bool refusedNonFinite(const char* setter, double value);
     static ErrorType nonFiniteRefusal();
-    static ErrorType meshUnavailable();
+    // The state of one mesh upload, shared by its coroutines (KestraMesh.cpp).
+    struct MeshUpload;
+    using UploadResult = std::optional<QString>; // an error text, or nothing on success
+    // Files the meshes of the cells into the upload; an error when a mesh cannot be written or
+    // no cell lies in a known tile and LDM.
+    ErrorType buildMeshFiles(const QList<Macropixel*>& cells, float factor, MeshUpload& upload);
+    static QCoro::Task<UploadResult> uploadAllTiles(MeshUpload& upload);
+    static QCoro::Task<UploadResult> UploadLdms(MeshUpload& upload, std::string tile);
+    static QCoro::Task<UploadResult> waitForTileState(MeshUpload& upload, std::string tile, std::string wanted);
     // Hands every LDM's gains to setLdmRGBs, after a lighting change.
     void sendAllLdmGains();
 
@@ -174,4 +209,5 @@ private:
     bool m_testPatternEnabled = false;
     bool m_curvesEnabled = false;
     bool m_fixtureSupportsMesh = false;
+    TileStateTiming m_tileStateTiming;
 };

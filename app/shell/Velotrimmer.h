@@ -327,6 +327,9 @@ public slots:
 
     void updateStatusString(QString newString);
     void updateProgress();
+    // Shows the mesh cells on the wall: a checkerboard of tileMeshWidth x tileMeshHeight cells per
+    // adjustable tile, sent to the display as a faint mesh. A failure shows in statusString.
+    Q_INVOKABLE void setMeshTestPattern();
 
     bool setupBalance();
     void calibratorDone(uint number, bool completed);

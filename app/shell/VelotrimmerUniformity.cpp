@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -19,6 +21,10 @@ constexpr int TargetExposureGreen = 175;
 constexpr double GreenPerClick = 20.0;
 constexpr int ExposureSettleMs = 1500;
 constexpr int ExposureChangedSettleMs = 500;
+// The mesh test pattern: a faint mesh, so the cells show without hiding the picture; its dark
+// cells take this gain in red and blue.
+constexpr float MeshTestPatternAmount = 0.05f;
+constexpr double MeshTestPatternDarkGain = -1.0;
 
 } // namespace
 
@@ -280,6 +286,43 @@ void Velotrimmer::updateProgress()
                                    .arg(remaining);
     setStatusString(text);
     setProgress(fraction);
+}
+
+void Velotrimmer::setMeshTestPattern()
+{
+    const uint across = m_tileMeshWidth;
+    const uint down = m_tileMeshHeight;
+    std::vector<Macropixel> cells;
+    for (uint index = 1; index <= m_display->adjustableTileCount(); ++index) {
+        const Tile& tile = m_display->adjustableTile(index);
+        // A tile without area has no cells; a mesh of no cells has no cell size.
+        if (!(tile.width > 0.0f && tile.height > 0.0f) || across == 0 || down == 0)
+            continue;
+        const float cellWidth = tile.width / float(across);
+        const float cellHeight = tile.height / float(down);
+        for (uint i = 0; i < across * down; ++i) {
+            Macropixel cell(0, float(i % across) * cellWidth + tile.x, float(i / across) * cellHeight + tile.y,
+                            cellWidth, cellHeight);
+            cell.name = tile.name;
+            cell.tileNumber = tile.number;
+            const Macropixel* ldm = m_display->findLdm(tile.number, int(cell.x), int(cell.y));
+            cell.indexInTile = ldm ? ldm->number : 0; // 0: in no LDM, so not uploaded
+            // The parity comes from wall coordinates, so the board runs on across tile borders.
+            const auto cx = qint64(cell.x / cellWidth);
+            const auto cy = qint64(cell.y / cellHeight);
+            const double gain = (cx + cy) % 2 == 0 ? MeshTestPatternDarkGain : 0.0;
+            cell.redGain = gain;
+            cell.blueGain = gain;
+            cells.push_back(std::move(cell));
+        }
+    }
+    QList<Macropixel*> list;
+    list.reserve(qsizetype(cells.size()));
+    for (Macropixel& cell : cells)
+        list.append(&cell);
+    const ErrorType result = m_display->setMeshRGBs(list, MeshTestPatternAmount);
+    if (!result.ok())
+        setStatusString(tr("Mesh test pattern not sent: %1").arg(result.message));
 }
 
 // ---- Uniformity set-up -------------------------------------------------------------------------

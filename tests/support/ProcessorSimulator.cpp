@@ -15,7 +15,9 @@
 #include <QByteArray>
 #include <QCryptographicHash>
 
+#include <algorithm>
 #include <array>
+#include <cstdio>
 #include <future>
 #include <limits>
 #include <map>
@@ -589,6 +591,54 @@ std::string ProcessorSimulator::status()
                     "out": {"adjust": {"enabled": true, "gain": {"r": 0.8, "g": 0.7, "b": 0.6}},
                             "curves": {"enabled": false}}},
         "ingest": {"testPattern": {"enabled": true, "type": "white"}, "outputFreq": 50}}})";
+}
+
+std::string ProcessorSimulator::tileName(unsigned tile)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "00:1a:2b:00:%02x:%02x", (tile >> 8) & 0xFF, tile & 0xFF);
+    return name;
+}
+
+std::string ProcessorSimulator::meshTiles(unsigned tiles, unsigned width, unsigned height, unsigned ldmsW,
+                                          unsigned ldmsH)
+{
+    std::string receivers;
+    for (unsigned tile = 1; tile <= tiles; ++tile) {
+        std::string ldms;
+        for (unsigned ldm = 1; ldm <= ldmsW * ldmsH; ++ldm)
+            ldms += (ldm > 1 ? ", \"" : "\"") + std::to_string(ldm) + R"(": {"gains": {"r": 0, "g": 0, "b": 0, "i": 0}})";
+        receivers += (tile > 1 ? ", \"" : "\"") + tileName(tile) + "\": {\"x\": " + std::to_string((tile - 1) * width)
+            + R"(, "y": 0, "info": {"type": "K-100", "pixelsW": )" + std::to_string(width) + R"(, "pixelsH": )"
+            + std::to_string(height) + R"(, "ldmsW": )" + std::to_string(ldmsW) + R"(, "ldmsH": )"
+            + std::to_string(ldmsH) + R"(}, "ldms": {)" + ldms + "}}";
+    }
+    return R"({"dev": {"receivers": {)" + receivers
+        + R"(}}, "sys": {"fixtures": {"K-100": {"cal": {"uniformity": {"mesh": true}}}}}})";
+}
+
+void ProcessorSimulator::acceptMeshUploads(std::vector<Reply> tileStates)
+{
+    struct States
+    {
+        std::mutex mutex;
+        std::map<std::string, std::size_t> polls; // by target
+    };
+    auto states = std::make_shared<States>();
+    setHandler([states, tileStates = std::move(tileStates)](const Request& request) {
+        const std::string_view target = request.target;
+        const bool tileTarget = target.starts_with("/api/v1/tile/");
+        if (tileTarget && request.method == "POST"
+            && (target.find("/cal?raw&continuation=") != std::string_view::npos
+                || target.ends_with("/calSave?type=user")))
+            return Reply::text("", 204);
+        if (tileTarget && request.method == "GET" && target.ends_with("/calBusy") && !tileStates.empty()) {
+            std::lock_guard lock(states->mutex);
+            const std::size_t poll = states->polls[request.target]++;
+            return tileStates[std::min(poll, tileStates.size() - 1)];
+        }
+        return Reply::text("not found", 404);
+    });
 }
 
 void ProcessorSimulator::acceptUpdates()

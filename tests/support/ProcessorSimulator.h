@@ -117,6 +117,11 @@ public:
         Malformed,
     };
     static std::string layout(Layout layout);
+    // A layout of `tiles` mesh-capable tiles (fixture "K-100") side by side from (0, 0), each
+    // width x height pixels of ldmsW x ldmsH LDMs, every LDM present with zero gains. Tile k
+    // (from 1) is the receiver "00:1a:2b:00:HH:LL" with k in the last two bytes (hexadecimal).
+    static std::string meshTiles(unsigned tiles, unsigned width, unsigned height, unsigned ldmsW, unsigned ldmsH);
+    static std::string tileName(unsigned tile);
     // A canned status reply (GET kStatusTarget): brightness 42.5, cct 5600, cctDuv 0.001, gamma
     // 2.2, eotfType "pq", lumaMax 1000, display gains 0.95, 1, 0.9, output gain 0.8, 0.7, 0.6,
     // curves off, test pattern on, output frequency 50.
@@ -139,6 +144,11 @@ public:
     // Answers updates as the processor does: PATCH of the data and POST of the media generator
     // with 204 and no body. Routes set later for the same targets take their place.
     void acceptUpdates();
+    // Answers mesh uploads as the processor does, for requests no route matches (it sets the
+    // handler): every "/cal?raw&continuation=" file POST and "/calSave?type=user" POST with 204,
+    // and every tile's "/calBusy" GET with the next of tileStates (the last repeats), counted per
+    // tile. Anything else gets 404.
+    void acceptMeshUploads(std::vector<Reply> tileStates);
 
     std::vector<Request> requests() const;
     std::size_t requestCount() const;

@@ -92,27 +92,6 @@ Mesh sampleMesh()
     return mesh;
 }
 
-// The mesh record payload straight from the format's table.
-std::string meshPayload(const std::string& name, unsigned width, unsigned height,
-                        const std::vector<std::vector<unsigned>>& channels, const std::array<float, 5>& floats)
-{
-    std::string p;
-    u16(p, unsigned(name.size()));
-    p += name;
-    u32(p, width);
-    u32(p, height);
-    for (float f : floats)
-        f32(p, f);
-    f32(p, floats[4]);
-    u32(p, 0);
-    for (const auto& values : channels) {
-        u8(p, values.empty() ? 0 : 1);
-        for (unsigned v : values)
-            u16(p, v);
-    }
-    return p;
-}
-
 long peakResidentKb()
 {
     rusage usage{};

@@ -2,9 +2,11 @@
 
 #include <zlib.h>
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Builds CorvaneCal byte images straight from the format's layout tables, independently of the
 // library's writer; the CRC comes from zlib.
@@ -80,6 +82,27 @@ inline std::string file(const Header& header, const std::string& records)
     s += records;
     u32(s, zlibCrc(s));
     return s;
+}
+
+// The mesh record payload straight from the format's table.
+inline std::string meshPayload(const std::string& name, unsigned width, unsigned height,
+                        const std::vector<std::vector<unsigned>>& channels, const std::array<float, 5>& floats)
+{
+    std::string p;
+    u16(p, unsigned(name.size()));
+    p += name;
+    u32(p, width);
+    u32(p, height);
+    for (float f : floats)
+        f32(p, f);
+    f32(p, floats[4]);
+    u32(p, 0);
+    for (const auto& values : channels) {
+        u8(p, values.empty() ? 0 : 1);
+        for (unsigned v : values)
+            u16(p, v);
+    }
+    return p;
 }
 
 // Replaces the CRC of a file after its bytes were altered.
