@@ -2,6 +2,7 @@
 #include "support/DisplayInUse.h"
 #include "support/MessageCapture.h"
 #include "support/ModelWallObserver.h"
+#include "support/ProcessorSimulator.h"
 #include "support/QtPrinters.h"
 #include "support/RecordingDisplay.h"
 #include "support/TestDisplay.h"
@@ -12,6 +13,8 @@
 #include "shell/CalibrationFile.h"
 #include "shell/CorrectionCurves.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -195,6 +198,56 @@ TEST_F(ControllerCompletion, ABalanceRunWithTheDummyCameraBringsEveryLdmToTheTar
         const Macropixel& ldm = display->ldm(n);
         const ModelWallObserver::Triple observed = ModelWallObserver::respond(
             ModelWallObserver::variedResponse(n), {ldm.redGain, ldm.greenGain, ldm.blueGain});
+        EXPECT_NEAR(observed[0], TargetRed, 1.5) << "LDM " << n;
+        EXPECT_NEAR(observed[1], TargetGreen, 1.5) << "LDM " << n;
+        EXPECT_NEAR(observed[2], TargetBlue, 1.5) << "LDM " << n;
+    }
+}
+
+TEST_F(ControllerCompletion, ABalanceRunOnTheProcessorLeavesItHoldingTheFinalGains)
+{
+    ProcessorSimulator processor;
+    processor.requireDigest();
+    processor.setRoute("GET", ProcessorSimulator::kStatusTarget, ProcessorSimulator::Reply::json(ProcessorSimulator::status()));
+    processor.setRoute("GET", ProcessorSimulator::kLayoutTarget,
+                       ProcessorSimulator::Reply::json(ProcessorSimulator::meshTiles(2, 40, 20, 2, 1)));
+    processor.acceptUpdates();
+    QSettings().setValue("camera", true);
+    Velotrimmer& velotrimmer = build();
+    useSimulatedBench();
+    skipReadDelays();
+    Kestra& kestra = *velotrimmer.kestra();
+    kestra.setUsername(QStringLiteral("admin"));
+    kestra.setPassword(QStringLiteral("secret"));
+    kestra.setAddress(QString::fromStdString(processor.address()));
+    ASSERT_TRUE(kestra.fetchOutputConfig().ok());
+    ASSERT_EQ(kestra.ldmCount(), 4u);
+    DisplayInUse inUse(velotrimmer, kestra);
+    velotrimmer.setMode(Velotrimmer::Balance);
+    velotrimmer.setBalanceTargetRed(TargetRed);
+    velotrimmer.setBalanceTargetGreen(TargetGreen);
+    velotrimmer.setBalanceTargetBlue(TargetBlue);
+    observeThroughModel(&kestra);
+
+    velotrimmer.setRunning(true);
+    ASSERT_TRUE(waitUntil([&] { return velotrimmer.status() != 0; }, 120000));
+    EXPECT_EQ(velotrimmer.status(), 1);
+    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Uniformity completed."));
+
+    // The last update that reached the processor carries every LDM at its final gains.
+    const std::vector<std::string> bodies = processor.bodies("PATCH", ProcessorSimulator::kDataTarget);
+    ASSERT_FALSE(bodies.empty());
+    const QJsonObject receivers = QJsonDocument::fromJson(QByteArray::fromStdString(bodies.back()))
+                                      .object()
+                                      .value("dev")["receivers"]
+                                      .toObject();
+    for (uint n = 1; n <= kestra.ldmCount(); ++n) {
+        const Macropixel& ldm = kestra.ldm(n);
+        const QJsonObject gains =
+            receivers[ldm.name]["ldms"][QString::number(ldm.indexInTile)]["gains"].toObject();
+        ASSERT_FALSE(gains.isEmpty()) << "LDM " << n;
+        const ModelWallObserver::Triple observed = ModelWallObserver::respond(
+            ModelWallObserver::variedResponse(n), {gains["r"].toDouble(), gains["g"].toDouble(), gains["b"].toDouble()});
         EXPECT_NEAR(observed[0], TargetRed, 1.5) << "LDM " << n;
         EXPECT_NEAR(observed[1], TargetGreen, 1.5) << "LDM " << n;
         EXPECT_NEAR(observed[2], TargetBlue, 1.5) << "LDM " << n;
