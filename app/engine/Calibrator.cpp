@@ -260,10 +260,8 @@ void Calibrator::runTask()
         calibrateSteps(m_resumeStep);
         break;
     case Balance:
-        refuseUnavailableRun("balance");
-        break;
     case Template:
-        refuseUnavailableRun("template");
+        runUniformity();
         break;
     default:
         qDebug("Calibrator::setRunning: #%u unknown task type %d", m_number, int(selected));

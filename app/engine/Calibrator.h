@@ -110,6 +110,12 @@ public:
         uint staleReadingPauseMs = 100;
         // Between attempts to send gains that the display refused with a recoverable error.
         uint gainRetryPauseMs = 100;
+        // Between attempts to send LDM gains that the display refused with a recoverable error.
+        uint ldmRetryPauseMs = 5000;
+        // Longest wait for the observed values of one photograph of a balance or template run.
+        // The grabber's worst case (five tries of three capture attempts of 10 s, with their
+        // pauses and blanking delays) stays well inside it; past it the run fails.
+        uint observationTimeoutMs = 300000;
     };
 
     Calibrator(uint mode, uint number, QObject* parent = nullptr);
@@ -169,6 +175,14 @@ public:
     void setMacropixels(const QList<Macropixel*>& newMacropixels);
     const QList<Tile*>& tiles() const { return m_tiles; }
     void setTiles(const QList<Tile*>& newTiles);
+    // An adjuster's per-level limits: points within error that finish it, and its fewest and
+    // most iterations.
+    uint minPointsToFinish() const { return m_minPointsToFinish; }
+    void setMinPointsToFinish(uint points) { m_minPointsToFinish = points; }
+    uint minIterationsAdjusters() const { return m_minIterationsAdjusters; }
+    void setMinIterationsAdjusters(uint iterations) { m_minIterationsAdjusters = iterations; }
+    uint maxIterationsAdjusters() const { return m_maxIterationsAdjusters; }
+    void setMaxIterationsAdjusters(uint iterations) { m_maxIterationsAdjusters = iterations; }
     // The targets every adjuster of a balance or template run is given.
     void setStepRGB(double red, double green, double blue);
     // The display gains in force when a correction starts.
@@ -190,6 +204,8 @@ public:
 
     // ---- State the controller and the tests read after a task ----
     uint number() const { return m_number; }
+    // Safe from any thread: the controller reads an adjuster's count for its progress line
+    // while the master's thread advances it.
     uint iteration() const { return m_iteration; }
     const QList<CalibrationPoint>& levelPoints() const { return m_levelPoints; }
     qint64 elapsedSeconds() const { return m_elapsedSeconds; }
@@ -376,7 +392,26 @@ private:
     void beginRun();
     // Clears running at the end of a task, with runningChanged when it was set.
     void endRun();
-    void refuseUnavailableRun(const char* runWord);
+    // ---- Balance and template runs ----
+    // The run of task 5 or 6 on the master: every adjuster advanced in lock-step, one photograph
+    // per update cycle.
+    void runUniformity();
+    // A run that cannot start: logs line, and ends with it as the status, not completed.
+    void refuseUniformity(const QString& line);
+    // Readies an adjuster for the run: range, targets, coroutines, marked running.
+    void prepareAdjuster(Calibrator& adjuster) const;
+    // Resumes once every adjuster's unfinished coroutine (the gain phase's or the level phase's);
+    // true while one of them has not finished. idleWhenFinished marks a finished adjuster idle.
+    bool advanceAdjusters(EngineTask Calibrator::*task, bool idleWhenFinished);
+    // One update cycle: sends the changed gains, has the wall photographed, hands each adjuster
+    // its LDM's observed values. initial sets every LDM to maximumLevel.
+    void setAndReadMacropixels_(bool initial);
+    // setLdmRGBs of every LDM with retries; a fatal error or the last recoverable one stops the run.
+    bool sendLdmRGBs_();
+    // Asks for a photograph and waits for the observed values; false when none came.
+    bool waitForObservation();
+    // The engine stops a run on its own account: logs line and keeps it as the run's status.
+    void failRun(const QString& line);
     // The one sender behind setRGBGains_: retries recoverable refusals, counts every attempt.
     bool sendGains(const char* operation, const char* exitFormat, double red, double green, double blue, int kind);
     bool readingGuard(const char* operation) const;
@@ -416,7 +451,7 @@ private:
     bool m_useSRGB = false;
     bool m_assumeTargets = false;
     uint m_steps = 10;
-    uint m_iteration = 0;
+    std::atomic<uint> m_iteration{0};
     uint m_minPointsToFinish = 20;
     uint m_minIterationsAdjusters = 50;
     uint m_maxIterationsAdjusters = 400;

@@ -217,7 +217,7 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
                                     .arg(m_currentStep)
                                     .arg(m_steps)
                                     .arg(fixed(luminance, 2))
-                                    .arg(m_iteration)
+                                    .arg(m_iteration.load())
                                     .arg(updateStatusTimeRemaining(m_startTime, m_progress)));
             const double previousError = correctionError;
             const double previousMaxDelta = maxDelta;

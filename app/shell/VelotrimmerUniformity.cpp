@@ -413,7 +413,11 @@ bool Velotrimmer::buildTemplaters()
             cell->tileNumber = tile->number;
             cell->adjustable = true;
             tile->ldms.append(cell.get());
-            m_adjusterSet.append(std::make_unique<Calibrator>(Calibrator::TemplateMode, cellNumber), std::move(cell));
+            auto adjuster = std::make_unique<Calibrator>(Calibrator::TemplateMode, cellNumber);
+            adjuster->setMinPointsToFinish(m_btCompliantIterations);
+            adjuster->setMinIterationsAdjusters(m_btMinIterations);
+            adjuster->setMaxIterationsAdjusters(m_btMaxIterations);
+            m_adjusterSet.append(std::move(adjuster), std::move(cell));
         }
     }
     qInfo("buildTemplaters: %lld balancers,  %lld tiles,  %lld macropixels",

@@ -134,20 +134,6 @@ TEST_F(CalibratorTest, UnknownTaskLogsEndsAndReportsDone)
     EXPECT_EQ(done.at(0).at(1).toBool(), false);
 }
 
-TEST_F(CalibratorTest, RunsThatAreNotAvailableFailClearly)
-{
-    for (Calibrator::TaskType task : {Calibrator::Balance, Calibrator::Template}) {
-        Calibrator calibrator(Calibrator::BalanceMode, 0);
-        QSignalSpy done(&calibrator, &Calibrator::done);
-        calibrator.setTask(task);
-        calibrator.setRunning(true);
-        EXPECT_FALSE(calibrator.running());
-        ASSERT_EQ(done.count(), 1) << task;
-        EXPECT_FALSE(done.at(0).at(1).toBool());
-        EXPECT_TRUE(calibrator.statusString().contains(QStringLiteral("not available"))) << task;
-    }
-}
-
 TEST_F(CalibratorTest, DrivenAdjusterIsOnlyMarkedRunning)
 {
     Calibrator adjuster(Calibrator::BalanceMode, 4);

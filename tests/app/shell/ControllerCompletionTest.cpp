@@ -1,7 +1,10 @@
 #include "support/ControllerFixture.h"
 #include "support/DisplayInUse.h"
 #include "support/MessageCapture.h"
+#include "support/ModelWallObserver.h"
+#include "support/ProcessorSimulator.h"
 #include "support/QtPrinters.h"
+#include "support/RecordingDisplay.h"
 #include "support/TestDisplay.h"
 
 #include "display/Kestra.h"
@@ -10,6 +13,8 @@
 #include "shell/CalibrationFile.h"
 #include "shell/CorrectionCurves.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -108,8 +113,7 @@ TEST_F(ControllerCompletion, TemplatersCoverEveryAdjustableTileWithTheMesh)
     EXPECT_EQ(cell->indexInTile, display.findLdm(2, 200, 10)->number);
 
     // Whatever the engine makes of the run, it ends with a status and the cells are released.
-    ASSERT_TRUE(waitUntil([&] { return !velotrimmer.running(); }));
-    EXPECT_NE(velotrimmer.status(), 0);
+    ASSERT_TRUE(waitUntil([&] { return velotrimmer.status() != 0; }));
     EXPECT_TRUE(velotrimmer.adjusterSet().adjusters().isEmpty());
 }
 
@@ -141,13 +145,37 @@ TEST_F(ControllerCompletion, AMeshThatDoesNotFitTheLdmGridIsRefused)
     EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Tile  cell size (20, 20) not divisible by LDM size (3, 3)"));
 }
 
-TEST_F(ControllerCompletion, ABalanceRunHasOneAdjusterPerAdjustableLdmAndEndsWithAStatus)
+// The interface's LDM grid, with the dummy camera: whenever the display asks for observed values,
+// each LDM shows what a known linear response makes of its gains.
+void observeThroughModel(DisplayBase* display)
 {
-    QSettings().setValue("output", true);
+    QObject::connect(display, &DisplayBase::needFakeLdmRGBsChanged, display, [display] {
+        for (uint n = 1; n <= display->ldmCount(); ++n) {
+            const Macropixel& ldm = display->ldm(n);
+            const ModelWallObserver::Triple observed = ModelWallObserver::respond(
+                ModelWallObserver::variedResponse(n), {ldm.redGain, ldm.greenGain, ldm.blueGain});
+            display->setLdmRGBObserved(n, observed[0], observed[1], observed[2]);
+        }
+    });
+}
+
+constexpr double TargetRed = 110.0;
+constexpr double TargetGreen = 120.0;
+constexpr double TargetBlue = 100.0;
+
+TEST_F(ControllerCompletion, ABalanceRunWithTheDummyCameraBringsEveryLdmToTheTargets)
+{
     QSettings().setValue("camera", true);
     Velotrimmer& velotrimmer = build();
+    useSimulatedBench();
+    skipReadDelays();
     velotrimmer.setMode(Velotrimmer::Balance);
-    const uint ldms = velotrimmer.display()->adjustableLdmCount();
+    velotrimmer.setBalanceTargetRed(TargetRed);
+    velotrimmer.setBalanceTargetGreen(TargetGreen);
+    velotrimmer.setBalanceTargetBlue(TargetBlue);
+    DisplayBase* display = velotrimmer.display();
+    observeThroughModel(display);
+    const uint ldms = display->adjustableLdmCount();
     ASSERT_GT(ldms, 1u);
     MessageCapture log;
 
@@ -157,13 +185,132 @@ TEST_F(ControllerCompletion, ABalanceRunHasOneAdjusterPerAdjustableLdmAndEndsWit
     ASSERT_EQ(set.adjusters().size(), qsizetype(ldms));
     EXPECT_TRUE(set.adjusters().first()->loggable());
     EXPECT_FALSE(set.adjusters().last()->loggable());
-    EXPECT_TRUE(waitUntil([] { return Calibrator::task() == Calibrator::Balance; }));
 
-    ASSERT_TRUE(waitUntil([&] { return !velotrimmer.running(); }));
+    ASSERT_TRUE(waitUntil([&] { return velotrimmer.status() != 0; }, 120000));
+    EXPECT_EQ(velotrimmer.status(), 1);
+    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Uniformity completed."));
+    EXPECT_FALSE(velotrimmer.running());
     EXPECT_TRUE(log.contains("calibratorDone: all done."));
-    EXPECT_NE(velotrimmer.status(), 0);
-    EXPECT_TRUE(velotrimmer.statusString().startsWith("Uniformity ")) << velotrimmer.statusString().toStdString();
     EXPECT_DOUBLE_EQ(velotrimmer.progress(), -1.0);
+    EXPECT_TRUE(velotrimmer.adjusterSet().adjusters().isEmpty());
+    // The display holds each LDM's final gains, and they show the targets.
+    for (uint n = 1; n <= display->ldmCount(); ++n) {
+        const Macropixel& ldm = display->ldm(n);
+        const ModelWallObserver::Triple observed = ModelWallObserver::respond(
+            ModelWallObserver::variedResponse(n), {ldm.redGain, ldm.greenGain, ldm.blueGain});
+        EXPECT_NEAR(observed[0], TargetRed, 1.5) << "LDM " << n;
+        EXPECT_NEAR(observed[1], TargetGreen, 1.5) << "LDM " << n;
+        EXPECT_NEAR(observed[2], TargetBlue, 1.5) << "LDM " << n;
+    }
+}
+
+TEST_F(ControllerCompletion, ABalanceRunOnTheProcessorLeavesItHoldingTheFinalGains)
+{
+    ProcessorSimulator processor;
+    processor.requireDigest();
+    processor.setRoute("GET", ProcessorSimulator::kStatusTarget, ProcessorSimulator::Reply::json(ProcessorSimulator::status()));
+    processor.setRoute("GET", ProcessorSimulator::kLayoutTarget,
+                       ProcessorSimulator::Reply::json(ProcessorSimulator::meshTiles(2, 40, 20, 2, 1)));
+    processor.acceptUpdates();
+    QSettings().setValue("camera", true);
+    Velotrimmer& velotrimmer = build();
+    useSimulatedBench();
+    skipReadDelays();
+    Kestra& kestra = *velotrimmer.kestra();
+    kestra.setUsername(QStringLiteral("admin"));
+    kestra.setPassword(QStringLiteral("secret"));
+    kestra.setAddress(QString::fromStdString(processor.address()));
+    ASSERT_TRUE(kestra.fetchOutputConfig().ok());
+    ASSERT_EQ(kestra.ldmCount(), 4u);
+    DisplayInUse inUse(velotrimmer, kestra);
+    velotrimmer.setMode(Velotrimmer::Balance);
+    velotrimmer.setBalanceTargetRed(TargetRed);
+    velotrimmer.setBalanceTargetGreen(TargetGreen);
+    velotrimmer.setBalanceTargetBlue(TargetBlue);
+    observeThroughModel(&kestra);
+
+    velotrimmer.setRunning(true);
+    ASSERT_TRUE(waitUntil([&] { return velotrimmer.status() != 0; }, 120000));
+    EXPECT_EQ(velotrimmer.status(), 1);
+    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Uniformity completed."));
+
+    // The last update that reached the processor carries every LDM at its final gains.
+    const std::vector<std::string> bodies = processor.bodies("PATCH", ProcessorSimulator::kDataTarget);
+    ASSERT_FALSE(bodies.empty());
+    const QJsonObject receivers = QJsonDocument::fromJson(QByteArray::fromStdString(bodies.back()))
+                                      .object()
+                                      .value("dev")["receivers"]
+                                      .toObject();
+    for (uint n = 1; n <= kestra.ldmCount(); ++n) {
+        const Macropixel& ldm = kestra.ldm(n);
+        const QJsonObject gains =
+            receivers[ldm.name]["ldms"][QString::number(ldm.indexInTile)]["gains"].toObject();
+        ASSERT_FALSE(gains.isEmpty()) << "LDM " << n;
+        const ModelWallObserver::Triple observed = ModelWallObserver::respond(
+            ModelWallObserver::variedResponse(n), {gains["r"].toDouble(), gains["g"].toDouble(), gains["b"].toDouble()});
+        EXPECT_NEAR(observed[0], TargetRed, 1.5) << "LDM " << n;
+        EXPECT_NEAR(observed[1], TargetGreen, 1.5) << "LDM " << n;
+        EXPECT_NEAR(observed[2], TargetBlue, 1.5) << "LDM " << n;
+    }
+}
+
+TEST_F(ControllerCompletion, ABalanceRunTheEngineCannotFinishEndsAsFailed)
+{
+    QSettings().setValue("camera", true);
+    Velotrimmer& velotrimmer = build();
+    useSimulatedBench();
+    skipReadDelays();
+    velotrimmer.setMode(Velotrimmer::Balance);
+    RecordingDisplay display;
+    display.fetchOutputConfig();
+    ASSERT_GT(display.adjustableLdmCount(), 0u);
+    display.scriptOperation("setLdmRGBs", {ErrorType::failure(ErrorType::Fatal, "refused")});
+    DisplayInUse inUse(velotrimmer, display);
+    observeThroughModel(&display);
+    MessageCapture log;
+
+    velotrimmer.setRunning(true);
+    ASSERT_TRUE(waitUntil([&] { return velotrimmer.status() != 0; }));
+    EXPECT_EQ(velotrimmer.status(), -1);
+    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Uniformity cancelled; display left in indeterminate state."));
+    EXPECT_TRUE(log.contains("Calibrator::setLdmRGBs: fatal error refused"));
+    EXPECT_EQ(display.count("setLdmRGBs"), 1);
+    EXPECT_TRUE(velotrimmer.adjusterSet().adjusters().isEmpty());
+}
+
+TEST_F(ControllerCompletion, ATemplateRunHandsTheMasterItsCellsAndTheAdjustersTheirLimits)
+{
+    QSettings().setValue("camera", true);
+    Velotrimmer& velotrimmer = build();
+    useSimulatedBench();
+    skipReadDelays();
+    velotrimmer.setMode(Velotrimmer::Template);
+    velotrimmer.setTileMeshWidth(4);
+    velotrimmer.setTileMeshHeight(2);
+    velotrimmer.setBtCompliantIterations(7);
+    velotrimmer.setBtMinIterations(9);
+    velotrimmer.setBtMaxIterations(70);
+    TestDisplay display;
+    display.buildWall(2, 1, 2, 40);
+    DisplayInUse inUse(velotrimmer, display);
+    MessageCapture log;
+
+    velotrimmer.setRunning(true);
+    const AdjusterSet& set = velotrimmer.adjusterSet();
+    ASSERT_EQ(set.adjusters().size(), 16);
+    for (const Calibrator* adjuster : set.adjusters()) {
+        EXPECT_EQ(adjuster->minPointsToFinish(), 7u);
+        EXPECT_EQ(adjuster->minIterationsAdjusters(), 9u);
+        EXPECT_EQ(adjuster->maxIterationsAdjusters(), 70u);
+    }
+    // The dummy camera cannot photograph tiles: the run ends failed after its first cycle, with
+    // the master having taken the controller's sixteen cells past its list checks.
+    ASSERT_TRUE(waitUntil([&] { return velotrimmer.status() != 0; }));
+    EXPECT_EQ(velotrimmer.status(), -1);
+    EXPECT_TRUE(log.contains("getTilesObserved: not usable with dummy camera."));
+    EXPECT_TRUE(log.contains("*** 16 templaters done after 1 update cycles. ***"));
+    EXPECT_FALSE(log.contains("***balance(): no macropixels to process. ***"));
+    EXPECT_TRUE(velotrimmer.adjusterSet().adjusters().isEmpty());
 }
 
 TEST_F(ControllerCompletion, ProgressWithoutRunningAdjustersIsLeftAlone)

@@ -21,6 +21,23 @@ void RecordingDisplay::failFrom(int gainCall, const ErrorType& failure)
     m_failure = failure;
 }
 
+void RecordingDisplay::scriptOperation(const QString& operation, const QList<ErrorType>& results)
+{
+    QMutexLocker lock(&m_mutex);
+    m_operationScripts.insert(operation, results);
+}
+
+QList<RecordingDisplay::Call> RecordingDisplay::calls(const QString& operation) const
+{
+    QMutexLocker lock(&m_mutex);
+    QList<Call> found;
+    for (const Call& call : m_calls) {
+        if (call.operation == operation)
+            found.append(call);
+    }
+    return found;
+}
+
 QList<RecordingDisplay::Call> RecordingDisplay::calls() const
 {
     QMutexLocker lock(&m_mutex);
@@ -43,7 +60,7 @@ ErrorType RecordingDisplay::record(const QString& operation, uint number, double
                                    bool gainCall)
 {
     QMutexLocker lock(&m_mutex);
-    m_calls.append({operation, number, red, green, blue, QThread::currentThread()});
+    m_calls.append({operation, number, red, green, blue, QThread::currentThread(), {}});
     if (!gainCall)
         return {};
     ++m_gainCalls;
@@ -64,20 +81,31 @@ ErrorType RecordingDisplay::setDisplayGainRGB_(double red, double green, double 
     return result.ok() ? DisplayBase::setDisplayGainRGB_(red, green, blue) : result;
 }
 
+ErrorType RecordingDisplay::recordLdms(const QString& operation, const QList<Macropixel*>& ldms, double scale)
+{
+    QMutexLocker lock(&m_mutex);
+    Call call{operation, 0, scale, 0.0, 0.0, QThread::currentThread(), {}};
+    for (const Macropixel* ldm : ldms)
+        call.ldms.append(ldm ? *ldm : Macropixel());
+    m_calls.append(call);
+    QList<ErrorType>& script = m_operationScripts[operation];
+    return script.isEmpty() ? ErrorType() : script.takeFirst();
+}
+
 ErrorType RecordingDisplay::setLdmRGBs_(QList<Macropixel*>& ldms)
 {
-    record(QStringLiteral("setLdmRGBs"), 0, 0.0, 0.0, 0.0, false);
-    return DisplayBase::setLdmRGBs_(ldms);
+    const ErrorType result = recordLdms(QStringLiteral("setLdmRGBs"), ldms, 0.0);
+    return result.ok() ? DisplayBase::setLdmRGBs_(ldms) : result;
 }
 
 ErrorType RecordingDisplay::setMeshRGBs_(QList<Macropixel*>& ldms, float scale)
 {
-    record(QStringLiteral("setMeshRGBs"), 0, scale, 0.0, 0.0, false);
-    return DisplayBase::setMeshRGBs_(ldms, scale);
+    const ErrorType result = recordLdms(QStringLiteral("setMeshRGBs"), ldms, scale);
+    return result.ok() ? DisplayBase::setMeshRGBs_(ldms, scale) : result;
 }
 
 ErrorType RecordingDisplay::commitMeshRGBs_(QList<Macropixel*>& ldms)
 {
-    record(QStringLiteral("commitMeshRGBs"), 0, 0.0, 0.0, 0.0, false);
-    return DisplayBase::commitMeshRGBs_(ldms);
+    const ErrorType result = recordLdms(QStringLiteral("commitMeshRGBs"), ldms, 0.0);
+    return result.ok() ? DisplayBase::commitMeshRGBs_(ldms) : result;
 }

@@ -2,6 +2,7 @@
 
 #include "display/DisplayBase.h"
 
+#include <QHash>
 #include <QList>
 #include <QMutex>
 #include <QString>
@@ -23,6 +24,8 @@ public:
         double green = 0.0;
         double blue = 0.0;
         QThread* thread = nullptr;
+        // The LDM records an LDM or mesh call carried, copied as they were at the call.
+        QList<Macropixel> ldms;
     };
 
     explicit RecordingDisplay(QObject* parent = nullptr);
@@ -36,7 +39,13 @@ public:
     // gain call fails with failure.
     void failFrom(int gainCall, const ErrorType& failure);
 
+    // Results of the next calls of one LDM or mesh operation ("setLdmRGBs", "setMeshRGBs",
+    // "commitMeshRGBs"), in order; once used up, calls succeed.
+    void scriptOperation(const QString& operation, const QList<ErrorType>& results);
+
     QList<Call> calls() const;
+    // The calls of one operation, in order.
+    QList<Call> calls(const QString& operation) const;
     int count(const QString& operation) const;
     void clearCalls();
 
@@ -50,10 +59,13 @@ protected:
 private:
     // Records the call and returns the scripted answer for a gain call.
     ErrorType record(const QString& operation, uint number, double red, double green, double blue, bool gainCall);
+    // Records an LDM or mesh call and returns its scripted answer.
+    ErrorType recordLdms(const QString& operation, const QList<Macropixel*>& ldms, double scale);
 
     mutable QMutex m_mutex;
     QList<Call> m_calls;
     QList<ErrorType> m_script;
+    QHash<QString, QList<ErrorType>> m_operationScripts;
     int m_gainCalls = 0;
     int m_failFrom = 0;
     ErrorType m_failure;
