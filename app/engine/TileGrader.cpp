@@ -9,7 +9,6 @@ namespace {
 
 // Demosaicing qualities the raw developer accepts.
 constexpr std::array<uint, 7> KnownInterpolations{0, 1, 2, 3, 4, 11, 12};
-constexpr int ContourCorners = 4;
 
 } // namespace
 
@@ -18,30 +17,11 @@ TileGrader::TileGrader(QObject* parent)
 {
 }
 
-TileGrader::~TileGrader()
-{
-    clearAverages();
-}
+TileGrader::~TileGrader() = default;
 
 bool TileGrader::hasScreenContour() const
 {
-    return m_screenContour && m_screenContour->size() == ContourCorners;
-}
-
-bool TileGrader::loadOriginal(QString imagePath, QString darkPath)
-{
-    qWarning("TileGrader: unable to load or interpret image from %s: photo development is not available in this build.",
-             qUtf8Printable(imagePath));
-    if (!darkPath.isEmpty())
-        qWarning("            dark file %s.", qUtf8Printable(darkPath));
-    return false;
-}
-
-std::optional<cv::Mat> TileGrader::findMeshLocations(cv::Mat image)
-{
-    qWarning("TileGrader: cannot find mesh locations in a %d x %d image: not available in this build.", image.cols,
-             image.rows);
-    return std::nullopt;
+    return m_screenContour && m_screenContour->size() == ScreenCorners;
 }
 
 void TileGrader::setReuseScreenContour(bool reuseScreenContour)
@@ -58,6 +38,22 @@ void TileGrader::setSections(int width, int height)
         m_sectionsDirty = true;
     m_sectionsWide = width;
     m_sectionsHigh = height;
+    emit sectionsUpdated();
+}
+
+void TileGrader::setSectionsW(int sections)
+{
+    if (sections != m_sectionsWide)
+        m_sectionsDirty = true;
+    m_sectionsWide = sections;
+    emit sectionsUpdated();
+}
+
+void TileGrader::setSectionsH(int sections)
+{
+    if (sections != m_sectionsHigh)
+        m_sectionsDirty = true;
+    m_sectionsHigh = sections;
     emit sectionsUpdated();
 }
 
@@ -83,7 +79,8 @@ void TileGrader::setProfiling(bool profiling)
 
 void TileGrader::setLensFile(QString newLensFile)
 {
-    m_lensFile = newLensFile;
+    if (newLensFile != m_lens.lensFile())
+        m_lens = LensCompensation(newLensFile);
 }
 
 void TileGrader::useLogImages(bool useLog)
@@ -127,10 +124,4 @@ void TileGrader::setGainTweak(float gain)
 void TileGrader::setLinearGainBoost(uint boost)
 {
     m_linearGainBoost = boost;
-}
-
-void TileGrader::clearAverages()
-{
-    qDeleteAll(m_sectionAverages);
-    m_sectionAverages.clear();
 }
