@@ -1,45 +1,142 @@
 #include "instruments/CameraController.h"
 
-#include <QDebug>
-#include <QThread>
-
-const QString CameraController::NoDriverMessage = QStringLiteral("No camera driver is available in this build");
+#include <memory>
 
 CameraController::CameraController(QObject* parent)
     : ImageSource(parent)
 {
     setDummy(false);
+    ErrorType::registerMetaType();
+    m_workerThread.setObjectName(QStringLiteral("camera"));
+
+    setCamera(new SonyCamera(false));
+    m_camera->moveToThread(&m_workerThread);
+    connectCameraSignals();
+    m_workerThread.start();
+}
+
+CameraController::~CameraController()
+{
+    m_workerThread.quit();
+    m_workerThread.wait();
+    // The thread's end normally freed the camera already; never free it twice.
+    const std::unique_ptr<SonyCamera> leftOver(m_camera.data());
+}
+
+void CameraController::setCamera(SonyCamera* camera)
+{
+    if (camera == m_camera)
+        return;
+    m_camera = camera;
+    emit cameraChanged();
+}
+
+void CameraController::connectCameraSignals()
+{
+    SonyCamera* camera = m_camera;
+    // Automatic, not queued: finished comes from the ending thread itself, whose loop would
+    // never run a queued call; the camera is cleaned up and freed on that thread.
+    QObject::connect(&m_workerThread, &QThread::finished, camera, &SonyCamera::cleanup);
+    QObject::connect(&m_workerThread, &QThread::finished, camera, &QObject::deleteLater);
+
+    QObject::connect(this, &ImageSource::connectCamera, camera, &SonyCamera::connectCamera);
+    QObject::connect(this, &ImageSource::reconnectCamera, camera, &SonyCamera::reconnectCamera);
+    QObject::connect(this, &ImageSource::captureImage, camera, &SonyCamera::captureImage);
+    QObject::connect(this, &ImageSource::saveImage, camera, &SonyCamera::saveImage);
+    QObject::connect(this, &ImageSource::deleteImages, camera, &SonyCamera::deleteImages);
+    QObject::connect(this, &ImageSource::verboseChanged, camera, &SonyCamera::setVerbose);
+    QObject::connect(this, &CameraController::displayRefreshRate, camera, &SonyCamera::displayRate);
+    QObject::connect(this, &CameraController::displayColorTemp, camera, &SonyCamera::displayColorTemp);
+    QObject::connect(this, &CameraController::adjustExposure, camera, &SonyCamera::adjustExposure);
+    QObject::connect(this, &CameraController::saveExp, camera, &SonyCamera::saveExposure);
+    QObject::connect(this, &CameraController::useSavedExp, camera, &SonyCamera::useSavedExposure);
+    QObject::connect(this, &CameraController::autoControlExp, camera, &SonyCamera::autoControlExposure);
+    QObject::connect(this, &CameraController::rawImages, camera, &SonyCamera::useRawImages);
+
+    QObject::connect(camera, &SonyCamera::cameraBusyChanged, this, &ImageSource::setCameraBusy);
+    QObject::connect(camera, &SonyCamera::cameraReadyChanged, this, &ImageSource::setCameraReady);
+    QObject::connect(camera, &SonyCamera::imagePathChanged, this, &ImageSource::setImagePath);
+    QObject::connect(camera, &SonyCamera::status, this, &ImageSource::setCameraStatus);
+    QObject::connect(camera, &SonyCamera::liveViewImageChanged, this, &ImageSource::setLiveViewImage);
+    QObject::connect(camera, &SonyCamera::nameChanged, this, &ImageSource::setCameraName);
+    QObject::connect(camera, &SonyCamera::exposureAdjusted, this, &CameraController::exposureChanged);
 }
 
 void CameraController::connect()
 {
-    reportNoDriver();
+    emit connectCamera();
 }
 
 void CameraController::reconnect()
 {
-    reportNoDriver();
+    emit reconnectCamera();
 }
 
 void CameraController::grab()
 {
-    // An empty path is what the grabber waits on: it stays empty, so no image is ever taken.
-    setImagePath(QString());
-    reportNoDriver();
+    // Emptied before the capture is asked for, so the grabber never takes the last photo's path
+    // for the new one; the change is announced on our own thread, as every property change is.
+    if (storeImagePath(QString())) {
+        if (QThread::currentThread() == thread())
+            emit imagePathChanged();
+        else
+            QMetaObject::invokeMethod(this, [this] { emit imagePathChanged(); }, Qt::QueuedConnection);
+    }
+    emit captureImage();
+}
+
+void CameraController::displayFrequency(double refreshRate)
+{
+    ImageSource::displayFrequency(refreshRate);
+    emit displayRefreshRate(refreshRate);
+}
+
+void CameraController::displayCct(int newCct)
+{
+    ImageSource::displayCct(newCct);
+    emit displayColorTemp(newCct);
 }
 
 int CameraController::changeExposure(int clicks)
 {
-    qDebug("CameraController::changeExposure(%+d): %s", clicks, qUtf8Printable(NoDriverMessage));
+    // The camera does not change its exposure in clicks yet: nothing changes.
+    qDebug("CameraController::changeExposure(%+d): exposure changes are not available", clicks);
     return 0;
 }
 
-void CameraController::reportNoDriver()
+void CameraController::exposureChanged(int clicks)
 {
-    qWarning("CameraController: %s", qUtf8Printable(NoDriverMessage));
-    setCameraReady(false);
-    setErrorType(ErrorType::failure(ErrorType::Fatal, NoDriverMessage));
-    // The grabber calls grab() from its own thread; the status line belongs to ours.
-    if (QThread::currentThread() == thread())
-        setStatusMessage(NoDriverMessage);
+    qDebug("CameraController::exposureChanged: %d clicks", clicks);
+    m_exposureAnswered = true;
+    m_exposureResult = clicks != 0;
+}
+
+void CameraController::saveExposure()
+{
+    emit saveExp();
+}
+
+void CameraController::useSavedExposure(bool useSaved)
+{
+    emit useSavedExp(useSaved);
+}
+
+void CameraController::autoControlExposure(bool autoControl)
+{
+    emit autoControlExp(autoControl);
+}
+
+void CameraController::useRawImages(bool useRaw)
+{
+    emit rawImages(useRaw);
+}
+
+void CameraController::saveLastImage()
+{
+    emit saveImage();
+}
+
+void CameraController::deleteImageFiles()
+{
+    emit deleteImages();
 }

@@ -118,6 +118,11 @@ void ImageSource::setVerbose(bool verbose)
         emit verboseChanged(verbose);
 }
 
+bool ImageSource::storeImagePath(const QString& path)
+{
+    return storeShared(m_imagePath, path);
+}
+
 void ImageSource::setDummy(bool isDummy)
 {
     storeShared(m_isDummy, isDummy);

@@ -106,6 +106,9 @@ signals:
 protected:
     // For a real camera, set once while it is built.
     void setDummy(bool isDummy);
+    // Stores the image path under the state lock without announcing it, for a caller on another
+    // thread that announces the change on ours; true when it changed.
+    bool storeImagePath(const QString& path);
 
 private:
     // The colour temperature assumed until the display reports its own, in kelvin.
