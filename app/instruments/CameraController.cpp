@@ -1,5 +1,10 @@
 #include "instruments/CameraController.h"
 
+#include <QAbstractEventDispatcher>
+#include <QDeadlineTimer>
+#include <QTimer>
+
+#include <algorithm>
 #include <memory>
 
 CameraController::CameraController(QObject* parent)
@@ -99,14 +104,32 @@ void CameraController::displayCct(int newCct)
 
 int CameraController::changeExposure(int clicks)
 {
-    // The camera does not change its exposure in clicks yet: nothing changes.
-    qDebug("CameraController::changeExposure(%+d): exposure changes are not available", clicks);
-    return 0;
+    // Answers come back in the order of the requests: this request is answered when the count
+    // of answers reaches it, so a late answer to an earlier one is never taken for it.
+    const quint64 request = ++m_exposureRequests;
+    m_exposureAnswered = false;
+    emit adjustExposure(clicks);
+
+    // Serve the thread's events until the answer or the (monotonic) deadline; a timer wakes the
+    // wait at the deadline, started again should it fire a little early.
+    QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
+    const QDeadlineTimer deadline(ExposureAnswerMs);
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    while (dispatcher && m_exposureAnswers < request && !deadline.hasExpired()) {
+        if (!wake.isActive())
+            wake.start(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
+        dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    // Silent: the previous answer stands.
+    return m_exposureResult ? 1 : 0;
 }
 
 void CameraController::exposureChanged(int clicks)
 {
     qDebug("CameraController::exposureChanged: %d clicks", clicks);
+    ++m_exposureAnswers;
     m_exposureAnswered = true;
     m_exposureResult = clicks != 0;
 }

@@ -19,6 +19,9 @@ class CameraController : public ImageSource
     Q_OBJECT
     Q_PROPERTY(SonyCamera* camera READ camera WRITE setCamera NOTIFY cameraChanged)
 public:
+    // How long an exposure change waits for the camera's answer.
+    static constexpr int ExposureAnswerMs = 1000;
+
     explicit CameraController(QObject* parent = nullptr);
     ~CameraController() override;
 
@@ -36,6 +39,8 @@ public slots:
     void grab() override;
     void displayFrequency(double refreshRate) override;
     void displayCct(int newCct) override;
+    // Blocks for at most a second while the controller's thread serves its events: 1 when the
+    // camera changed its exposure, 0 when it could not; a silent camera gives the last answer.
     int changeExposure(int clicks) override;
     void exposureChanged(int clicks);
     void saveExposure() override;
@@ -62,4 +67,6 @@ private:
     QThread m_workerThread;
     bool m_exposureAnswered = false;
     bool m_exposureResult = false;
+    quint64 m_exposureRequests = 0;
+    quint64 m_exposureAnswers = 0;
 };

@@ -154,6 +154,10 @@ private:
 
     void updateProperties();
     bool updateProperty_(std::uint32_t code, std::uint64_t value, const QString& message);
+    // The kept copy of the camera setting with this code (one of the sixteen).
+    SCRSDK::DeviceProperty& property(std::uint32_t code);
+    // Writes the shutter, aperture and ISO line, only when it differs from the last one written.
+    void logSummary();
 
     std::optional<SCRSDK::CameraObjectInfo> m_cameraInfo;
     std::atomic<std::uint32_t> m_lastSdkCode{0};

@@ -132,6 +132,32 @@ void FakeCamera::setDeviceProperty(const DeviceProperty& property)
     m_properties[property.code] = property;
 }
 
+void FakeCamera::firePropertyChanged()
+{
+    callBack([](IDeviceCallback& callback) { callback.OnPropertyChanged(); });
+}
+
+void FakeCamera::failPropertyRead(bool fail)
+{
+    const std::lock_guard lock(m_mutex);
+    m_failPropertyRead = fail;
+}
+
+void FakeCamera::failPropertyWrite(std::uint32_t code)
+{
+    const std::lock_guard lock(m_mutex);
+    m_failPropertyWrite = code;
+}
+
+QStringList FakeCamera::calls() const
+{
+    const std::lock_guard lock(m_mutex);
+    QStringList names;
+    for (const auto& call : m_calls)
+        names.append(call.first);
+    return names;
+}
+
 // ---- What happened -----------------------------------------------------------------------------
 
 DeviceProperty FakeCamera::deviceProperty(std::uint32_t code) const
@@ -360,6 +386,8 @@ std::int32_t FakeCamera::GetDeviceProperties(DeviceHandle handle, std::vector<De
     record(QStringLiteral("GetDeviceProperties"));
     if (!knownHandle(handle))
         return InvalidHandle;
+    if (m_failPropertyRead)
+        return PropertyFailure;
     for (const auto& entry : m_properties)
         properties.push_back(entry.second);
     return 0;
@@ -372,6 +400,8 @@ std::int32_t FakeCamera::SetDeviceProperty(DeviceHandle handle, const DeviceProp
         record(QStringLiteral("SetDeviceProperty"));
         if (!knownHandle(handle))
             return InvalidHandle;
+        if (property.code == m_failPropertyWrite)
+            return PropertyFailure;
         m_properties[property.code].currentValue = property.currentValue;
     }
     callBack([](IDeviceCallback& target) { target.OnPropertyChanged(); });

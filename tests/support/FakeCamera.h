@@ -52,10 +52,18 @@ public:
     void skipDownloads(bool skip);
     void fireWarning(std::uint32_t warning);
     void setDeviceProperty(const SCRSDK::DeviceProperty& property);
+    // The camera reports that its settings changed.
+    void firePropertyChanged();
+    // Reading the settings fails while set.
+    void failPropertyRead(bool fail);
+    // Writing the setting with this code fails (0: none).
+    void failPropertyWrite(std::uint32_t code);
 
     // ---- What happened
     SCRSDK::DeviceProperty deviceProperty(std::uint32_t code) const;
     int callCount(const QString& call) const;
+    // Every SDK call's name, in order.
+    QStringList calls() const;
     // The threads that made a call, in order.
     QList<QThread*> callThreads(const QString& call) const;
     // The parameters of the release commands, in order ("1" pressed, "0" released).
@@ -86,6 +94,7 @@ public:
     std::int32_t GetLiveViewImage(SCRSDK::DeviceHandle handle, SCRSDK::ImageDataBlock& block) override;
 
     static constexpr std::int32_t InvalidHandle = 0x8002;
+    static constexpr std::int32_t PropertyFailure = 0x8402;
 
 private:
     using Call = std::function<void(SCRSDK::IDeviceCallback&)>;
@@ -107,6 +116,8 @@ private:
     QString m_shotFile;
     std::function<QImage()> m_shotDrawer;
     bool m_skipDownloads = false;
+    bool m_failPropertyRead = false;
+    std::uint32_t m_failPropertyWrite = 0;
     std::map<std::uint32_t, SCRSDK::DeviceProperty> m_properties;
     QList<std::pair<QString, QThread*>> m_calls;
     QString m_releaseCommands;
