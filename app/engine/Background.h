@@ -15,8 +15,13 @@ Q_MOC_INCLUDE("instruments/ImageSource.h")
 // with its own TileGrader. It lives on a worker thread of its own: the controller reaches it only
 // through queued calls and hears from it only through its signals.
 //
-// This build cannot take or develop photos yet: every grab ends at once in grabImageDataDone
-// with success false and no averages, after logging why.
+// A grab makes a few tries, each with its own dark photo first when reflections are removed (the
+// controller blanks the display when told to), then the lit photo; every request is answered
+// exactly once by grabImageDataDone. Its waits keep the thread's events flowing, so the
+// controller's queued stop (running cleared) ends a grab within one wait slice.
+//
+// The camera is read only through its lock-guarded readers; everything the grabber asks of it
+// either only emits a signal (and is therefore safe from this thread) or is queued to it.
 class Background : public QObject
 {
     Q_OBJECT
@@ -27,7 +32,26 @@ public:
     static constexpr uint ReadDelayMarginMs = 250;
     static constexpr uint DefaultReadDelayMs = 1500;
 
+    // A grab gives up after this many tries, and a photo after this many attempts.
+    static constexpr int MaxTries = 5;
+    static constexpr int MaxCaptureAttempts = 3;
+
+    // How long the grabber waits for the camera; the defaults are the program's, and tests
+    // shorten them.
+    struct Timing
+    {
+        // How long one attempt waits for the camera's photo file.
+        int imageWaitMs = 10000;
+        // The pause after the first failed attempt; each later one is a step longer.
+        int firstAttemptPauseMs = 100;
+        // By how much the pauses between attempts and between tries grow.
+        int pauseStepMs = 1000;
+    };
+
     explicit Background(QObject* parent = nullptr);
+
+    // Only before the grabber's thread starts, or on that thread.
+    void setTiming(const Timing& timing) { m_timing = timing; }
 
     // Readers for the grabber's own thread.
     ImageSource* imageSource() const { return m_imageSource; }
@@ -44,6 +68,10 @@ public slots:
     void setArrayInfo(int ldmsWide, int ldmsHigh, float aspectRatio);
     void setSubarrayInfo(int columns, int rows);
     void grabImageData(bool verbose);
+    // Answers a grab that nobody asked for with the grader's current averages.
+    void LdmArrayImageGrabbed();
+    void saveExposure();
+    void useSavedExposure(bool useSaved);
     void removeReflections(bool remove);
     void useLogImages(bool log);
     void setReadDelay(int msecs);
@@ -57,6 +85,20 @@ signals:
     void blankDisplay(bool blank);
 
 private:
+    // One photo: at most MaxCaptureAttempts waits for the camera's file, with growing pauses.
+    bool CaptureImage();
+    // Waits ms, serving this thread's events, or less once running clears.
+    void waitMs(int ms);
+    // The dark photo of one try, with the display blanked around it; its path, or empty.
+    bool captureDark(QString& darkPath);
+    // The lit photo of one try, loaded against darkPath; the averages, or none.
+    QList<cv::Mat*>* captureLit(const QString& darkPath);
+    // The camera's error code (no camera counts as no error).
+    int cameraErrorKind() const;
+    // The camera's verbose setting belongs to its own thread: set it there.
+    void setCameraVerbose(bool verbose);
+
+    Timing m_timing;
     ImageSource* m_imageSource = nullptr;
     bool m_running = false;
     bool m_verbose = false;
