@@ -2,6 +2,7 @@
 #include "shell/DarkTheme.h"
 #include "shell/ImageItem.h"
 #include "shell/LogModel.h"
+#include "shell/QuitSignals.h"
 #include "shell/ThemeSetting.h"
 #include "shell/Velotrimmer.h"
 
@@ -41,6 +42,9 @@ int main(int argc, char* argv[])
     LogModel* appLog = LogModel::appLog();
 
     QApplication app(argc, argv);
+    // Ctrl+C and SIGTERM quit the loop as closing the window does; taken from the start, so that a
+    // signal during start-up also ends in order once the loop runs.
+    const QuitSignals quitSignals;
     QApplication::setApplicationVersion(QStringLiteral(VELOTRIM_VERSION));
     qDebug("version is %s", qUtf8Printable(QApplication::applicationVersion()));
     QApplication::setOrganizationName(QStringLiteral("Corvane"));
@@ -93,5 +97,6 @@ int main(int argc, char* argv[])
     engine.reset();
     velotrimmer.reset();
     ioContext.reset();
+    qDebug("Shut down with status %d", result);
     return result;
 }

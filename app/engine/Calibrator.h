@@ -18,6 +18,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -201,6 +202,9 @@ public:
 
     const Timing& timing() const { return m_timing; }
     void setTiming(const Timing& timing) { m_timing = timing; }
+    // The colorimeter's own longest time for one reading; the wait for a reading covers it, so
+    // that a slow measurement is never abandoned while the instrument still measures.
+    void setColorimeterTimeout(std::chrono::milliseconds timeout) { m_colorimeterTimeout = timeout; }
 
     // ---- State the controller and the tests read after a task ----
     uint number() const { return m_number; }
@@ -513,6 +517,7 @@ private:
     } m_adjustment;
 
     Timing m_timing;
+    std::chrono::milliseconds m_colorimeterTimeout{0};
     // Monotonic time of the current run; startTime is its wall-clock start for the estimates.
     QElapsedTimer m_runClock;
     // Why the engine stopped a run by itself; empty when it did not.

@@ -124,13 +124,15 @@ bool Calibrator::takeReadings_()
         m_previousTimestamp = m_timestamp;
         m_readingReady = false;
         emit takeReading();
+        // The instrument's own time-out answers first, as a reading with an error.
+        const qint64 readingWaitMs = qint64(m_timing.readingTimeoutMs) + m_colorimeterTimeout.count();
         const bool answered = ThreadWait::until([this] { return m_readingReady || !m_running; },
-                                                QDeadlineTimer(qint64(m_timing.readingTimeoutMs)));
+                                                QDeadlineTimer(readingWaitMs, Qt::PreciseTimer));
         if (!m_running)
             return false;
         if (!answered || !m_readingReady) {
             if (verbose())
-                qDebug("takeReading_: no answer within %u ms; will retry...", m_timing.readingTimeoutMs);
+                qDebug("takeReading_: no answer within %lld ms; will retry...", readingWaitMs);
             continue;
         }
         switch (m_colorimeterErrorType.kind) {

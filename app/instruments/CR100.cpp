@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include <array>
+#include <cmath>
 
 const QString CR100::InstrumentName = QStringLiteral("Colorimetry Research");
 
@@ -30,6 +31,8 @@ constexpr float SlowReadingSeconds = 20.0f;
 constexpr unsigned long ChainPollMs = 10;
 // The longest chain, the set-up, has this many commands before its measurement.
 constexpr int SetupCommandCount = 10;
+// After the measurement: luminance, then CCT.
+constexpr int ReadoutCommandCount = 2;
 
 const QByteArray ResetCommand = QByteArrayLiteral("SM Reset\r");
 const QByteArray ModelCommand = QByteArrayLiteral("RC Model\r");
@@ -50,10 +53,12 @@ QByteArray calibModeCommand(bool matrixSelected)
     return numberedCommand("SM UserCalibMode", matrixSelected ? 1 : 0);
 }
 
-// A field that is not a number reads as 0.
+// A field that is not a finite number ("nan", "inf", "1e999", text) reads as 0.
 double number(const QString& field)
 {
-    return field.toDouble();
+    bool ok = false;
+    const double value = field.toDouble(&ok);
+    return ok && std::isfinite(value) ? value : 0.0;
 }
 
 } // namespace
@@ -70,6 +75,8 @@ CR100::CR100(std::unique_ptr<SerialPortLister> lister, QObject* parent)
     , m_replyTimer(this)
 {
     m_replyTimer.setSingleShot(true);
+    // A time-out is a promise to the instrument: a coarse timer may fire up to 5 % early.
+    m_replyTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_replyTimer, &QTimer::timeout, this, &CR100::replyTimedOut);
 }
 
@@ -87,6 +94,13 @@ std::optional<SerialPortLister::Port> CR100::instrumentPort(const QList<SerialPo
         }
     }
     return std::nullopt;
+}
+
+std::chrono::milliseconds CR100::readingTimeout() const
+{
+    // The longest chain: the set-up's commands, the measurement, then luminance and CCT; each
+    // command ends with its reply or its own time-out.
+    return m_measurementTimeout + (SetupCommandCount + ReadoutCommandCount) * m_commandTimeout;
 }
 
 void CR100::setReplyTimeouts(std::chrono::milliseconds command, std::chrono::milliseconds measurement)
@@ -377,6 +391,13 @@ void CR100::handleStatus(const QString& line, const QStringList& fields)
     const QString& code = fields[1];
     const QString& echo = fields[2];
     const QString& data = fields[3];
+    // A reply to anything but the command awaited (a late one, to a command that timed out) is
+    // not this chain's: taken, it would send commands of its own in the middle of the chain.
+    if (echo != QLatin1String(m_awaited)) {
+        qDebug("%s: ignoring [%s] while awaiting the reply to [%s]", qUtf8Printable(name()), qUtf8Printable(line),
+               m_awaited.constData());
+        return;
+    }
     if (status == QLatin1String("OK")) {
         dispatch(echo, data);
         return;

@@ -50,6 +50,8 @@ public:
     // Replaces the reply time-outs: the first for every command but the measurement, the
     // second for the measurement.
     void setReplyTimeouts(std::chrono::milliseconds command, std::chrono::milliseconds measurement);
+    // The longest chain a read() can start, set-up included, until its reply or time-out.
+    std::chrono::milliseconds readingTimeout() const override;
 
     // A fatal error (kind 2) also discards the filters and matrices read from the instrument.
     void setErrorType(const ErrorType& errorType) override;

@@ -7,6 +7,8 @@
 #include <QRecursiveMutex>
 #include <QString>
 
+#include <chrono>
+
 // A light meter, and the last reading it took. There is no separate reading record: an
 // instrument fills its own fields and emits dataAvailable(this); a receiver on another thread
 // copies what it needs between lock() and unlock(). Every read() ends in exactly one
@@ -95,6 +97,11 @@ public:
     // Records only a change between success and failure: a change from one error to another,
     // or of the message alone, leaves the first error standing.
     virtual void setErrorType(const ErrorType& errorType);
+
+    // The longest a read() may take before the instrument answers it, with a reading or with its
+    // own time-out. Waiters for a reading wait at least this long. 0 for an instrument that
+    // answers at once.
+    virtual std::chrono::milliseconds readingTimeout() const { return std::chrono::milliseconds{0}; }
 
     // Select a filter or matrix by number; a number missing from the list selects none.
     virtual void setFilter(int filter);

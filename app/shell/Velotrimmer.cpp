@@ -125,6 +125,8 @@ void Velotrimmer::connectColorimeter(bool connected)
     if (connected) {
         connect(m_colorimeter, &Colorimeter::dataAvailable, calibrator, &Calibrator::readColorimeterData);
         connect(calibrator, &Calibrator::takeReading, m_colorimeter, &Colorimeter::read);
+        const std::chrono::milliseconds timeout = m_colorimeter->readingTimeout();
+        onCalibrator([timeout](Calibrator& c) { c.setColorimeterTimeout(timeout); });
     } else {
         disconnect(m_colorimeter, &Colorimeter::dataAvailable, calibrator, &Calibrator::readColorimeterData);
         disconnect(calibrator, &Calibrator::takeReading, m_colorimeter, &Colorimeter::read);
@@ -152,6 +154,7 @@ void Velotrimmer::aboutToQuit()
     m_backgroundThread.quit();
     m_backgroundThread.wait();
     deleteAdjusters();
+    qDebug("Controller shut down; worker threads joined");
     // Reports the workers queued before they ended have no sender left to describe.
     QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
 }

@@ -262,8 +262,8 @@ public:
         if (!d.qop.empty())
             value += ", qop=" + quoted(d.qop);
         value += ", nonce=" + quoted(m_nonce);
-        if (!d.opaque.empty())
-            value += ", opaque=" + quoted(d.opaque);
+        if (d.opaque)
+            value += ", opaque=" + quoted(*d.opaque);
         if (!d.algorithm.empty())
             value += ", algorithm=" + d.algorithm;
         if (stale)
@@ -302,7 +302,11 @@ public:
             return it == p.end() ? std::string() : it->second;
         };
         if (get("username") != d.username || get("realm") != d.realm || get("uri") != request.target
-            || get("nonce").empty() || get("opaque") != d.opaque)
+            || get("nonce").empty())
+            return false;
+        // As a standard server: the opaque comes back unchanged when one was sent, and not at all
+        // (not even empty) when none was.
+        if (d.opaque ? (!p.contains("opaque") || p.at("opaque") != *d.opaque) : p.contains("opaque"))
             return false;
         if (!get("algorithm").empty() && get("algorithm") != "MD5")
             return false;
@@ -393,6 +397,11 @@ private:
             break;
         case Ending::NeverAnswer:
             idle();
+            break;
+        case Ending::Raw:
+            asio::async_write(m_socket, asio::buffer(m_reply.body), [self = shared_from_this()](error_code, std::size_t) {
+                self->close();
+            });
             break;
         }
     }

@@ -39,6 +39,7 @@ public:
         CloseWithoutAnswer, // read the request, then close without a word
         TruncatedBody,      // announce the whole body, send half of it, then close
         NeverAnswer,        // read the request and stay silent until the client closes
+        Raw,                // write the body as the whole response in one write, then close
     };
 
     using Header = std::pair<std::string, std::string>;
@@ -79,7 +80,7 @@ public:
         std::string password = "secret";
         std::string realm = "Kestra";
         std::string qop = "auth";                           // offered list; none when empty
-        std::string opaque = "5ccc069c403ebaf9f0171e9517f40e41"; // not sent when empty
+        std::optional<std::string> opaque = "5ccc069c403ebaf9f0171e9517f40e41"; // not sent when absent
         std::string algorithm;                              // not sent when empty
         std::vector<std::string> challengesBefore;          // WWW-Authenticate fields sent first
     };

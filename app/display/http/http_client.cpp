@@ -99,6 +99,60 @@ QCoro::Task<expected<string_response, error_code>> digestExchange(context& ctx, 
     co_return co_await http_request<Request, string_response>(ctx, resolved, request);
 }
 
+// Whatever an exchange throws ends it with an error to its waiter, never past it.
+template <class Request>
+QCoro::Task<expected<string_response, error_code>> guardedExchange(context& ctx, endpoints resolved, Request request)
+{
+    try {
+        co_return co_await digestExchange(ctx, std::move(resolved), std::move(request));
+    } catch (const std::exception& e) {
+        qCritical("http_request: the exchange ended by an exception: %s", e.what());
+    } catch (...) {
+        qCritical("http_request: the exchange ended by an unknown exception");
+    }
+    co_return exchange_failed();
+}
+
+// Reads one response with its body held to ctx.body_limit. A declared Content-Length is checked
+// before any of the body is read (Beast would reserve it whole, and skips its own check when body
+// bytes come in the same read as the header); chunked and close-delimited bodies are counted as
+// they arrive. Past the limit the exchange ends with body_limit and what was read is freed.
+template <class Response>
+QCoro::Task<expected<Response, error_code>> readResponse(context& ctx, boost::beast::tcp_stream& stream,
+                                                         const cancel_registration& registration)
+{
+    const error_code aborted = boost::asio::error::operation_aborted;
+    boost::beast::flat_buffer buffer;
+    http::response_parser<typename Response::body_type> parser;
+    parser.body_limit(ctx.body_limit);
+
+    stream.expires_after(ctx.time_limit);
+    auto header = co_await async_read_header<decltype(parser)>(stream, buffer, parser);
+    if (registration.cancelled())
+        co_return aborted;
+    if (!header)
+        co_return header.error();
+    if (const auto declared = parser.content_length(); declared && *declared > ctx.body_limit) {
+        qCritical("http_request: refused a response body of %llu bytes (the limit is %llu)",
+                  static_cast<unsigned long long>(*declared), static_cast<unsigned long long>(ctx.body_limit));
+        co_return error_code(http::error::body_limit);
+    }
+
+    while (!parser.is_done()) {
+        auto read = co_await async_read_some<decltype(parser)>(stream, buffer, parser);
+        if (registration.cancelled())
+            co_return aborted;
+        if (!read)
+            co_return read.error();
+        if (parser.get().body().size() > ctx.body_limit) {
+            qCritical("http_request: refused a response body longer than %llu bytes",
+                      static_cast<unsigned long long>(ctx.body_limit));
+            co_return error_code(http::error::body_limit);
+        }
+    }
+    co_return parser.release();
+}
+
 } // namespace
 
 QCoro::Task<expected<endpoints, error_code>> resolve_address(context& ctx, std::string host, std::string service)
@@ -140,14 +194,9 @@ QCoro::Task<expected<Response, error_code>> http_request(context& ctx, endpoints
     if (!written)
         co_return written.error();
 
-    boost::beast::flat_buffer buffer;
-    Response response;
-    stream.expires_after(ctx.time_limit);
-    auto read = co_await async_read<Response>(stream, buffer, response);
-    if (registration.cancelled())
-        co_return aborted;
-    if (!read)
-        co_return read.error();
+    auto response = co_await readResponse<Response>(ctx, stream, registration);
+    if (!response)
+        co_return response;
 
     // The response is complete: a failing shutdown (the peer may have closed first) costs
     // nothing but a log line.
@@ -156,7 +205,7 @@ QCoro::Task<expected<Response, error_code>> http_request(context& ctx, endpoints
     stream.socket().shutdown(boost::asio::ip::tcp::socket::shutdown_both, shutdown);
     if (shutdown && shutdown != boost::system::errc::not_connected)
         qWarning("http_request: socket shutdown failed: %s", shutdown.message().c_str());
-    co_return response;
+    co_return std::move(response).value();
 }
 
 template QCoro::Task<expected<string_response, error_code>>
@@ -176,7 +225,7 @@ QCoro::Task<expected<string_response, error_code>> digest_request(context& ctx, 
         setContentLength(request, contentLength);
         request.body() = std::move(body);
     }
-    co_return co_await digestExchange(ctx, std::move(resolved), std::move(request));
+    co_return co_await guardedExchange(ctx, std::move(resolved), std::move(request));
 }
 
 QCoro::Task<expected<string_response, error_code>> digest_request(context& ctx, endpoints resolved, std::string host,
@@ -192,7 +241,7 @@ QCoro::Task<expected<string_response, error_code>> digest_request(context& ctx, 
         setContentLength(request, contentLength);
         request.body() = body;
     }
-    co_return co_await digestExchange(ctx, std::move(resolved), std::move(request));
+    co_return co_await guardedExchange(ctx, std::move(resolved), std::move(request));
 }
 
 void cancel_all(context& ctx)

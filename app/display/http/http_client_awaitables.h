@@ -3,8 +3,10 @@
 #include "display/http/http_client_expected.h"
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
 #include <boost/system/error_code.hpp>
@@ -21,6 +23,13 @@
 // suspends; the suspension starts the operation; its completion handler stores the outcome and
 // resumes the coroutine from inside the I/O context's run (on the thread that polls it).
 namespace http_client {
+
+// The error an exchange ends with when an exception was thrown inside one of its operations.
+inline boost::system::error_code exchange_failed()
+{
+    return boost::system::errc::make_error_code(boost::system::errc::io_error);
+}
+
 
 template <class T>
 class operation_awaitable
@@ -41,15 +50,53 @@ protected:
     // before it is awaited.
     using slot_type = std::shared_ptr<std::optional<result_type>>;
 
-    // A completion handler for an operation that completes with (error_code, T).
-    static auto completion(slot_type slot, std::coroutine_handle<> handle)
+    // Resumes the coroutine exactly once. When an operation's handler is destroyed without being
+    // run (an exception thrown inside the operation unwound it out of the I/O context's run), the
+    // coroutine is resumed with exchange_failed through the executor instead, so no exchange
+    // waits forever for a completion that will never come.
+    template <class Executor>
+    class resumption
     {
-        return [slot = std::move(slot), handle](const boost::system::error_code& error, T value) {
+    public:
+        resumption(slot_type slot, std::coroutine_handle<> handle, Executor executor)
+            : m_slot(std::move(slot)), m_handle(handle), m_executor(std::move(executor))
+        {
+        }
+        resumption(const resumption&) = delete;
+        resumption& operator=(const resumption&) = delete;
+        ~resumption()
+        {
+            if (m_resumed)
+                return;
+            boost::asio::post(m_executor, [slot = m_slot, handle = m_handle] {
+                slot->emplace(exchange_failed());
+                handle.resume();
+            });
+        }
+        void resume(result_type result)
+        {
+            m_resumed = true;
+            m_slot->emplace(std::move(result));
+            m_handle.resume();
+        }
+
+    private:
+        slot_type m_slot;
+        std::coroutine_handle<> m_handle;
+        Executor m_executor;
+        bool m_resumed = false;
+    };
+
+    // A completion handler for an operation that completes with (error_code, T).
+    template <class Executor>
+    static auto completion(slot_type slot, std::coroutine_handle<> handle, Executor executor)
+    {
+        auto once = std::make_shared<resumption<Executor>>(std::move(slot), handle, std::move(executor));
+        return [once = std::move(once)](const boost::system::error_code& error, T value) {
             if (error)
-                slot->emplace(error);
+                once->resume(error);
             else
-                slot->emplace(std::move(value));
-            handle.resume();
+                once->resume(std::move(value));
         };
     }
 
@@ -62,7 +109,7 @@ struct async_resolve : operation_awaitable<boost::asio::ip::tcp::resolver::resul
     async_resolve(boost::asio::ip::tcp::resolver& resolver, std::string host, std::string service)
     {
         m_start = [slot = m_result, &resolver, host = std::move(host), service = std::move(service)](std::coroutine_handle<> h) {
-            resolver.async_resolve(host, service, completion(slot, h));
+            resolver.async_resolve(host, service, completion(slot, h, resolver.get_executor()));
         };
     }
 };
@@ -73,7 +120,7 @@ struct async_connect : operation_awaitable<boost::asio::ip::tcp::endpoint>
     async_connect(boost::beast::tcp_stream& stream, const boost::asio::ip::tcp::resolver::results_type& endpoints)
     {
         m_start = [slot = m_result, &stream, endpoints](std::coroutine_handle<> h) {
-            stream.async_connect(endpoints, completion(slot, h));
+            stream.async_connect(endpoints, operation_awaitable<boost::asio::ip::tcp::endpoint>::completion(slot, h, stream.get_executor()));
         };
     }
 };
@@ -85,7 +132,7 @@ struct async_write : operation_awaitable<std::size_t>
     async_write(boost::beast::tcp_stream& stream, Request& request)
     {
         m_start = [slot = this->m_result, &stream, &request](std::coroutine_handle<> h) {
-            boost::beast::http::async_write(stream, request, completion(slot, h));
+            boost::beast::http::async_write(stream, request, operation_awaitable<std::size_t>::completion(slot, h, stream.get_executor()));
         };
     }
 };
@@ -97,7 +144,31 @@ struct async_read : operation_awaitable<std::size_t>
     async_read(boost::beast::tcp_stream& stream, boost::beast::flat_buffer& buffer, Response& response)
     {
         m_start = [slot = this->m_result, &stream, &buffer, &response](std::coroutine_handle<> h) {
-            boost::beast::http::async_read(stream, buffer, response, completion(slot, h));
+            boost::beast::http::async_read(stream, buffer, response, operation_awaitable<std::size_t>::completion(slot, h, stream.get_executor()));
+        };
+    }
+};
+
+// Reads up to the end of a response's header; the body is left for async_read_some.
+template <class Parser>
+struct async_read_header : operation_awaitable<std::size_t>
+{
+    async_read_header(boost::beast::tcp_stream& stream, boost::beast::flat_buffer& buffer, Parser& parser)
+    {
+        m_start = [slot = this->m_result, &stream, &buffer, &parser](std::coroutine_handle<> h) {
+            boost::beast::http::async_read_header(stream, buffer, parser, operation_awaitable<std::size_t>::completion(slot, h, stream.get_executor()));
+        };
+    }
+};
+
+// Reads some of a message's body into the parser; the value is the number of bytes read.
+template <class Parser>
+struct async_read_some : operation_awaitable<std::size_t>
+{
+    async_read_some(boost::beast::tcp_stream& stream, boost::beast::flat_buffer& buffer, Parser& parser)
+    {
+        m_start = [slot = this->m_result, &stream, &buffer, &parser](std::coroutine_handle<> h) {
+            boost::beast::http::async_read_some(stream, buffer, parser, operation_awaitable<std::size_t>::completion(slot, h, stream.get_executor()));
         };
     }
 };

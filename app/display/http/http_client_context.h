@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -18,6 +19,10 @@ using cancel_set = std::set<cancel_registration*>;
 // boost::beast::error::timeout. A processor that accepts and then stays silent must not hang
 // its caller.
 inline constexpr std::chrono::seconds kExchangeTimeLimit{10};
+
+// The largest response body read. A larger declared Content-Length is refused before any of the
+// body is read or reserved; chunked and close-delimited bodies are counted as they arrive.
+inline constexpr std::uint64_t kResponseBodyLimit = 8 * 1024 * 1024;
 
 // The client state of one processor: where its I/O runs, what can be cancelled, and the
 // Digest credentials and challenge. Only ever touched on the thread that runs ioc.
@@ -39,12 +44,15 @@ struct context
     std::string realm;
     std::string nonce;
     std::string qop; // "auth" or empty
-    std::string opaque;
+    // Absent when the challenge had none: a server that sent no opaque may refuse one it did
+    // not send, even an empty one.
+    std::optional<std::string> opaque;
 
     std::string cnonce;   // made once, at the first Digest response, then kept
     std::uint64_t nc = 0; // Authorization values computed so far; never reset
 
     std::chrono::steady_clock::duration time_limit = kExchangeTimeLimit;
+    std::uint64_t body_limit = kResponseBodyLimit;
 };
 
 } // namespace http_client

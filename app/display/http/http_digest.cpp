@@ -261,7 +261,10 @@ boost::system::error_code parseWwwAuthenticate(context& ctx, std::string value)
 
     ctx.realm = lookup(params, "realm");
     ctx.nonce = lookup(params, "nonce");
-    ctx.opaque = lookup(params, "opaque");
+    if (const auto opaque = params.find("opaque"); opaque != params.end())
+        ctx.opaque = opaque->second;
+    else
+        ctx.opaque.reset();
     ctx.qop = *qop;
     return {};
 }
@@ -290,7 +293,8 @@ std::string digest_authorization(context& ctx, std::string_view method, std::str
     value += ", nonce=" + quoted(ctx.nonce);
     value += ", uri=" + quoted(uri);
     value += ", response=" + quoted(response);
-    value += ", opaque=" + quoted(ctx.opaque);
+    if (ctx.opaque)
+        value += ", opaque=" + quoted(*ctx.opaque);
     if (!ctx.qop.empty()) {
         value += ", qop=" + ctx.qop;
         value += ", nc=" + nonceCount(ctx.nc);

@@ -148,6 +148,30 @@ TEST_F(BlockingStepsTest, SilentColorimeterFailsInBoundedTime)
     EXPECT_LT(clock.elapsed(), 10 * 200 + 1000);
 }
 
+// A long measurement (a dark level) answers after the engine's own wait but within the time-out
+// the colorimeter states: the engine is still waiting for it, asks no second time, and takes it.
+// An answer with the instrument's own time-out error ends that wait at once.
+TEST_F(BlockingStepsTest, AReadingWaitCoversTheColorimetersOwnTimeout)
+{
+    using namespace std::chrono_literals;
+    const std::pair<Fault, bool> lateAnswers[] = {{Fault::None, true}, {Fault::Fatal, false}};
+    for (const auto& [late, taken] : lateAnswers) {
+        calibrator.setColorimeterTimeout(30s);
+        colorimeter.scriptFaults({Fault::Silent, late});
+        colorimeter.setReadHook([this](int number) {
+            if (number % 2 == 1)
+                QTimer::singleShot(600, &colorimeter, [this] { colorimeter.read(); });
+        });
+        QSignalSpy requests(&calibrator, &Calibrator::takeReading);
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(calibrator.takeReadings_(), taken);
+        EXPECT_EQ(requests.count(), 1);
+        EXPECT_GE(clock.elapsed(), 600);
+        EXPECT_LT(clock.elapsed(), 10'000);
+    }
+}
+
 TEST_F(BlockingStepsTest, RecoverableErrorIsRetriedThenAccepted)
 {
     MessageCapture log;

@@ -367,6 +367,8 @@ TEST_F(CR100Test, SilentInstrumentTimesOutAndTheNextReadWorks)
     clock.start();
     readOnce();
     EXPECT_LT(clock.elapsed(), CommandTimeout.count() + AnswerWaitMs);
+    // A time-out is never early.
+    EXPECT_GE(clock.elapsed(), CommandTimeout.count());
     expectError(1, QStringLiteral("No reply from CRI colorimeter to [RC InstrumentType]"));
 
     // A reply that comes too late starts nothing.
@@ -392,6 +394,45 @@ TEST_F(CR100Test, SilentInstrumentTimesOutAndTheNextReadWorks)
     answerLikeTheInstrument(*instrument);
     readOnce();
     EXPECT_EQ(instrument->commands(), SetupCommands);
+}
+
+// A measurement's reply that comes after its time-out arrives during the next chain, the set-up:
+// it belongs to no command awaited there and is dropped, and the set-up runs as if it never came.
+TEST_F(CR100Test, ALateReplyIsNotTakenIntoTheNextChain)
+{
+    setUpInstrument();
+    instrument->removeReply("M");
+    readOnce();
+    expectError(1, QStringLiteral("No reply from CRI colorimeter to [M]"));
+
+    instrument->clearCommands();
+    instrument->setReply("SM Reset", "OK:0:M:\r\nOK:0:SM Reset:\r\n");
+    instrument->setReply("M", "OK:0:M:\r\n");
+    instrument->setReply("RC Model", "OK:0:RM Y:99\r\nOK:0:RC Model:CR-100\r\n");
+    readOnce();
+    EXPECT_EQ(instrument->commands(), SetupCommands);
+    expectError(0, QString());
+    EXPECT_DOUBLE_EQ(colorimeter().luminance(), 123.45);
+}
+
+// Numbers that are not finite read as 0: a luminance of 0, a CCT of 0 that makes the reading
+// unavailable.
+TEST_F(CR100Test, NumbersThatAreNotFiniteReadAsZero)
+{
+    setUpInstrument();
+    for (const QByteArray text : {"nan", "inf", "-inf", "1e999", "x"}) {
+        SCOPED_TRACE(text.constData());
+        instrument->setReply("RM Y", "OK:0:RM Y:" + text + "\r\n");
+        instrument->setReply("RM CCT", "OK:0:RM CCT:6504.2,0.0012\r\n");
+        readOnce();
+        expectError(0, QString());
+        EXPECT_EQ(colorimeter().luminance(), 0.0);
+
+        instrument->setReply("RM Y", "OK:0:RM Y:123.45\r\n");
+        instrument->setReply("RM CCT", "OK:0:RM CCT:" + text + ",0.0012\r\n");
+        readOnce();
+        expectError(1, QStringLiteral("CCT, dUV unavailable / out of range"));
+    }
 }
 
 TEST_F(CR100Test, RepliesEndWithCrLfOrBoth)

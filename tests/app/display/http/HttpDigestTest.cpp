@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 namespace {
@@ -26,7 +27,7 @@ struct Accepted
     const char* realm;
     const char* nonce;
     const char* qop;
-    const char* opaque;
+    const char* opaque; // nullptr: the challenge has none
 };
 
 TEST_F(HttpDigest, AcceptsStandardAndSimpleChallenges)
@@ -36,14 +37,14 @@ TEST_F(HttpDigest, AcceptsStandardAndSimpleChallenges)
         {R"(Digest realm="Kestra", qop="auth", nonce="abc123", opaque="xyz")", "Kestra", "abc123", "auth", "xyz"},
         // Base64 nonces end in "="; a quoted qop list offers auth among others.
         {R"(Digest realm="r", nonce="a2VzdHJhLW5vbmNlLTAwMDE=", qop="auth,auth-int")", "r",
-         "a2VzdHJhLW5vbmNlLTAwMDE=", "auth", ""},
-        {R"(Digest realm="r", nonce="YWI==", qop="auth-int, auth")", "r", "YWI==", "auth", ""},
+         "a2VzdHJhLW5vbmNlLTAwMDE=", "auth", nullptr},
+        {R"(Digest realm="r", nonce="YWI==", qop="auth-int, auth")", "r", "YWI==", "auth", nullptr},
         // Commas and escaped quotes inside quoted values, blanks around "=", any case of names.
-        {R"(digest Realm = "a, \"b\"",NONCE=n1 , qop=auth, algorithm=MD5)", "a, \"b\"", "n1", "auth", ""},
+        {R"(digest Realm = "a, \"b\"",NONCE=n1 , qop=auth, algorithm=MD5)", "a, \"b\"", "n1", "auth", nullptr},
         // No qop: the short RFC 2069 form.
         {R"(Digest realm="r", nonce="n", opaque="")", "r", "n", "", ""},
         // A later parameter of the same name wins; unknown and broken parameters are skipped.
-        {R"(Digest realm="old", stale=true, junk, nonce="n", realm="new", algorithm="MD5")", "new", "n", "", ""},
+        {R"(Digest realm="old", stale=true, junk, nonce="n", realm="new", algorithm="MD5")", "new", "n", "", nullptr},
     };
     for (const Accepted& c : cases) {
         context fresh{io};
@@ -53,7 +54,8 @@ TEST_F(HttpDigest, AcceptsStandardAndSimpleChallenges)
         EXPECT_EQ(fresh.realm, c.realm) << c.challenge;
         EXPECT_EQ(fresh.nonce, c.nonce) << c.challenge;
         EXPECT_EQ(fresh.qop, c.qop) << c.challenge;
-        EXPECT_EQ(fresh.opaque, c.opaque) << c.challenge;
+        const std::optional<std::string> opaque = c.opaque ? std::optional<std::string>(c.opaque) : std::nullopt;
+        EXPECT_EQ(fresh.opaque, opaque) << c.challenge;
         EXPECT_EQ(fresh.cnonce, "kept");
         EXPECT_EQ(fresh.nc, 7u);
     }
@@ -126,16 +128,31 @@ TEST_F(HttpDigest, CountsEveryValueAndMakesTheClientNonceOnceFromTheClock)
     EXPECT_EQ(ctx.cnonce, cnonce);
 }
 
-TEST_F(HttpDigest, WritesTheShortFormWithoutQopAndAnEmptyOpaque)
+// A standard server that sent no opaque refuses one, even an empty one; one that sent an empty
+// opaque expects it back.
+TEST_F(HttpDigest, WritesTheShortFormWithOpaqueOnlyWhenTheChallengeHadOne)
 {
-    ctx.username = "admin";
-    ctx.password = "secret";
-    ASSERT_FALSE(http_client::parseWwwAuthenticate(ctx, R"(Digest realm="r", nonce="n")"));
-    ctx.cnonce = "42";
+    const struct
+    {
+        const char* challenge;
+        const char* opaquePart;
+    } cases[] = {
+        {R"(Digest realm="r", nonce="n")", ""},
+        {R"(Digest realm="r", nonce="n", opaque="")", R"(, opaque="")"},
+    };
+    for (const auto& c : cases) {
+        context fresh{io};
+        fresh.username = "admin";
+        fresh.password = "secret";
+        ASSERT_FALSE(http_client::parseWwwAuthenticate(fresh, c.challenge));
+        fresh.cnonce = "42";
 
-    EXPECT_EQ(http_client::digest_authorization(ctx, "PATCH", "/api/v1/data"),
-              R"(Digest username="admin", realm="r", nonce="n", uri="/api/v1/data", )"
-              R"(response="d8b6a2b8ad4f7b4f64c43b67e59409ae", opaque="", cnonce="42")");
+        EXPECT_EQ(http_client::digest_authorization(fresh, "PATCH", "/api/v1/data"),
+                  std::string(R"(Digest username="admin", realm="r", nonce="n", uri="/api/v1/data", )"
+                              R"(response="d8b6a2b8ad4f7b4f64c43b67e59409ae")")
+                      + c.opaquePart + R"(, cnonce="42")")
+            << c.challenge;
+    }
 }
 
 TEST_F(HttpDigest, EscapesQuotesAndBackslashesInQuotedValues)
