@@ -12,6 +12,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
 
 #include <gtest/gtest.h>
 
@@ -371,6 +373,120 @@ TEST_F(UpdaterTest, ADownloadIsRefusedWhileTheControllerRuns)
     ASSERT_TRUE(controller().running());
     EXPECT_FALSE(startDownload("/setup.run"));
     controller().setRunning(false);
+}
+
+// The update prompt in a small window of its own, offscreen, on the fixture's controller.
+class UpdatePromptTest : public UpdaterTest
+{
+protected:
+    void SetUp() override
+    {
+        UpdaterTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        m_engine = std::make_unique<QQmlApplicationEngine>();
+        m_engine->rootContext()->setContextProperty("velotrimmer", &controller());
+        m_engine->loadData("import QtQuick\nimport QtQuick.Controls\n"
+                           "ApplicationWindow { width: 640; height: 480; visible: true\n"
+                           "  property alias prompt: updatePrompt\n  UpdatePrompt { id: updatePrompt } }\n",
+                           QUrl("qrc:/src/ui/UpdatePromptHarness.qml"));
+        ASSERT_EQ(m_engine->rootObjects().size(), 1);
+        m_prompt = m_engine->rootObjects().first()->property("prompt").value<QObject*>();
+        ASSERT_NE(m_prompt, nullptr);
+    }
+    void TearDown() override
+    {
+        m_engine.reset();
+        UpdaterTest::TearDown();
+    }
+
+    void call(const char* function)
+    {
+        ASSERT_TRUE(QMetaObject::invokeMethod(m_prompt, function));
+    }
+    bool shown(const char* which)
+    {
+        return ControllerFixture::waitUntil([&] { return m_prompt->property(which).toBool(); }, 5000);
+    }
+    QString text() const { return m_prompt->property("messageText").toString(); }
+
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    QObject* m_prompt = nullptr;
+};
+
+TEST_F(UpdatePromptTest, AStartupResultDuringARunIsOfferedAfterIt)
+{
+    m_server.route(FeedPath, feed({"1.5.0"}));
+    controller().runNothing();
+    ASSERT_TRUE(controller().running());
+    QSignalSpy changed(&updater(), &Updater::availableChanged);
+    call("checkAtStart");
+    ASSERT_TRUE(changed.wait(5000));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(controller().running());
+    EXPECT_FALSE(m_prompt->property("offerShown").toBool());
+    controller().setRunning(false);
+    ASSERT_TRUE(shown("offerShown"));
+    EXPECT_EQ(text(), "New version 1.5.0 is available:<br><br>n<br><br>Do you want to install it?");
+}
+
+struct PromptAnswerCase
+{
+    const char* name;
+    int status;
+    QByteArray body;
+    bool configured;
+    const char* text; // empty: "Error: " with the updater's error
+};
+
+class UpdatePromptAnswers : public UpdatePromptTest, public ::testing::WithParamInterface<PromptAnswerCase>
+{
+};
+
+TEST_P(UpdatePromptAnswers, AManualCheckAlwaysEndsWithAMessageTheStartupCheckOnlyWithAnOffer)
+{
+    m_server.route(FeedPath, GetParam().body, GetParam().status);
+    if (!GetParam().configured)
+        updater().setServerAddress(QString());
+    for (const bool manual : {false, true}) {
+        SCOPED_TRACE(manual ? "manual" : "start-up");
+        QSignalSpy changed(&updater(), &Updater::availableChanged);
+        call(manual ? "checkNow" : "checkAtStart");
+        if (manual) {
+            EXPECT_TRUE(controller().running());
+        }
+        // At start-up no newer release leaves available at 0: no change to wait for.
+        const bool answered = changed.wait(manual ? 5000 : 1000);
+        EXPECT_TRUE(answered || !manual);
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(controller().running());
+        EXPECT_EQ(m_prompt->property("messageShown").toBool(), manual);
+        if (manual) {
+            EXPECT_EQ(text(), GetParam().text[0] ? QString(GetParam().text) : "Error: " + updater().error() + ".");
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Prompt, UpdatePromptAnswers,
+    ::testing::Values(PromptAnswerCase{"EmptyBody", 200, "", true, "No newer version found; v1.4.2 is current."},
+        PromptAnswerCase{"ServerError", 500, "broken", true, ""},
+        PromptAnswerCase{"NoServer", 200, "", false, "Error: No update server configured."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UpdatePromptTest, ASkippedVersionIsNotOfferedAtTheNextStartupCheck)
+{
+    m_server.route(FeedPath, feed({"1.5.0"}));
+    call("checkAtStart");
+    ASSERT_TRUE(shown("offerShown"));
+    call("skipOffered");
+    EXPECT_EQ(QSettings().value("SkipVersion").toString(), "1.5.0");
+    EXPECT_FALSE(m_prompt->property("offerShown").toBool());
+    QSignalSpy changed(&updater(), &Updater::availableChanged);
+    call("checkAtStart");
+    ASSERT_TRUE(changed.wait(5000));
+    EXPECT_EQ(updater().available(), 0);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(m_prompt->property("offerShown").toBool());
 }
 
 } // namespace
