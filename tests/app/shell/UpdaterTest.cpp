@@ -17,6 +17,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 
 constexpr int ShortQuitDelayMs = 200;
@@ -279,6 +282,49 @@ INSTANTIATE_TEST_SUITE_P(Download, UpdaterFailures,
         FailureCase{"ClosedMidBody", LoopbackHttpServer::Delivery::CloseMidBody, 200, "Download stopped with error: "},
         FailureCase{"Stalled", LoopbackHttpServer::Delivery::Silent, 200, "Download stopped with error: no data"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Files of this process may not grow past a limit while it lives; a write beyond fails (EFBIG)
+// instead of raising SIGXFSZ.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = m_old;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+};
+
+TEST_F(UpdaterTest, AFailedWriteIsTrashedAndNeverStarted)
+{
+    m_server.route("/setup.run", installerBody(400000));
+    ASSERT_TRUE(startDownload("/setup.run"));
+    bool quit = true;
+    {
+        const FileSizeLimit limit(64 * 1024);
+        ASSERT_TRUE(runUntilEnded(&quit));
+    }
+    EXPECT_FALSE(quit);
+    EXPECT_EQ(controller().statusString(), "Download aborted; unable to write to file.");
+    EXPECT_FALSE(QFile::exists(target()));
+    EXPECT_TRUE(inTrash());
+    EXPECT_FALSE(QFile::exists(target() + ".started"));
+    EXPECT_FALSE(controller().running());
+}
 
 TEST_F(UpdaterTest, AnUntrustedServerCertificateFailsTheDownload)
 {
