@@ -1,15 +1,30 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QFile>
+#include <QList>
+#include <QNetworkReply>
 #include <QObject>
+#include <QPointer>
+#include <QSslError>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
+#include <QVersionNumber>
+
+#include <functional>
+
+class QNetworkAccessManager;
+class Velotrimmer;
 
 // Asks the update server for newer releases, lists them for the interface and downloads and
 // starts the installer the user picks. A child of the controller.
 //
-// This build has no update server to ask: a check ends at once as a failed check (available -1
-// with the reason in error), and a download is refused the same way.
+// The server's address is fixed when the program is configured; without one a check fails (on a
+// later event-loop turn, as a reply would) with "No update server configured". A download ends
+// exactly once: only a complete, cleanly written file reaches the launch step; every failure or
+// stop moves the partial file to the trash and starts nothing.
 class Updater : public QObject
 {
     Q_OBJECT
@@ -22,9 +37,16 @@ class Updater : public QObject
     Q_PROPERTY(QString skipVersion READ skipVersion WRITE setSkipVersion NOTIFY skipVersionChanged)
     Q_PROPERTY(bool manualCheck READ manualCheck WRITE setManualCheck NOTIFY manualCheckChanged)
 public:
-    static const QString UnavailableMessage;
+    static const QString NoServerMessage;
     // The number of releases after a failed check.
     static constexpr int CheckFailed = -1;
+    // A release-list request with no data for this long fails.
+    static constexpr int CheckTimeoutMs = 10000;
+    // A download that receives nothing for this long fails.
+    static constexpr int DownloadInactivityMs = 30000;
+    // Between starting the installer and quitting, so the user sees it start.
+    static constexpr int QuitDelayMs = 3000;
+    static constexpr int QuitWaitSliceMs = 50;
 
     explicit Updater(QObject* parent = nullptr);
 
@@ -47,10 +69,33 @@ public:
     void setSkipVersion(const QString& skipVersion);
     void setManualCheck(bool manualCheck);
 
+    // The scheme and host requests go to; the configured address by default.
+    void setServerAddress(const QString& address) { m_serverAddress = address; }
+    QString serverAddress() const { return m_serverAddress; }
+    // For tests: shorter waits than the program's.
+    void setQuitDelay(int ms) { m_quitDelayMs = ms; }
+    void setDownloadInactivityLimit(int ms) { m_downloadInactivityMs = ms; }
+    // For tests: what ends the program once the installer runs (QCoreApplication::quit, which
+    // does nothing outside the application's own event loop).
+    void setQuit(std::function<void()> quit) { m_quit = std::move(quit); }
+    // The fixed path installerTest launches.
+    static QString testInstallerPath();
+
+    // The version number in a release text: a leading non-digit is dropped, then the "."-separated
+    // parts that are non-negative integers ("V1.04.2" and "1.04.beta.2" are both 1.4.2).
+    static QVersionNumber parseVersion(const QString& text);
+
 public slots:
     void check(QString channel, bool latest);
+    void gotReply(QNetworkReply* reply);
+    // Refused (false) while the controller runs or when the file cannot be opened.
     bool download(QString installer, QUrl location);
+    void downloadError(QNetworkReply::NetworkError err);
+    void downloadSslErrors(QList<QSslError> errors);
+    void downloadProgress(qlonglong read, qlonglong total);
+    void downloadFinished();
     void downloadAbort();
+    void installerTest();
     void shutdown();
 
 signals:
@@ -64,6 +109,28 @@ signals:
     void manualCheckChanged();
 
 private:
+    enum class Ending { Complete, Failed, Stopped };
+
+    Velotrimmer* controller() const;
+    QNetworkRequest request(const QUrl& url) const;
+    void failCheckLater(const QString& message);
+    // Ends the running download once; later notifications of its reply do nothing.
+    void finishDownload(const QString& message, Ending ending);
+    void discardDownloadFile();
+    bool launchInstaller(const QString& path);
+    void quitAfterDelay();
+
+    QNetworkAccessManager* m_checkManager = nullptr;
+    QNetworkAccessManager* m_downloadManager = nullptr;
+    QPointer<QNetworkReply> m_downloadReply;
+    QFile m_downloadFile;
+    QTimer m_inactivity;
+    bool m_downloading = false;
+    QString m_serverAddress;
+    int m_quitDelayMs = QuitDelayMs;
+    int m_downloadInactivityMs = DownloadInactivityMs;
+    std::function<void()> m_quit;
+
     QStringList m_installers;
     QString m_error;
     QStringList m_versions;

@@ -1,0 +1,173 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Dialogs
+import QtQuick.Layouts
+
+// Offers newer releases from the controller's updater ("velotrimmer" in the context), runs the
+// manual check, and saves and starts the chosen installer. An answer never stops a run: only the
+// busy state that a manual check entered is ended, and a release that arrives during a run is
+// offered once the run is over.
+Item {
+    id: prompt
+
+    readonly property var updater: velotrimmer.updater
+    // A manual check is waiting for its answer (it entered the busy state).
+    property bool checking: false
+    // A release arrived while the controller was running.
+    property bool offerPending: false
+    // The release on offer, as an index into the updater's lists.
+    property int offerIndex: -1
+    // What the last message box said (title and text); for the interface's tests too.
+    property string messageTitle: ""
+    property string messageText: ""
+    readonly property bool offerShown: offerDialog.visible
+    readonly property bool messageShown: messageDialog.visible
+
+    // The application version with exactly one "v" in front.
+    function versionText() {
+        const version = Qt.application.version
+        return "v" + version.replace(/^[vV]/, "")
+    }
+
+    // The check the main window starts shortly after loading: quiet unless a release is newer.
+    function checkAtStart() {
+        updater.manualCheck = false
+        updater.check("release", true)
+    }
+
+    // "Check for Update...": always ends with a message.
+    function checkNow() {
+        if (velotrimmer.running)
+            return
+        updater.available = -999
+        updater.manualCheck = true
+        velotrimmer.statusString = "Checking for updates..."
+        checking = true
+        velotrimmer.runNothing()
+        updater.check("release", true)
+    }
+
+    function showMessage(title, text) {
+        messageTitle = title
+        messageText = text
+        messageDialog.open()
+    }
+
+    function answered() {
+        const available = updater.available
+        if (available === -999)
+            return
+        const manual = checking
+        if (checking) {
+            checking = false
+            velotrimmer.running = false
+        }
+        if (available > 0) {
+            if (velotrimmer.running)
+                offerPending = true
+            else
+                offer()
+        } else if (!manual) {
+            if (available < 0)
+                console.log("Update check failed: " + updater.error)
+        } else if (available === 0) {
+            showMessage("Check For Update", "No newer version found; " + versionText() + " is current.")
+        } else {
+            showMessage("Check For Update", "Error: " + updater.error + ".")
+        }
+    }
+
+    function offer() {
+        offerPending = false
+        offerIndex = updater.available - 1
+        const version = updater.versions[offerIndex]
+        const notes = updater.notes[offerIndex]
+        let text = "New version " + version
+        text += notes ? " is available:<br><br>" + notes + "<br><br>Do you want to install it?"
+                      : " is available.<br><br>Do you want to install it?"
+        if (version === updater.skipVersion)
+            text += "<br><br>(This version is skipped during startup check.)"
+        messageTitle = "Update Available"
+        messageText = text
+        offerDialog.open()
+    }
+
+    function skipOffered() {
+        updater.skipVersion = updater.versions[offerIndex]
+        offerDialog.close()
+    }
+
+    function chooseInstallerFile() {
+        offerDialog.close()
+        saveDialog.selectedFile = saveDialog.currentFolder + "/" + updater.installers[offerIndex]
+        saveDialog.open()
+    }
+
+    // Downloads the offered release's installer to the file URL.
+    function install(fileUrl) {
+        return updater.download(updater.urls[offerIndex], fileUrl)
+    }
+
+    Connections {
+        target: prompt.updater
+        function onAvailableChanged() { prompt.answered() }
+    }
+
+    Connections {
+        target: velotrimmer
+        function onRunningChanged() {
+            if (!velotrimmer.running && prompt.offerPending)
+                prompt.offer()
+        }
+    }
+
+    Dialog {
+        id: offerDialog
+        title: "Update Available"
+        modal: true
+        width: 460
+        anchors.centerIn: Overlay.overlay
+        contentItem: Label {
+            text: prompt.messageText
+            textFormat: Text.RichText
+            wrapMode: Text.Wrap
+        }
+        footer: DialogButtonBox {
+            Button {
+                text: "Install Update"
+                onClicked: prompt.chooseInstallerFile()
+            }
+            Button {
+                text: "Remind Me Later"
+                onClicked: offerDialog.close()
+            }
+            Button {
+                objectName: "skipButton"
+                text: "Skip This Update"
+                visible: prompt.offerIndex >= 0
+                         && prompt.updater.versions[prompt.offerIndex] !== prompt.updater.skipVersion
+                onClicked: prompt.skipOffered()
+            }
+        }
+    }
+
+    Dialog {
+        id: messageDialog
+        title: prompt.messageTitle
+        modal: true
+        width: 460
+        anchors.centerIn: Overlay.overlay
+        standardButtons: Dialog.Ok
+        contentItem: Label {
+            text: prompt.messageText
+            wrapMode: Text.Wrap
+        }
+    }
+
+    FileDialog {
+        id: saveDialog
+        title: "Save Installer"
+        fileMode: FileDialog.SaveFile
+        onAccepted: prompt.install(selectedFile)
+    }
+}
