@@ -2,7 +2,7 @@
 
 #include "display/CurvePoint.h"
 #include "display/DisplayCallGate.h"
-#include "display/ErrorType.h"
+#include "common/ErrorType.h"
 #include "display/Macropixel.h"
 #include "display/Tile.h"
 

@@ -2,10 +2,10 @@
 
 #include "display/DisplayBase.h"
 #include "display/IoEventLoop.h"
-#include "display/http_client.h"
-#include "display/http_client_context.h"
-#include "display/http_client_expected.h"
-#include "shell/Scrambler.h"
+#include "display/http/http_client.h"
+#include "display/http/http_client_context.h"
+#include "display/http/http_client_expected.h"
+#include "common/Scrambler.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/beast/http/verb.hpp>

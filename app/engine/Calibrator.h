@@ -1,6 +1,6 @@
 #pragma once
 
-#include "display/ErrorType.h"
+#include "common/ErrorType.h"
 #include "display/Macropixel.h"
 #include "display/Tile.h"
 #include "engine/CalibrationPoint.h"
@@ -353,6 +353,11 @@ signals:
     void updateProgress();
 
 private:
+    // The largest averaging count of one reading; the read-count test keeps to it too.
+    static constexpr uint MaxReadCount = 100;
+    // A level of the master is capped at this many iterations; progress counts in them.
+    static constexpr double MasterIterationCap = 50.0;
+
     // The property writers' rule: when given differs from the stored value (by same), store kept
     // (the given value, or its clamped form) and emit the change signal.
     template <typename Field, typename Same = std::equal_to<>>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "display/ErrorType.h"
+#include "common/ErrorType.h"
 #include "instruments/OptionList.h"
 
 #include <QObject>

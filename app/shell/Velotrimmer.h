@@ -1,6 +1,6 @@
 #pragma once
 
-#include "display/ErrorType.h"
+#include "common/ErrorType.h"
 #include "display/Macropixel.h"
 #include "display/Tile.h"
 #include "engine/CalibrationPoint.h"
@@ -430,6 +430,8 @@ private:
     };
 
     void restoreSettings();
+    // A stored mode from an older or damaged store falls back to the colorimeter correction.
+    static Mode validMode(uint value);
     void connectCalibrator();
     void connectColorimeter(bool connected);
     // Compares the stored field with the value as given, stores the value to keep and persists it.

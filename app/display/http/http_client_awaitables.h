@@ -1,6 +1,6 @@
 #pragma once
 
-#include "display/http_client_expected.h"
+#include "display/http/http_client_expected.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/flat_buffer.hpp>

@@ -1,4 +1,4 @@
-#include "display/ErrorType.h"
+#include "common/ErrorType.h"
 
 void ErrorType::registerMetaType()
 {

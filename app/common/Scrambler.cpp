@@ -1,4 +1,4 @@
-#include "shell/Scrambler.h"
+#include "common/Scrambler.h"
 
 #include <QCryptographicHash>
 #include <QDataStream>

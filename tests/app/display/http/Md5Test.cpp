@@ -1,4 +1,4 @@
-#include "display/md5.h"
+#include "display/http/md5.h"
 
 #include <QCryptographicHash>
 

@@ -1,4 +1,4 @@
-#include "display/http_client_cancel_registration.h"
+#include "display/http/http_client_cancel_registration.h"
 
 namespace http_client {
 

@@ -1,5 +1,5 @@
-#include "display/http_client.h"
-#include "display/http_client_cancel_registration.h"
+#include "display/http/http_client.h"
+#include "display/http/http_client_cancel_registration.h"
 #include "shell/AsioPump.h"
 #include "support/ProcessorSimulator.h"
 

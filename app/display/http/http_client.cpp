@@ -1,8 +1,8 @@
-#include "display/http_client.h"
+#include "display/http/http_client.h"
 
-#include "display/http_client_awaitables.h"
-#include "display/http_client_cancel_registration.h"
-#include "display/http_digest.h"
+#include "display/http/http_client_awaitables.h"
+#include "display/http/http_client_cancel_registration.h"
+#include "display/http/http_digest.h"
 
 #include <boost/asio/error.hpp>
 #include <boost/beast/core/error.hpp>

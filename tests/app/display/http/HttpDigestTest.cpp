@@ -1,5 +1,5 @@
-#include "display/http_client_context.h"
-#include "display/http_digest.h"
+#include "display/http/http_client_context.h"
+#include "display/http/http_digest.h"
 
 #include "support/MessageCapture.h"
 

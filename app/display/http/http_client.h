@@ -1,7 +1,7 @@
 #pragma once
 
-#include "display/http_client_context.h"
-#include "display/http_client_expected.h"
+#include "display/http/http_client_context.h"
+#include "display/http/http_client_expected.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/multi_buffer.hpp>

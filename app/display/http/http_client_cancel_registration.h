@@ -1,6 +1,6 @@
 #pragma once
 
-#include "display/http_client_context.h"
+#include "display/http/http_client_context.h"
 
 #include <functional>
 

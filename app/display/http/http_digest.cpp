@@ -1,6 +1,6 @@
-#include "display/http_digest.h"
+#include "display/http/http_digest.h"
 
-#include "display/md5.h"
+#include "display/http/md5.h"
 
 #include <boost/beast/http/error.hpp>
 

@@ -1,0 +1,738 @@
+#include "engine/Calibrator.h"
+
+#include "engine/LevelTable.h"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+namespace {
+
+QString fixed(double value, int decimals)
+{
+    return QString::number(value, 'f', decimals);
+}
+
+// Convergence and stop rules of one level.
+constexpr double StepPercentLimit = 10.0;
+constexpr double MasterGainScale = 0.5;
+constexpr double MasterDampedGainScale = 0.25;
+constexpr double DeltaCapShare = 0.125;
+constexpr int DampingIncreaseCount = 2;
+constexpr int ResetIncreaseCount = 5;
+constexpr uint OscillatingSignFlips = 5;
+constexpr uint LoopingVisits = 4;
+constexpr uint RepeatingVisits = 4;
+constexpr int ConvergedIterations = 3;
+constexpr int ClipStopCount = 5;
+constexpr double ZeroClipDelta = 0.01;
+constexpr int DeltaRetries = 3;
+constexpr double WeightedErrorFloor = 0.04;
+constexpr double AllowedErrorWeight = 1.5;
+constexpr double WeightedErrorWidening = 1.4142136;
+constexpr int WideningsPerLevel = 2;
+constexpr double LoopErrorLimit = 2.0;
+constexpr double LoopDeltaLimit = 1.0;
+constexpr double UnsolvableAdjusterGain = -0.5;
+constexpr int PointKeyDecimals = 7;
+
+} // namespace
+
+// ---- Describing points ---------------------------------------------------------------------------
+
+void Calibrator::describePoint(const QString& title, const QList<CalibrationPoint>& points)
+{
+    emit clearLinearityLog();
+    emit appendLinearityLog(title);
+    for (qsizetype index = 1; index < points.size(); ++index) {
+        const CalibrationPoint& point = points.at(index);
+        QString line = QStringLiteral("#%1:").arg(index, 2);
+        if (point.cct != 0.0 && point.luminance != 0.0) {
+            line = QStringLiteral("#%1: %2, %3, %4; %5 K, %6 Duv, %7 %8 (for %9 %10)")
+                       .arg(index, 2)
+                       .arg(fixed(point.red, 6), fixed(point.green, 6), fixed(point.blue, 6))
+                       .arg(point.cct, 5, 'f', 0)
+                       .arg(fixed(point.duv, 4))
+                       .arg(point.luminance, 6, 'f', 2)
+                       .arg(m_luminanceUnits)
+                       .arg(point.luminanceTarget, 6, 'f', 2)
+                       .arg(m_luminanceUnits);
+        }
+        emit appendLinearityLog(line);
+    }
+}
+
+void Calibrator::logPoint(const QString& label, const CalibrationPoint& point) const
+{
+    const double error = point.deltaSum() * 100.0;
+    if (task() == Calibrate)
+        qDebug("%s: %2dx %.6f, %.6f, %.6f;  deltas %+.6f  %+.6f  %+.6f;  Lum %6.2f, CCT %4.0f, duv %+8.4f, error %.2f%%",
+               qUtf8Printable(label), int(point.count), point.red, point.green, point.blue, point.redDelta, point.greenDelta,
+               point.blueDelta, point.luminance, point.cct, point.duv, error);
+    else
+        qDebug("%s: %2dx %+.6f, %+.6f, %+.6f;  deltas %+.6f  %+.6f  %+.6f;  R %6.2f, G %6.2f, B %6.2f, error %.2f%%",
+               qUtf8Printable(label), int(point.count), point.red, point.green, point.blue, point.redDelta, point.greenDelta,
+               point.blueDelta, point.cct, point.duv, point.luminance, error);
+}
+
+void Calibrator::logPoints(const QString& title, const QHash<QString, CalibrationPoint>& table) const
+{
+    qDebug("%s", qUtf8Printable(title));
+    const bool correction = task() == Calibrate;
+    for (const CalibrationPoint& point : table) {
+        const double error = point.deltaSum() * 100.0;
+        if (correction)
+            qDebug("  %2dx %.6f, %.6f, %.6f;  deltas %+.6f  %+.6f  %+.6f;  Lum %6.2f, CCT %4.0f, duv %+8.4f, error %.2f%%",
+                   int(point.count), point.red, point.green, point.blue, point.redDelta, point.greenDelta, point.blueDelta,
+                   point.luminance, point.cct, point.duv, error);
+        else
+            qDebug("  %2dx %.6f, %.6f, %.6f;  deltas %+.6f  %+.6f  %+.6f;  R %6.2f, G %6.2f, B %6.2f, error %.2f%%",
+                   int(point.count), point.red, point.green, point.blue, point.redDelta, point.greenDelta, point.blueDelta,
+                   point.cct, point.duv, point.luminance, error);
+    }
+}
+
+// ---- Correction step ----------------------------------------------------------------------------
+
+QString Calibrator::pointKey(const CalibrationPoint& point)
+{
+    return QStringLiteral("%1%2%3")
+        .arg(point.red, 0, 'f', PointKeyDecimals)
+        .arg(point.green, 0, 'f', PointKeyDecimals)
+        .arg(point.blue, 0, 'f', PointKeyDecimals);
+}
+
+CalibrationPoint Calibrator::makePoint(double target) const
+{
+    CalibrationPoint point;
+    point.red = m_rgb[0];
+    point.green = m_rgb[1];
+    point.blue = m_rgb[2];
+    point.count = 1;
+    point.seconds = quint32(std::max<qint64>(m_stepSeconds, 0));
+    point.iterations = m_iteration > 0 ? m_iteration - 1 : 0;
+    point.cct = m_reading[Cct] + m_adjustment.cctOffset;
+    point.duv = m_reading[Duv] + m_adjustment.duvOffset;
+    point.luminance = m_reading[Luminance] * m_adjustment.luminanceFactor;
+    point.luminanceTarget = target < 0.0 ? point.luminance : target;
+    point.redDelta = m_rgbDeltas[0];
+    point.greenDelta = m_rgbDeltas[1];
+    point.blueDelta = m_rgbDeltas[2];
+    point.redDisplayGain = m_displayGains[0];
+    point.greenDisplayGain = m_displayGains[1];
+    point.blueDisplayGain = m_displayGains[2];
+    return point;
+}
+
+void Calibrator::stopRun(const QString& reason)
+{
+    // A run already stopped from outside keeps being a cancel.
+    if (m_running && !reason.isEmpty() && m_stopReason.isEmpty())
+        m_stopReason = reason;
+    m_running = false;
+}
+
+EngineTask Calibrator::coCalibrateStep(double luminance)
+{
+    const bool master = m_mode == ColorimeterMode;
+    const double allowedError = m_errorAllowed / 100.0;
+    m_maximumWeightedError = std::max(allowedError * AllowedErrorWeight, WeightedErrorFloor);
+    m_targetLum = luminance;
+    m_iteration = 1;
+    const uint maximumIterations = master ? uint(MasterIterationCap) : m_maxIterationsAdjusters;
+    const uint deltaCap = uint(m_maximumValue * DeltaCapShare);
+    double percent = StepPercentLimit;
+    double gainScale = master ? MasterGainScale : m_highGainLimit;
+    double correctionError = m_maximumValue;
+    double maxDelta = m_maximumValue;
+    int increaseCount = 0;
+    int convergedCount = 0;
+    int zeroClipCount = 0;
+    int maxClipCount = 0;
+    bool looping = false;
+    bool loopAccepted = false;
+    QHash<QString, CalibrationPoint> visitedPoints;
+    QHash<QString, CalibrationPoint> windowPoints;
+    QHash<QString, CalibrationPoint> repeatedPoints;
+    QElapsedTimer stepClock;
+    stepClock.start();
+    m_finishRequested = false;
+    m_points.clear();
+    m_stepSeconds = 0;
+    m_gainTask = coSetGains();
+
+    const QString tooDark = QStringLiteral("Correction stopped; too dark to proceed.");
+    const auto finalBound = [this] { return m_maximumWeightedError * (m_finishRequested ? 2.0 : 1.0); };
+    // Forget the recent gain sets, damp harder and measure the gain matrix anew, every gain set of
+    // the measurement going to the driver. Its result is that of the nested measurement.
+    const auto prepareReset = [&] {
+        correctionError = m_maximumValue;
+        windowPoints.clear();
+        repeatedPoints.clear();
+        m_signFlips = {0, 0, 0};
+        gainScale = master ? MasterDampedGainScale : m_lowGainLimit;
+        percent = StepPercentLimit;
+    };
+
+    if (m_colorimeterErrorType.kind != ErrorType::Success) {
+        stopRun(colorimeterFailure());
+        co_return false;
+    }
+    refreshProgress();
+
+    // From the second level on the master starts from the gains of the level above, scaled by
+    // the ratio of the two levels' places on the spacing curve.
+    if (master && m_currentStep > 1) {
+        setStatusString(QStringLiteral("Step %1 of %2: Setting basic level...").arg(m_currentStep).arg(m_steps));
+        const uint levelsBelow = m_steps - m_currentStep;
+        const float here = float(double(levelsBelow + 1) / m_steps);
+        const float above = float(double(levelsBelow + 2) / m_steps);
+        const float scale = float(std::pow(here, m_stepSpacing) / std::pow(above, m_stepSpacing));
+        qDebug("scaling by %.2f to predicted level %.3f%%, %.3f%%, %.3f%%", double(scale), scale * m_rgb[0] / m_maximumValue,
+               scale * m_rgb[1] / m_maximumValue, scale * m_rgb[2] / m_maximumValue);
+        coSetRGBGains_(scale * m_rgb[0], scale * m_rgb[1], scale * m_rgb[2]);
+        co_await EngineTask::Yield{};
+        if (m_reading[Luminance] == 0.0) {
+            stopRun(tooDark);
+            co_return false;
+        }
+    }
+    if (m_colorimeterErrorType.kind != ErrorType::Success) {
+        stopRun(colorimeterFailure());
+        co_return false;
+    }
+    m_signFlips = {0, 0, 0};
+
+    enum class Next { Iterate, Converge, AveragedStop, Finish };
+    Next next = Next::Iterate;
+    bool done = false;
+    QString averagedStopReason;
+    int widenings = 0;
+
+    for (;;) {
+        if (next == Next::Iterate) {
+            refreshProgress();
+            if (master)
+                setStatusString(QStringLiteral("Step %1 of %2: luminance %3, iteration %4%5...")
+                                    .arg(m_currentStep)
+                                    .arg(m_steps)
+                                    .arg(fixed(luminance, 2))
+                                    .arg(m_iteration)
+                                    .arg(updateStatusTimeRemaining(m_startTime, m_progress)));
+            const double previousError = correctionError;
+            const double previousMaxDelta = maxDelta;
+            bool ok = getRGBDeltas_();
+            for (int retry = 1; !ok && retry <= DeltaRetries; ++retry) {
+                if (m_number != 0)
+                    qDebug("LDM #%d getRGBDeltas failed; retry #%d", int(m_number), retry);
+                else
+                    qDebug("getRGBDeltas failed; retry #%d", retry);
+                // A fresh matrix, measured gain set by gain set by the driver.
+                EngineTask nested = coSetGains();
+                m_gainTask = EngineTask();
+                co_await nested;
+                ok = getRGBDeltas_();
+                if (ok)
+                    m_gainTask = coSetGains();
+            }
+            if (!ok) {
+                if (!m_running)
+                    co_return false;
+                if (!master) {
+                    stopRun({});
+                    qDebug("*** FAILED GETTING RGB DELTA VALUES FOR LDM/MACROPIXEL %d! ***", int(m_number));
+                    coSetRGBGains_(UnsolvableAdjusterGain, UnsolvableAdjusterGain, UnsolvableAdjusterGain);
+                    co_await EngineTask::Yield{};
+                    co_return false;
+                }
+                const QString failed = QStringLiteral("*** FAILED GETTING RGB DELTA VALUES! ***");
+                setStatusString(failed);
+                qDebug("%s", qUtf8Printable(failed));
+                stopRun(failed);
+                co_return false;
+            }
+
+            correctionError = std::abs(m_rgbDeltas[0]) + std::abs(m_rgbDeltas[1]) + std::abs(m_rgbDeltas[2]);
+            maxDelta = std::max({std::abs(m_rgbDeltas[0]), std::abs(m_rgbDeltas[1]), std::abs(m_rgbDeltas[2])});
+            CalibrationPoint current = makePoint(luminance);
+            limitRGBDeltas_(percent, gainScale, deltaCap);
+
+            Triple gains{};
+            bool atMinimum = false;
+            bool atMaximum = false;
+            for (int channel = 0; channel < 3; ++channel) {
+                const double value = m_rgb[channel] + m_rgbDeltas[channel];
+                gains[channel] = value < m_minimumValue ? m_minimumValue : std::min(value, m_maximumValue);
+                atMinimum = atMinimum || gains[channel] == m_minimumValue;
+                atMaximum = atMaximum || gains[channel] == m_maximumValue;
+            }
+            // Gains pinned at an end of their range in too many iterations: the targets are out of reach.
+            const bool zeroStop = atMinimum && maxDelta > ZeroClipDelta && ++zeroClipCount > ClipStopCount;
+            const bool maximumStop = !zeroStop && atMaximum && ++maxClipCount > ClipStopCount;
+            if (zeroStop || maximumStop) {
+                const QString status = master ? QStringLiteral("Correction stopped due to R,G,B values persistently at %1")
+                                                    .arg(zeroStop ? QStringLiteral("zero") : QStringLiteral("maximum"))
+                                              : QStringLiteral("Adjustment #%1 stopped due to R,G,B values persistently at %2")
+                                                    .arg(m_number)
+                                                    .arg(zeroStop ? QStringLiteral("minimum") : QStringLiteral("maximum"));
+                setStatusString(status);
+                stopRun(status);
+                const char* clipping = zeroStop ? "Zero clipping: can't set R,G,B any lower" : "Maximum value clipping: can't set R,G,B any higher";
+                if (master) {
+                    qDebug("%s.", clipping);
+                    co_return false;
+                }
+                qDebug("%s on LDM/macropixel %d.", clipping, int(m_number));
+                // An adjuster is left on a colour that shows which end it hit.
+                if (zeroStop)
+                    coSetRGBGains_(m_maximumLevel, m_maximumLevel, m_maximumValue);
+                else
+                    coSetRGBGains_(m_maximumValue, m_maximumLevel, m_maximumLevel);
+                co_await EngineTask::Yield{};
+                co_return false;
+            }
+
+            if (correctionError > previousError || maxDelta > previousMaxDelta)
+                ++increaseCount;
+            else
+                increaseCount = 0;
+            if (verbose())
+                qDebug("Correction error %.6f  max delta %.6f  increase x%d", correctionError, maxDelta, increaseCount);
+
+            for (int channel = 0; channel < 3; ++channel) {
+                if (std::signbit(m_rgbDeltas[channel]) != std::signbit(m_previousRgbDeltas[channel]))
+                    ++m_signFlips[channel];
+                else
+                    m_signFlips[channel] = 0;
+            }
+            m_previousRgbDeltas = m_rgbDeltas;
+            if (std::all_of(m_signFlips.cbegin(), m_signFlips.cend(), [](uint flips) { return flips > OscillatingSignFlips; })) {
+                increaseCount = ResetIncreaseCount;
+                if (verbose())
+                    qDebug("%d: Too many delta sign flips; will recalculate gains...", int(m_number));
+            }
+            if (increaseCount == DampingIncreaseCount) {
+                convergedCount = 0;
+                if (verbose())
+                    qDebug("Limiting gains due to growing errors...");
+                gainScale = master ? MasterDampedGainScale : m_lowGainLimit;
+                percent = StepPercentLimit;
+            }
+
+            if (increaseCount >= ResetIncreaseCount) {
+                increaseCount = 0;
+                convergedCount = 0;
+                if (verbose())
+                    qDebug("Resetting gains due to growing errors...");
+                prepareReset();
+                EngineTask nested = std::move(m_gainTask);
+                const bool nestedOk = co_await nested;
+                m_gainTask = coSetGains();
+                next = nestedOk ? Next::Converge : Next::AveragedStop;
+                continue;
+            }
+
+            // Book-keeping of the gain set this iteration measured.
+            const QString key = pointKey(current);
+            if (const auto found = visitedPoints.constFind(key); found != visitedPoints.cend()) {
+                if (verbose())
+                    qDebug("looping: %.6f, %.6f, %.6f; %d + %d times", current.red, current.green, current.blue,
+                           int(current.count), int(found->count));
+                current.count += found->count;
+            }
+            visitedPoints.insert(key, current);
+            m_points.append(current);
+            if (current.count > LoopingVisits)
+                looping = true;
+            current.count = 1;
+            if (const auto found = windowPoints.constFind(key); found != windowPoints.cend()) {
+                if (verbose())
+                    qDebug(" repeat: %.6f, %.6f, %.6f; %d + %d times", current.red, current.green, current.blue,
+                           int(current.count), int(found->count));
+                current.count += found->count;
+                repeatedPoints.insert(key, current);
+            }
+            windowPoints.insert(key, current);
+
+            if (current.count < RepeatingVisits) {
+                if (verbose())
+                    qDebug("pass %2d: %.6f  %.6f  %.6f;   deltas %+.6f  %+.6f  %+.6f", int(m_iteration), gains[0], gains[1],
+                           gains[2], m_rgbDeltas[0], m_rgbDeltas[1], m_rgbDeltas[2]);
+                coSetRGBGains_(gains[0], gains[1], gains[2]);
+                co_await EngineTask::Yield{};
+                if (master && m_reading[Luminance] == 0.0) {
+                    if (m_number != 0)
+                        qDebug("#%-4d too dark", int(m_number));
+                    averagedStopReason = tooDark;
+                    next = Next::AveragedStop;
+                    continue;
+                }
+                ++m_iteration;
+                next = Next::Converge;
+                continue;
+            }
+
+            if (looping) {
+                if (verbose())
+                    qDebug("Looping; we'll test the repeated values.");
+                CalibrationPoint best;
+                best.redDelta = best.greenDelta = 0.0;
+                best.blueDelta = 4.0 * m_maximumValue;
+                CalibrationPoint steady = best;
+                for (const CalibrationPoint& repeated : std::as_const(repeatedPoints)) {
+                    if (repeated.deltaSum() < best.deltaSum())
+                        best = repeated;
+                    if (repeated.largestDelta() < steady.largestDelta())
+                        steady = repeated;
+                }
+                const double loopError = best.deltaSum();
+                const double deltaError = steady.largestDelta();
+                if (verbose())
+                    qDebug("Max loop error %.2f, max delta error %.2f", loopError, deltaError);
+                if (loopError <= LoopErrorLimit && deltaError <= LoopDeltaLimit) {
+                    loopAccepted = true;
+                    next = Next::Converge;
+                    continue;
+                }
+                if (verbose()) {
+                    qDebug("Errors are too big (loop %.2f, delta %.2f); we'll reset gains and try again...", loopError, deltaError);
+                    logPoints(QStringLiteral("Errors in repeated points:"), repeatedPoints);
+                }
+            } else if (verbose()) {
+                logPoints(QStringLiteral("Resetting gains due to repeats:"), repeatedPoints);
+            }
+            prepareReset();
+            EngineTask nested = std::move(m_gainTask);
+            const bool nestedOk = co_await nested;
+            m_gainTask = coSetGains();
+            if (nestedOk) {
+                next = Next::Converge;
+                continue;
+            }
+            if (m_number != 0)
+                qDebug(looping ? "#%-4d loop error-too-big setGains failed" : "#%-4d looping setGains failed", int(m_number));
+            next = Next::AveragedStop;
+            continue;
+        }
+
+        if (next == Next::Converge) {
+            const int converged = maxDelta > allowedError ? 0 : convergedCount + 1;
+            if (verbose() && allowedError > 0.0)
+                qDebug("                                         max delta error %.6f; allowed %.6f, %dx of %d", maxDelta,
+                       allowedError, converged, ConvergedIterations);
+            done = converged >= ConvergedIterations || loopAccepted || m_finishRequested;
+            const uint within = pointsWithinError(m_maximumWeightedError);
+            if (within >= m_minPointsToFinish && (master || m_iteration >= m_minIterationsAdjusters)) {
+                qDebug("#%-4d enough points (%d) gathered to finish of %d total", int(m_number), int(within), int(m_iteration));
+                done = true;
+            }
+            if (m_iteration < maximumIterations || done) {
+                if (m_running && !done) {
+                    convergedCount = converged;
+                    if (m_colorimeterErrorType.kind == ErrorType::Success) {
+                        next = Next::Iterate;
+                        continue;
+                    }
+                }
+                next = Next::Finish;
+                continue;
+            }
+            // The cap is reached without convergence: widen the bound a little, or settle for the
+            // best gain set met so far.
+            for (; widenings < WideningsPerLevel; ++widenings) {
+                if (pointsWithinError(0) >= m_minPointsForAveraging)
+                    break;
+                m_maximumWeightedError *= WeightedErrorWidening;
+            }
+            if (verbose())
+                qDebug("#%-4d maxError allowed %f%%, valid points %d, needed %d", int(m_number), m_maximumWeightedError,
+                       int(pointsWithinError(0)), int(m_minPointsForAveraging));
+            done = true;
+            if (pointsWithinError(0) < m_minPointsForAveraging && !visitedPoints.isEmpty()) {
+                if (verbose())
+                    qDebug("#%-4d $$$ Not enough points for averaging; just pick the best point found so far", int(m_number));
+                // Never the zero seed: the best is one of the gain sets actually measured.
+                const CalibrationPoint* best = nullptr;
+                for (const CalibrationPoint& visited : std::as_const(visitedPoints)) {
+                    if (!best || visited.deltaSum() < best->deltaSum())
+                        best = &visited;
+                }
+                if (verbose())
+                    logPoint(QStringLiteral("Best point found"), *best);
+                coSetRGBGains_(best->red, best->green, best->blue);
+                co_await EngineTask::Yield{};
+            }
+            next = Next::Finish;
+            continue;
+        }
+
+        if (next == Next::AveragedStop) {
+            setFinalRGB(finalBound());
+            co_await EngineTask::Yield{};
+            stopRun(averagedStopReason.isEmpty() ? QStringLiteral("Correction stopped; the gains could not be measured.")
+                                                 : averagedStopReason);
+            co_return false;
+        }
+
+        // Next::Finish
+        if (done) {
+            if (master)
+                qDebug("on exit: CCT %.0f, Duv %.4f at %.1f luminance", m_reading[Cct], m_reading[Duv], m_reading[Luminance]);
+            else if (m_loggable)
+                qDebug("#%-4d on exit: R %.2f, G %.2f, B %.2f", int(m_number), m_reading[0], m_reading[1], m_reading[2]);
+        }
+        if (m_points.size() != qsizetype(m_iteration) - 1)
+            qDebug("#%d: Points %lld, steps %d", int(m_number), qlonglong(m_points.size()), int(m_iteration) - 1);
+        setFinalRGB(finalBound());
+        co_await EngineTask::Yield{};
+        m_stepSeconds = stepClock.elapsed() / 1000;
+        if (master)
+            formatTimeRemaining(QStringLiteral("Luminance level %1 %2 took %3 iterations over")
+                                    .arg(QString::number(luminance, 'g', QLocale::FloatingPointShortest), m_luminanceUnits)
+                                    .arg(int(m_iteration) - 1),
+                                m_stepSeconds);
+        else if (m_number == 1)
+            formatTimeRemaining(QStringLiteral("Process #%1 took %3 iterations over").arg(m_number, -4).arg(int(m_iteration) - 1),
+                                m_stepSeconds);
+        co_return bool(m_running);
+    }
+}
+
+// ---- Correction run -----------------------------------------------------------------------------
+
+void Calibrator::buildGammaTable(double black)
+{
+    qDebug("\tstep\tpx\t  gamma \t  sRGB\t  using");
+    const QList<LevelTable::Level> levels = LevelTable::build(m_steps, m_stepSpacing, m_gamma, m_useSRGB, black, m_targetLum);
+    m_gammaTable.clear();
+    for (qsizetype i = 0; i < levels.size(); ++i) {
+        const LevelTable::Level& level = levels.at(i);
+        m_gammaTable.append(level.entry);
+        qDebug("\t#%3d \t%.3f \t%7.3f \t%7.3f \t%7.3f", int(i), level.x, level.gammaLevel, level.srgbLevel, double(level.entry));
+    }
+}
+
+void Calibrator::applyAdjustment()
+{
+    m_targetLum /= m_adjustment.luminanceFactor;
+    m_targetCCT -= m_adjustment.cctOffset;
+    m_targetDuv -= m_adjustment.duvOffset;
+    qDebug("Adjusted targets Lum %.2f, CCT %.0f, duv %.4f", m_targetLum, m_targetCCT, m_targetDuv);
+}
+
+bool Calibrator::refuseCorrection(const QString& message)
+{
+    qDebug("%s", qUtf8Printable(message));
+    setStatusString(message);
+    endRun();
+    emit done(m_number, false);
+    return false;
+}
+
+void Calibrator::calibrateSteps(uint start)
+{
+    if (start != 0 && m_steps != m_savedSteps) {
+        refuseCorrection(QString::asprintf("Can't resume correction because number of steps has changed: set to %u to resume",
+                                           m_savedSteps));
+        return;
+    }
+    if (start > m_resumeStep) {
+        refuseCorrection(QStringLiteral("Warning: resuming after the the first failed step; correction will contain gaps"));
+        return;
+    }
+    if (start > 0 && (start > m_steps || m_levelPoints.size() != qsizetype(m_steps) + 1
+                      || m_gammaTable.size() != qsizetype(m_steps) + 1)) {
+        refuseCorrection(QStringLiteral("Can't resume correction: there is no stopped correction to resume"));
+        return;
+    }
+    // Every level's target is a share of this luminance (and with assumed targets, the measured
+    // brightest level is scaled by it); without one there is nothing to aim at.
+    if (!(m_targetLum > 0.0)) {
+        refuseCorrection(QStringLiteral("Can't start correction: the target luminance must be above 0"));
+        return;
+    }
+
+    m_stepsToRun = m_steps - start;
+    m_firstStep = start;
+    setMaximumValue(1.0);
+    m_minimumValue = 0.0;
+    m_maximumLevel = 1.0;
+    beginRun();
+    m_startTime = QDateTime::currentDateTime();
+    m_runClock.start();
+    m_currentStep = start;
+    setResumeStep(start);
+    setProgress(0.0);
+    m_usingCoroutines = true;
+    m_colorimeterErrorType = ErrorType();
+    m_sendMode = SendRGB;
+    m_stopReason.clear();
+
+    const char* targetWord = m_assumeTargets ? "Assuming" : "Target";
+    if (m_useSRGB)
+        qDebug("%s %.0f K, %.4f Duv, %.0f nits; sRGB; %d steps, %d readings, %d msecs delay, ±%.2f%%", targetWord, m_targetCCT,
+               m_targetDuv, m_targetLum, int(m_steps), int(m_readCount), int(m_readDelay), m_errorAllowed);
+    else
+        qDebug("%s %.0f K, %.4f Duv, %.0f nits; gamma (HDR) %.2f; %d steps, %d readings, %d msecs delay, ±%.2f%%", targetWord,
+               m_targetCCT, m_targetDuv, m_targetLum, m_gamma / 2.4, int(m_steps), int(m_readCount), int(m_readDelay),
+               m_errorAllowed);
+
+    bool ok = true;
+    uint levelsLeft = m_steps - start;
+    const auto afterLevel = [this](int level) {
+        describePoint(QStringLiteral("After level %1 %2...").arg(double(m_gammaTable.value(level)), 0, 'f', 2).arg(m_luminanceUnits),
+                      m_levelPoints);
+    };
+
+    if (start == 0) {
+        m_savedSteps = m_steps;
+        m_gammaTable = QList<float>(qsizetype(m_steps) + 1, 0.0f);
+        m_levelPoints = QList<CalibrationPoint>(qsizetype(m_steps) + 1);
+        describePoint(QStringLiteral("Starting new correction..."), m_levelPoints);
+        levelsLeft = m_steps - 1;
+        if (!m_assumeTargets) {
+            m_adjustment = Adjustment();
+            // The brightest level is corrected with the display gains, which may go up to 2.
+            if (m_mode == ColorimeterMode) {
+                if (!setAndSendGains(m_maximumLevel, m_maximumLevel, m_maximumLevel, SendRGB))
+                    stopRun(displayFailure());
+                m_sendMode = SendDisplayGains;
+                setMaximumValue(2.0);
+            }
+            std::optional<double> black = 0.0;
+            if (m_running && m_ambientBlack)
+                black = getAmbientBlack();
+            if (black) {
+                m_levelPoints[0].luminance = m_levelPoints[0].luminanceTarget = *black;
+                buildGammaTable(*black);
+                qDebug("set initial gains");
+                if (m_colorimeterErrorType.kind == ErrorType::Success && m_running)
+                    getMaximumLevel();
+            }
+            if (m_running) {
+                ++m_currentStep;
+                m_stepTask = coCalibrateStep(m_targetLum);
+                driveTask(m_stepTask);
+            }
+            if (m_running) {
+                m_displayGains = m_rgb;
+                m_levelPoints[0].redDisplayGain = m_rgb[0];
+                m_levelPoints[0].greenDisplayGain = m_rgb[1];
+                m_levelPoints[0].blueDisplayGain = m_rgb[2];
+                m_rgb = {m_maximumLevel, m_maximumLevel, m_maximumLevel};
+                m_previousRgb = m_rgb;
+                m_previousReading = m_reading;
+                m_levelPoints[m_steps] = makePoint(m_targetLum);
+                setResumeStep(m_currentStep);
+                qDebug("target level %.3f, measured level %.3f, black level %.3f", m_targetLum, m_levelPoints[m_steps].luminance,
+                       black.value_or(0.0));
+                afterLevel(int(m_steps));
+            }
+            m_sendMode = SendRGB;
+            setMaximumValue(m_maximumLevel);
+            ok = m_running;
+        } else {
+            qDebug("Initial DisplayGains %.3f, %.3f, %.3f", m_displayGains[0], m_displayGains[1], m_displayGains[2]);
+            std::optional<double> black = 0.0;
+            if (m_ambientBlack) {
+                qDebug("get black level...");
+                black = getAmbientBlack();
+            }
+            ok = black.has_value();
+            if (ok) {
+                m_levelPoints[0].luminance = m_levelPoints[0].luminanceTarget = *black;
+                ++m_currentStep;
+                qDebug("get brightest point...");
+                ok = m_colorimeterErrorType.kind == ErrorType::Success;
+            }
+            if (ok) {
+                setStatusString(QStringLiteral("Getting bright level..."));
+                ok = setAndSendGains(m_maximumValue, m_maximumValue, m_maximumValue, 0);
+                if (!ok)
+                    stopRun(displayFailure());
+            }
+            if (ok) {
+                waitMs(m_readDelay + m_timing.settleMs);
+                ok = takeMultipleReadings_(int(m_readCount));
+                if (!ok)
+                    stopRun(colorimeterFailure());
+            }
+            if (ok && m_reading[Luminance] == 0.0) {
+                ok = false;
+                stopRun(QStringLiteral("Correction stopped; too dark to proceed."));
+            }
+            if (ok) {
+                m_levelPoints[0].redDisplayGain = m_displayGains[0];
+                m_levelPoints[0].greenDisplayGain = m_displayGains[1];
+                m_levelPoints[0].blueDisplayGain = m_displayGains[2];
+                m_rgb = m_previousRgb = {m_maximumLevel, m_maximumLevel, m_maximumLevel};
+                m_previousReading = m_reading;
+                m_adjustment.luminanceFactor = m_targetLum / m_reading[Luminance];
+                m_adjustment.cctOffset = m_targetCCT - m_reading[Cct];
+                m_adjustment.duvOffset = m_targetDuv - m_reading[Duv];
+                qDebug("adjustments Lum %.2f, CCT %.0f, duv %.4f", m_adjustment.luminanceFactor, m_adjustment.cctOffset,
+                       m_adjustment.duvOffset);
+                applyAdjustment();
+                qDebug("max level %.3f, black level %.3f", m_reading[Luminance], *black);
+                m_levelPoints[m_steps] = makePoint(0.0);
+                logPoint(QStringLiteral("Brightest point"), m_levelPoints[m_steps]);
+                buildGammaTable(*black);
+                setResumeStep(m_currentStep);
+                afterLevel(int(m_steps));
+                qDebug("set initial gains...");
+                ok = getMaximumLevel();
+            }
+        }
+    } else {
+        describePoint(QStringLiteral("Resuming correction..."), m_levelPoints);
+        applyAdjustment();
+        const CalibrationPoint& lastGood = m_levelPoints[m_steps - start + 1];
+        qDebug("Setting RGB to last known good levels: %.6f, %.6f, %.6f", lastGood.red, lastGood.green, lastGood.blue);
+        m_rgb = {lastGood.red, lastGood.green, lastGood.blue};
+        m_gainTask = coSetGains();
+        ok = driveTask(m_gainTask);
+    }
+
+    for (uint level = levelsLeft; level >= 1 && ok && m_running; --level) {
+        ++m_currentStep;
+        qDebug("******** LEVEL %d - LUMINANCE %.2f ********", int(level), double(m_gammaTable[level]));
+        m_stepTask = coCalibrateStep(m_gammaTable[level]);
+        ok = driveTask(m_stepTask) && m_running;
+        if (m_running) {
+            m_levelPoints[level] = makePoint(m_gammaTable[level]);
+            setResumeStep(m_currentStep);
+        }
+        afterLevel(int(level));
+    }
+    finishCorrection(ok);
+}
+
+void Calibrator::finishCorrection(bool ok)
+{
+    describePoint(QStringLiteral("Finished Correction:"), m_levelPoints);
+    const bool completed = ok && m_running;
+    QString status;
+    if (!m_stopReason.isEmpty())
+        status = m_stopReason; // the engine's own reason, whatever running says now
+    else if (!m_running)
+        status = QStringLiteral("Correction cancelled");
+    else if (!ok && m_colorimeterErrorType.kind != ErrorType::Success)
+        status = colorimeterFailure();
+    else if (!ok && m_mode == ColorimeterMode && m_reading[Luminance] == 0.0)
+        status = QStringLiteral("Correction stopped; too dark to proceed.");
+    else if (ok) {
+        status = QStringLiteral("Correction completed without error");
+        setResumeStep(0);
+    }
+    if (!status.isEmpty()) {
+        setStatusString(status);
+        qDebug("%s", qUtf8Printable(status));
+    }
+    m_elapsedSeconds = m_runClock.isValid() ? m_runClock.elapsed() / 1000 : 0;
+    m_usingCoroutines = false;
+    m_stepTask = EngineTask();
+    m_gainTask = EngineTask();
+    endRun();
+    setProgress(-1.0);
+    emit done(m_number, completed);
+}

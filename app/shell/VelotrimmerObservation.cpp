@@ -1,0 +1,248 @@
+#include "shell/Velotrimmer.h"
+
+#include "display/DisplayBase.h"
+#include "engine/Background.h"
+#include "instruments/ImageSource.h"
+#include "shell/SettingKeys.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QSettings>
+
+namespace {
+
+const QString LensResourceFolder = QStringLiteral(":src/lenscomp");
+
+} // namespace
+
+void Velotrimmer::blankDisplay(bool blank)
+{
+    m_display->lightLitLdms(!blank);
+}
+
+bool Velotrimmer::usingRawImages() const
+{
+    return m_useRawImages && m_useDebugOptions;
+}
+
+// ---- Camera observations -----------------------------------------------------------------------
+
+bool Velotrimmer::getImageLdmRGBData(bool verbose)
+{
+    if (m_display->ldmCount() == 0) {
+        qInfo("Velotrimmer::getImageLdmRGBData: No LDMs found, so no capture or processing performed.");
+        return false;
+    }
+    if (m_imageSource->isDummy()) {
+        if (verbose)
+            qInfo("Dummy camera used; \"capture\" succeeded.");
+        emit m_display->needFakeLdmRGBsChanged();
+        QList<Macropixel*> records = m_adjusterSet.macropixels();
+        m_display->getLdmObservedRGBs(records);
+        emit m_display->ldmDataChanged();
+        if (m_grabContinuation)
+            m_grabContinuation(true);
+        return true;
+    }
+    const Macropixel& reference = m_display->litLdm(1);
+    const int width = static_cast<int>(reference.width);
+    const int height = static_cast<int>(reference.height);
+    return describeArrayAndGrab(width, height, 1, 1, GrabLdms, verbose, "LDM");
+}
+
+bool Velotrimmer::getImageTileRGBData(bool verbose)
+{
+    if (m_display->tileCount() == 0) {
+        qInfo("Velotrimmer::getImageTileRGBData: No Tiles found, so no capture or processing performed.");
+        return false;
+    }
+    if (m_imageSource->isDummy()) {
+        if (verbose)
+            qInfo("Dummy camera used; tile \"capture\" cannot be done.");
+        return false;
+    }
+    const Tile& reference = m_display->litTile(1);
+    const int width = static_cast<int>(reference.width);
+    const int height = static_cast<int>(reference.height);
+    return describeArrayAndGrab(width, height, static_cast<int>(m_tileMeshWidth), static_cast<int>(m_tileMeshHeight),
+                                GrabTiles, verbose, "Tile");
+}
+
+bool Velotrimmer::describeArrayAndGrab(int width, int height, int subColumns, int subRows, int kind, bool verbose,
+                                       const char* what)
+{
+    if (width == 0 || height == 0) {
+        endRunning();
+        qWarning("Error: reference %s has a zero dimension: %d w, %d h", what, width, height);
+        return false;
+    }
+    const int spanX = m_display->maxLitLdmX() - m_display->minLitLdmX();
+    const int spanY = m_display->maxLitLdmY() - m_display->minLitLdmY();
+    const int columns = spanX / width;
+    const int rows = spanY / height;
+    const float aspect = static_cast<float>(spanX) / static_cast<float>(spanY);
+    if (verbose)
+        qInfo("%s array is %d x %d (one %s is %d x %d)", what, columns, rows, what, width, height);
+    ImageSource* source = m_imageSource;
+    onBackground([source, columns, rows, aspect, subColumns, subRows](Background& background) {
+        background.setImageSource(source);
+        background.setArrayInfo(columns, rows, aspect);
+        background.setSubarrayInfo(subColumns, subRows);
+    });
+    m_grabKind = kind;
+    emit grabImageData(verbose);
+    return true;
+}
+
+void Velotrimmer::grabImageDataDone(bool success, QList<cv::Mat*>* averagesArrayList)
+{
+    if (success)
+        success = mapAverages(averagesArrayList);
+    if (m_grabContinuation)
+        m_grabContinuation(success);
+}
+
+bool Velotrimmer::mapAverages(const QList<cv::Mat*>* averages)
+{
+    const Macropixel& reference = m_display->litLdm(1);
+    const int width = static_cast<int>(reference.width);
+    const int height = static_cast<int>(reference.height);
+    if (width == 0 || height == 0 || !averages) {
+        qWarning("Error: no averages (%p), or reference LDM has a zero dimension: %d w, %d h",
+                 static_cast<const void*>(averages), width, height);
+        endRunning();
+        return false;
+    }
+    const int minX = m_display->minLitLdmX();
+    const int minY = m_display->minLitLdmY();
+    // The cell under an item's centre holds its average.
+    auto cellOf = [&](float x, float y, int w, int h, int columns) -> const cv::Mat* {
+        const int column = static_cast<int>((static_cast<float>(w / 2) + x - static_cast<float>(minX)) / static_cast<float>(w));
+        const int row = static_cast<int>((static_cast<float>(h / 2) + y - static_cast<float>(minY)) / static_cast<float>(h));
+        const qsizetype index = static_cast<qsizetype>(row) * columns + column;
+        if (column < 0 || row < 0 || column >= columns || index >= averages->size())
+            return nullptr;
+        return averages->at(index);
+    };
+
+    if (m_grabKind == GrabLdms) {
+        const int columns = (m_display->maxLitLdmX() - minX) / width;
+        const uint count = m_display->ldmCount();
+        for (uint number = 1; number <= count; ++number) {
+            const Macropixel& ldm = m_display->ldm(number);
+            if (!ldm.isOn())
+                continue;
+            const cv::Mat* cell = cellOf(ldm.x, ldm.y, width, height, columns);
+            if (!cell || cell->empty())
+                continue;
+            const cv::Vec3f pixel = cell->at<cv::Vec3f>(0, 0);
+            m_display->setLdmRGBObserved(number, pixel[2], pixel[1], pixel[0]);
+        }
+        emit m_display->ldmDataChanged();
+        if (!m_adjusterSet.macropixels().isEmpty()) {
+            QList<Macropixel*> records = m_adjusterSet.macropixels();
+            m_display->getLdmObservedRGBs(records);
+        }
+        return true;
+    }
+
+    const Tile& referenceTile = m_display->litTile(1);
+    const int tileWidth = static_cast<int>(referenceTile.width);
+    const int tileHeight = static_cast<int>(referenceTile.height);
+    if (tileWidth == 0 || tileHeight == 0)
+        return false;
+    const int columns = (m_display->maxLitLdmX() - minX) / tileWidth;
+    const qsizetype cells = static_cast<qsizetype>(m_tileMeshWidth) * m_tileMeshHeight;
+    for (Tile* tile : m_adjusterSet.tiles()) {
+        if (!tile->lit)
+            continue;
+        if (tile->ldms.size() != cells) {
+            qWarning("grabImageDataDone(): tile %d mpel count is %lld, not %zu!", tile->number,
+                     static_cast<long long>(tile->ldms.size()), static_cast<size_t>(cells));
+            continue;
+        }
+        const cv::Mat* cell = cellOf(tile->x, tile->y, tileWidth, tileHeight, columns);
+        if (!cell || cell->rows < static_cast<int>(m_tileMeshHeight) || cell->cols < static_cast<int>(m_tileMeshWidth))
+            continue;
+        for (uint row = 0; row < m_tileMeshHeight; ++row) {
+            for (uint column = 0; column < m_tileMeshWidth; ++column) {
+                const cv::Vec3f pixel = cell->at<cv::Vec3f>(static_cast<int>(row), static_cast<int>(column));
+                Macropixel* record = tile->ldms.at(static_cast<qsizetype>(row * m_tileMeshWidth + column));
+                record->redObserved = pixel[2];
+                record->greenObserved = pixel[1];
+                record->blueObserved = pixel[0];
+            }
+        }
+    }
+    return true;
+}
+
+void Velotrimmer::getLdmsObserved()
+{
+    if (!m_running)
+        return;
+    if (!m_imageSource->isDummy()) {
+        m_grabContinuation = [this](bool ok) { getLdmsObservedPart2(ok); };
+        if (!getImageLdmRGBData(false))
+            getLdmsObservedPart2(false);
+        return;
+    }
+    emit m_display->needFakeLdmRGBsChanged();
+    QList<Macropixel*> records = m_adjusterSet.macropixels();
+    m_display->getLdmObservedRGBs(records);
+    emit ldmsObserved(m_adjusterSet.macropixels());
+}
+
+void Velotrimmer::getLdmsObservedPart2(bool ok)
+{
+    if (ok) {
+        emit ldmsObserved(m_adjusterSet.macropixels());
+        return;
+    }
+    qWarning("Velotrimmer::getLdmsObservedPart2() failed; terminating balance");
+    endRunning();
+}
+
+void Velotrimmer::getTilesObserved()
+{
+    if (!m_running)
+        return;
+    if (m_mode == Template && !m_imageSource->isDummy()) {
+        m_grabContinuation = [this](bool ok) { getTilesObservedPart2(ok); };
+        if (!getImageTileRGBData(true))
+            getTilesObservedPart2(false);
+        return;
+    }
+    qWarning(m_mode == Template ? "getTilesObserved: not usable with dummy camera." : "getTilesObserved: not Template mode.");
+    endRunning();
+}
+
+void Velotrimmer::getTilesObservedPart2(bool ok)
+{
+    if (ok) {
+        emit tilesObserved(m_adjusterSet.tiles());
+        return;
+    }
+    qWarning("Velotrimmer::getTilesObservedPart2() failed; terminating balance");
+    endRunning();
+}
+
+void Velotrimmer::getLensFiles()
+{
+    m_lensFileList.clear();
+    m_lensNameList.clear();
+    if (!QDir(LensResourceFolder).exists())
+        qInfo("getLensFiles: Can't open image resource directory!");
+    else
+        qInfo("getLensFiles: lens compensation lists are not available in this build.");
+    // A stored lens file that is no longer offered is dropped.
+    const QString stored = QSettings().value(Key::LensFile, QString()).toString();
+    QString kept;
+    for (qsizetype i = 0; i < m_lensFileList.count(); ++i) {
+        if (m_lensFileList.at(i)->type() == stored) {
+            kept = stored;
+            break;
+        }
+    }
+    setLensFile(kept);
+}
