@@ -2,6 +2,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <QImage>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -81,6 +82,8 @@ signals:
     void aspectRatioUpdated();
     void imageProcessed(bool successful);
     void averagesUpdated(cv::Mat averagesArray);
+    // The grader's view of the screen changed (the image the interface lays over the wall view).
+    void screenImageUpdated(QImage image);
 
 private:
     void clearAverages();

@@ -16,6 +16,7 @@ GroupBox {
 
         Label { text: "Filter" }
         OptionChoice {
+            id: filterChoice
             objectName: "filterChoice"
             Layout.fillWidth: true
             enabled: panel.idle
@@ -24,11 +25,12 @@ GroupBox {
             onChosen: number => colorimeter.setFilterAndMatrix(number, -2)
             Connections {
                 target: panel.colorimeter
-                function onFilterListChanged() { parent.refresh() }
+                function onFilterListChanged() { filterChoice.refresh() }
             }
         }
         Label { text: "Matrix" }
         OptionChoice {
+            id: matrixChoice
             objectName: "matrixChoice"
             Layout.fillWidth: true
             enabled: panel.idle
@@ -37,7 +39,7 @@ GroupBox {
             onChosen: number => colorimeter.setFilterAndMatrix(-2, number)
             Connections {
                 target: panel.colorimeter
-                function onMatrixListChanged() { parent.refresh() }
+                function onMatrixListChanged() { matrixChoice.refresh() }
             }
         }
         Label { text: "Address"; visible: addressField.visible }

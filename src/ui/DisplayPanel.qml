@@ -9,28 +9,28 @@ GroupBox {
     title: "KESTRA Controls"
     // The main window's content, which keeps the view and drag modes.
     required property var ui
-    readonly property var display: velotrimmer.display
+    readonly property var device: velotrimmer.display
     readonly property bool idle: !velotrimmer.running
     readonly property bool hasTarget: velotrimmer.balanceTargetRed > 0
     readonly property string itemWord: ui.templateMode ? "Tile" : "LDM"
 
     ColumnLayout {
         anchors.fill: parent
-        Label { text: display ? display.name : ""; font.bold: true }
+        Label { text: device ? device.name : ""; font.bold: true }
 
         RowLayout {
-            visible: display !== null && display.isKestra
+            visible: device !== null && device.isKestra
             Label { text: "Address" }
             VeloTextField {
                 objectName: "displayAddress"
                 Layout.fillWidth: true
                 enabled: panel.idle
                 placeholderText: "processor address"
-                value: ui.uniformityMode ? (display ? display.address : "")
+                value: ui.uniformityMode ? (device ? device.address : "")
                                          : (velotrimmer.kestra ? velotrimmer.kestra.address : "")
                 onCommitted: text => {
                     if (ui.uniformityMode)
-                        display.address = text
+                        device.address = text
                     else
                         velotrimmer.kestra.address = text
                 }
@@ -39,7 +39,7 @@ GroupBox {
         // First start: the processor has no address yet, and the log says so every few seconds.
         ColumnLayout {
             objectName: "noAddressHint"
-            visible: display !== null && display.isKestra && display.address === ""
+            visible: device !== null && device.isKestra && device.address === ""
             Label {
                 Layout.maximumWidth: 260
                 wrapMode: Text.Wrap
@@ -108,7 +108,7 @@ GroupBox {
             CheckBox {
                 objectName: "highResolutionBox"
                 text: "High Resolution Uniformity"
-                visible: display !== null && display.supportsMeshUniformity
+                visible: device !== null && device.supportsMeshUniformity
                 enabled: panel.idle
                 checked: ui.templateMode
                 onToggled: {

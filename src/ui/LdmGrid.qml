@@ -14,14 +14,14 @@ Item {
     property string showMode: "Images"
     property bool answersFakeReadings: false
     property bool showGraderImage: true
-    readonly property var display: velotrimmer.display
+    readonly property var device: velotrimmer.display
     // Bumped whenever the wall's data change, so that the drawing and the frames follow.
     property int revision: 0
-    readonly property int originX: display ? display.minX : 0
-    readonly property int originY: display ? display.minY : 0
-    readonly property int itemCount: display ? (tileMode ? display.tileCount : display.ldmCount) : 0
-    readonly property real wallWidth: display ? display.maxX - display.minX : 1
-    readonly property real wallHeight: display ? display.maxY - display.minY : 1
+    readonly property int originX: device ? device.minX : 0
+    readonly property int originY: device ? device.minY : 0
+    readonly property int itemCount: device ? (tileMode ? device.tileCount : device.ldmCount) : 0
+    readonly property real wallWidth: device ? device.maxX - device.minX : 1
+    readonly property real wallHeight: device ? device.maxY - device.minY : 1
 
     // The simulated camera's level: inside the range the balance target accepts, with a fixed
     // spread per LDM and channel that fakeLdmVariation scales.
@@ -38,10 +38,10 @@ Item {
     onZoomChanged: canvas.requestPaint()
     onTileModeChanged: refresh()
     onShowModeChanged: refresh()
-    onDisplayChanged: refresh()
+    onDeviceChanged: refresh()
 
     Connections {
-        target: grid.display
+        target: grid.device
         function onLdmDataChanged() { grid.refresh() }
         function onTileDataChanged() { grid.refresh() }
         function onRefreshChanged() { grid.refresh() }
@@ -60,7 +60,7 @@ Item {
         return (s - Math.floor(s)) * 2 - 1
     }
     function fakeReadings() {
-        const d = display
+        const d = device
         const variation = velotrimmer.fakeLdmVariation
         for (let n = 1; n <= d.ldmCount; ++n) {
             if (!d.ldmIsLit(n))
@@ -87,7 +87,7 @@ Item {
     function itemAt(x, y) {
         const wx = x / zoom + originX
         const wy = y / zoom + originY
-        const d = display
+        const d = device
         for (let n = 1; n <= itemCount; ++n) {
             const left = tileMode ? d.tileX(n) : d.ldmX(n)
             const top = tileMode ? d.tileY(n) : d.ldmY(n)
@@ -101,7 +101,7 @@ Item {
 
     function channel(value) { return Math.max(0, Math.min(255, Math.round(value))) }
     function ldmFill(n) {
-        const d = display
+        const d = device
         if (!d.ldmIsLit(n))
             return "#101010"
         if (showMode === "Gains")
@@ -121,7 +121,7 @@ Item {
         onPaint: {
             const ctx = getContext("2d")
             ctx.reset()
-            const d = grid.display
+            const d = grid.device
             if (!d)
                 return
             const z = grid.zoom
@@ -159,7 +159,7 @@ Item {
     // The extent of the lit LDMs.
     Rectangle {
         objectName: "litExtent"
-        readonly property var d: grid.display
+        readonly property var d: grid.device
         visible: d !== null && !grid.tileMode && d.litLdmCount > 0
         x: d ? (d.minLitLdmX - grid.originX) * grid.zoom : 0
         y: d ? (d.minLitLdmY - grid.originY) * grid.zoom : 0
@@ -171,10 +171,10 @@ Item {
     }
     Repeater {
         model: grid.tileMode ? grid.itemCount : 0
-        Tile { grid: grid }
+        Tile { view: grid }
     }
     Ldm {
-        grid: grid
+        view: grid
         number: grid.tileMode ? 0 : velotrimmer.selectedLdm
     }
 }

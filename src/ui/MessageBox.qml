@@ -9,6 +9,7 @@ Dialog {
     property string acceptText: "OK"
     property string rejectText: ""
     property string otherText: ""
+    property alias textFormat: message.textFormat
     signal other()
 
     modal: true
@@ -44,6 +45,7 @@ Dialog {
     function show(title, text) {
         box.title = title
         box.text = text
+        textFormat = Text.RichText
         acceptText = "OK"
         rejectText = ""
         otherText = ""

@@ -5,7 +5,7 @@ import QtQuick.Layouts
 // The test colour of the display, channel by channel; nothing changes it during a run.
 GroupBox {
     title: "Output"
-    readonly property var display: velotrimmer.display
+    readonly property var device: velotrimmer.display
 
     RowLayout {
         anchors.fill: parent
@@ -19,8 +19,8 @@ GroupBox {
                 from: 0
                 to: 1
                 enabled: !velotrimmer.running
-                value: display ? display[modelData[1]] : 0
-                onMoved: value => display[modelData[1]] = value
+                value: device ? device[modelData[1]] : 0
+                onMoved: value => device[modelData[1]] = value
             }
         }
     }

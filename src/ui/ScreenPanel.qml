@@ -8,7 +8,7 @@ GroupBox {
     required property var ui
     readonly property bool tileMode: ui.templateMode
     readonly property string word: tileMode ? "Tiles" : "LDMs"
-    readonly property var display: velotrimmer.display
+    readonly property var device: velotrimmer.display
     property alias grid: grid
     property alias scroll: scroll
     title: tileMode ? "Tiles" : "LDMs"
@@ -22,27 +22,27 @@ GroupBox {
 
     function selectRect(r) {
         if (tileMode)
-            display.selectTiles(r.topLeft, r.bottomRight)
+            device.selectTiles(r.topLeft, r.bottomRight)
         else
-            display.selectLdms(r.topLeft, r.bottomRight)
+            device.selectLdms(r.topLeft, r.bottomRight)
     }
     function lightSelected() {
         if (tileMode)
-            display.lightSelectedTiles()
+            device.lightSelectedTiles()
         else
-            display.lightSelectedLdms()
+            device.lightSelectedLdms()
     }
     function adjustSelected(how) {
         if (tileMode)
-            display.adjustSelectedTiles(how)
+            device.adjustSelectedTiles(how)
         else
-            display.adjustSelectedLdms(how)
+            device.adjustSelectedLdms(how)
     }
     function selectAll() {
         if (tileMode)
-            display.selectAllTiles()
+            device.selectAllTiles()
         else
-            display.selectAllLdms()
+            device.selectAllLdms()
     }
     function dragged(r, modifiers) {
         if (ui.dragMode === "lit") {
@@ -139,6 +139,28 @@ GroupBox {
         }
     }
 
+    Row {
+        anchors.top: parent.top
+        anchors.right: parent.right
+        anchors.margins: 4
+        z: 1
+        VeloToolButton {
+            icon.source: "icons/zoom-in.svg"
+            toolTipText: "Zoom In"
+            onClicked: panel.zoomIn()
+        }
+        VeloToolButton {
+            icon.source: "icons/zoom-out.svg"
+            toolTipText: "Zoom Out"
+            onClicked: panel.zoomOut()
+        }
+        VeloToolButton {
+            icon.source: "icons/zoom-fit.svg"
+            toolTipText: "Zoom To Fit"
+            onClicked: panel.zoomToFit()
+        }
+    }
+
     Menu {
         id: wallMenu
         objectName: "wallMenu"
@@ -170,12 +192,12 @@ GroupBox {
             enabled: !velotrimmer.running
             onTriggered: {
                 if (panel.tileMode) {
-                    display.selectAllTiles()
-                    display.lightSelectedTiles()
-                    display.adjustSelectedTiles(0)
-                    display.resetMesh()
+                    device.selectAllTiles()
+                    device.lightSelectedTiles()
+                    device.adjustSelectedTiles(0)
+                    device.resetMesh()
                 }
-                display.resetLdms(true, true)
+                device.resetLdms(true, true)
                 velotrimmer.resumeStep = 0
             }
         }

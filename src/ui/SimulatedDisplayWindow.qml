@@ -11,11 +11,11 @@ Window {
     required property string appName
     required property bool uniformityMode
     required property bool templateMode
-    readonly property var display: velotrimmer.display
+    readonly property var device: velotrimmer.display
     title: "%1 Simulated Display".arg(appName)
     width: 640
     height: 400
-    color: uniformityMode || !display ? "black" : display.colorStr
+    color: uniformityMode || !device ? "black" : device.colorStr
 
     Settings {
         id: settings
@@ -38,18 +38,18 @@ Window {
         }
     }
     Column {
-        visible: !window.uniformityMode && window.display !== null
+        visible: !window.uniformityMode && window.device !== null
         anchors.bottom: parent.bottom
         anchors.horizontalCenter: parent.horizontalCenter
         anchors.bottomMargin: 8
         Label {
-            text: window.display ? window.display.colorStr : ""
+            text: window.device ? window.device.colorStr : ""
             color: "white"
             style: Text.Outline
             styleColor: "black"
         }
         Label {
-            text: window.display ? window.display.colorReadout : ""
+            text: window.device ? window.device.colorReadout : ""
             color: "white"
             style: Text.Outline
             styleColor: "black"
