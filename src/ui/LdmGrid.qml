@@ -24,7 +24,8 @@ Item {
     readonly property real wallHeight: device ? device.maxY - device.minY : 1
 
     // The simulated camera's level: inside the range the balance target accepts, with a fixed
-    // spread per LDM and channel that fakeLdmVariation scales.
+    // spread per LDM and channel that fakeLdmVariation scales. An LDM's gains are relative
+    // (0 leaves its output as it is), so the level follows 1 + gain.
     readonly property real fakeRedBlueLevel: 150
     readonly property real fakeGreenLevel: 175
 
@@ -33,9 +34,7 @@ Item {
 
     function refresh() {
         ++revision
-        canvas.requestPaint()
     }
-    onZoomChanged: canvas.requestPaint()
     onTileModeChanged: refresh()
     onShowModeChanged: refresh()
     onDeviceChanged: refresh()
@@ -59,15 +58,18 @@ Item {
         const s = Math.sin(number * 12.9898 + channel * 78.233) * 43758.5453
         return (s - Math.floor(s)) * 2 - 1
     }
+    function fakeLevel(level, gain, deviation) {
+        return Math.max(0, level * (1 + gain) * (1 + deviation))
+    }
     function fakeReadings() {
         const d = device
         const variation = velotrimmer.fakeLdmVariation
         for (let n = 1; n <= d.ldmCount; ++n) {
             if (!d.ldmIsLit(n))
                 continue
-            d.setLdmRGBObserved(n, fakeRedBlueLevel * d.ldmRedGain(n) * (1 + variation * spread(n, 0)),
-                                fakeGreenLevel * d.ldmGreenGain(n) * (1 + variation * spread(n, 1)),
-                                fakeRedBlueLevel * d.ldmBlueGain(n) * (1 + variation * spread(n, 2)))
+            d.setLdmRGBObserved(n, fakeLevel(fakeRedBlueLevel, d.ldmRedGain(n), variation * spread(n, 0)),
+                                fakeLevel(fakeGreenLevel, d.ldmGreenGain(n), variation * spread(n, 1)),
+                                fakeLevel(fakeRedBlueLevel, d.ldmBlueGain(n), variation * spread(n, 2)))
         }
         refresh()
     }
@@ -100,13 +102,14 @@ Item {
     }
 
     function channel(value) { return Math.max(0, Math.min(255, Math.round(value))) }
+    // Mid-grey for an unchanged channel, brighter for a raised one.
+    function gainShade(gain) { return Math.max(0, Math.min(1, (1 + gain) / 2)) }
     function ldmFill(n) {
         const d = device
         if (!d.ldmIsLit(n))
             return "#101010"
         if (showMode === "Gains")
-            return Qt.rgba(Math.min(1, d.ldmRedGain(n) / 2), Math.min(1, d.ldmGreenGain(n) / 2),
-                           Math.min(1, d.ldmBlueGain(n) / 2), 1)
+            return Qt.rgba(gainShade(d.ldmRedGain(n)), gainShade(d.ldmGreenGain(n)), gainShade(d.ldmBlueGain(n)), 1)
         if (showMode === "Errors")
             return Qt.rgba(Math.min(1, 0.5 + velotrimmer.ldmRedError(n)), Math.min(1, 0.5 + velotrimmer.ldmGreenError(n)),
                            Math.min(1, 0.5 + velotrimmer.ldmBlueError(n)), 1)
@@ -115,35 +118,33 @@ Item {
     }
 
     Rectangle { anchors.fill: parent; color: "black" }
-    Canvas {
-        id: canvas
-        anchors.fill: parent
-        onPaint: {
-            const ctx = getContext("2d")
-            ctx.reset()
-            const d = grid.device
-            if (!d)
-                return
-            const z = grid.zoom
-            if (grid.tileMode) {
-                for (let n = 1; n <= d.tileCount; ++n) {
-                    ctx.fillStyle = d.tileLit(n) ? "#505050" : "#181818"
-                    ctx.fillRect((d.tileX(n) - grid.originX) * z, (d.tileY(n) - grid.originY) * z,
-                                 d.tileWidth(n) * z, d.tileHeight(n) * z)
-                }
-                return
-            }
-            ctx.lineWidth = 1
-            for (let n = 1; n <= d.ldmCount; ++n) {
-                const x = (d.ldmX(n) - grid.originX) * z
-                const y = (d.ldmY(n) - grid.originY) * z
-                const w = d.ldmWidth(n) * z
-                const h = d.ldmHeight(n) * z
-                ctx.fillStyle = grid.ldmFill(n)
-                ctx.fillRect(x, y, w, h)
-                ctx.strokeStyle = d.ldmAdjustable(n) ? "#FFFFFF" : d.ldmIsLit(n) ? "#707070" : "#282828"
-                ctx.strokeRect(x + 0.5, y + 0.5, w - 1, h - 1)
-            }
+    // Every LDM (balance), or every tile (template) as a filled area; the frames follow below.
+    Repeater {
+        model: grid.tileMode ? 0 : grid.itemCount
+        Rectangle {
+            required property int index
+            readonly property int number: index + 1
+            readonly property var d: grid.device
+            x: (grid.revision, (d.ldmX(number) - grid.originX) * grid.zoom)
+            y: (grid.revision, (d.ldmY(number) - grid.originY) * grid.zoom)
+            width: (grid.revision, d.ldmWidth(number) * grid.zoom)
+            height: (grid.revision, d.ldmHeight(number) * grid.zoom)
+            color: (grid.revision, grid.ldmFill(number))
+            border.width: 1
+            border.color: (grid.revision, d.ldmAdjustable(number)) ? "#FFFFFF" : d.ldmIsLit(number) ? "#707070" : "#282828"
+        }
+    }
+    Repeater {
+        model: grid.tileMode ? grid.itemCount : 0
+        Rectangle {
+            required property int index
+            readonly property int number: index + 1
+            readonly property var d: grid.device
+            x: (grid.revision, (d.tileX(number) - grid.originX) * grid.zoom)
+            y: (grid.revision, (d.tileY(number) - grid.originY) * grid.zoom)
+            width: (grid.revision, d.tileWidth(number) * grid.zoom)
+            height: (grid.revision, d.tileHeight(number) * grid.zoom)
+            color: (grid.revision, d.tileLit(number)) ? "#505050" : "#181818"
         }
     }
     // The grader's view of the screen, through its relay on this thread.

@@ -100,6 +100,9 @@ ColumnLayout {
         enabled: !ui.running
         onTriggered: {
             openDialog.currentFolder = FileUrls.folderUrl(velotrimmer.filename, ui.documentsFolder)
+            // The correction in hand, if any, is the one offered.
+            if (FileUrls.folderOf(velotrimmer.filename) !== "")
+                openDialog.selectedFile = FileUrls.fromLocalPath(velotrimmer.filename)
             openDialog.open()
         }
     }

@@ -78,19 +78,20 @@ ApplicationWindow {
             ui.splitView.restoreState(settings.splitState)
     }
 
-    Component.onCompleted: {
-        restoreGeometry()
-        if (settings.imageShown === 1)
-            showPreview()
-        if (settings.dummyShown === 1)
-            showSimulatedDisplay()
-        startTimer.start()
-    }
-    // Once the layout has settled, fit the wall into its view.
+    Component.onCompleted: startTimer.start()
+    // Once the settings are read and the layout has settled: the kept geometry, the windows that
+    // were open, and the wall fitted into its view.
     Timer {
         id: startTimer
         interval: 33
-        onTriggered: ui.screenPanel.zoomToFit()
+        onTriggered: {
+            mainWindow.restoreGeometry()
+            if (Number(settings.imageShown) === 1)
+                mainWindow.showPreview()
+            if (Number(settings.dummyShown) === 1)
+                mainWindow.showSimulatedDisplay()
+            ui.screenPanel.zoomToFit()
+        }
     }
 
     onClosing: {
