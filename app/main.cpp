@@ -1,6 +1,6 @@
 #include "shell/AsioPump.h"
 #include "shell/DarkTheme.h"
-#include "shell/ImageItem.h"
+#include "shell/InterfaceLoader.h"
 #include "shell/LogModel.h"
 #include "shell/QuitSignals.h"
 #include "shell/ThemeSetting.h"
@@ -11,9 +11,6 @@
 
 #include <QApplication>
 #include <QQmlApplicationEngine>
-#include <QQmlContext>
-#include <QQuickStyle>
-#include <QQuickWindow>
 #include <QUrl>
 
 #include <chrono>
@@ -22,7 +19,6 @@
 
 namespace {
 
-constexpr auto kRootUrl = "qrc:/src/ui/main.qml";
 // Lets the tests start the real binary on a root file that cannot load; never set in use.
 constexpr auto kTestRootVariable = "VELOTRIM_TEST_ROOT_URL";
 // Upper bound for the handlers that cancelled network work still has to run at exit.
@@ -31,7 +27,7 @@ constexpr std::chrono::seconds kDrainLimit{2};
 QUrl rootUrl()
 {
     const QString overridden = qEnvironmentVariable(kTestRootVariable);
-    return QUrl(overridden.isEmpty() ? QString::fromLatin1(kRootUrl) : overridden);
+    return QUrl(overridden.isEmpty() ? QString::fromLatin1(InterfaceLoader::RootUrl) : overridden);
 }
 
 } // namespace
@@ -52,14 +48,9 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Velotrim"));
     qDebug("native is %d", QApplication::testAttribute(Qt::AA_DontUseNativeMenuBar) ? 1 : 0);
 
-    QQuickStyle::setStyle(QStringLiteral("Fusion"));
-    QQuickWindow::setTextRenderType(QQuickWindow::QtTextRendering);
     DarkTheme::applyIfRequested(app, ThemeSetting::appsUseLightTheme());
 
     auto engine = std::make_unique<QQmlApplicationEngine>();
-    qmlRegisterType<ImageItem>("ImageItem", 1, 0, "ImageItem");
-    engine->rootContext()->setContextProperty(QStringLiteral("qtVersion"), QString::fromLatin1(qVersion()));
-    engine->rootContext()->setContextProperty(QStringLiteral("velotrimVersion"), QApplication::applicationVersion());
 
     auto ioContext = std::make_unique<boost::asio::io_context>();
     std::optional workGuard{boost::asio::make_work_guard(*ioContext)};
@@ -69,10 +60,6 @@ int main(int argc, char* argv[])
     // A child of the application object, released explicitly below: its devices must go while the
     // I/O context still exists.
     auto velotrimmer = std::make_unique<Velotrimmer>(*ioContext, &app);
-    engine->rootContext()->setContextProperty(QStringLiteral("velotrimmer"), velotrimmer.get());
-    engine->rootContext()->setContextProperty(QStringLiteral("appLog"), appLog);
-    engine->rootContext()->setContextProperty(QStringLiteral("linearityLog"), velotrimmer->linearityLog());
-
     const QUrl url = rootUrl();
     QObject::connect(
         engine.get(), &QQmlApplicationEngine::objectCreated, &app,
@@ -81,7 +68,7 @@ int main(int argc, char* argv[])
                 QCoreApplication::exit(-1);
         },
         Qt::QueuedConnection);
-    engine->load(url);
+    InterfaceLoader::load(*engine, *velotrimmer, *appLog, url);
     QObject::connect(&app, &QApplication::aboutToQuit, velotrimmer.get(), &Velotrimmer::aboutToQuit);
 
     const int result = QApplication::exec();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -896,8 +897,60 @@ void DisplayBase::recallLitTiles()
 
 void DisplayBase::clearOutputConfig()
 {
-    m_ldms.clear();
-    m_tiles.clear();
+    m_previousLdms = std::exchange(m_ldms, {});
+    m_previousTiles = std::exchange(m_tiles, {});
+}
+
+namespace {
+
+bool sameGeometry(float a, float b)
+{
+    return !(a < b) && !(b < a);
+}
+
+bool samePlace(const Macropixel& a, const Macropixel& b)
+{
+    return a.number == b.number && a.tileNumber == b.tileNumber && a.name == b.name && sameGeometry(a.x, b.x)
+           && sameGeometry(a.y, b.y) && sameGeometry(a.width, b.width) && sameGeometry(a.height, b.height);
+}
+
+bool samePlace(const Tile& a, const Tile& b)
+{
+    return a.number == b.number && a.name == b.name && sameGeometry(a.x, b.x) && sameGeometry(a.y, b.y)
+           && sameGeometry(a.width, b.width) && sameGeometry(a.height, b.height);
+}
+
+template <typename Record>
+bool sameLayout(const QList<Record>& a, const QList<Record>& b)
+{
+    return a.size() == b.size()
+           && std::equal(a.cbegin(), a.cend(), b.cbegin(), [](const Record& x, const Record& y) { return samePlace(x, y); });
+}
+
+} // namespace
+
+void DisplayBase::keepChoicesOfSameLayout()
+{
+    // A rebuild of an unchanged wall (the idle poll) keeps which LDMs and tiles the operator lit,
+    // chose and dimmed; a changed wall starts over with everything lit.
+    if (!m_previousLdms.isEmpty() && sameLayout(m_previousLdms, m_ldms) && sameLayout(m_previousTiles, m_tiles)) {
+        for (qsizetype i = 0; i < m_ldms.size(); ++i) {
+            const Macropixel& before = m_previousLdms.at(i);
+            Macropixel& now = m_ldms[i];
+            now.selected = before.selected;
+            now.adjustable = before.adjustable;
+            now.lit = before.lit;
+            if (!before.isOn())
+                now.intensityGain = before.intensityGain;
+        }
+        for (qsizetype i = 0; i < m_tiles.size(); ++i) {
+            m_tiles[i].selected = m_previousTiles.at(i).selected;
+            m_tiles[i].adjustable = m_previousTiles.at(i).adjustable;
+            m_tiles[i].lit = m_previousTiles.at(i).lit;
+        }
+    }
+    m_previousLdms.clear();
+    m_previousTiles.clear();
 }
 
 void DisplayBase::addLdm(Macropixel ldm)
@@ -931,8 +984,11 @@ void DisplayBase::addTile(Tile tile)
 
 void DisplayBase::finishOutputConfig()
 {
+    keepChoicesOfSameLayout();
     m_ldmCount = quint32(m_ldms.size());
-    m_tileCount = m_litTileCount = m_adjustableTileCount = quint32(m_tiles.size());
+    m_tileCount = quint32(m_tiles.size());
+    m_litTileCount = quint32(std::count_if(m_tiles.cbegin(), m_tiles.cend(), [](const Tile& t) { return t.lit; }));
+    recountAdjustableTiles();
 
     qDebug("%u LDM%s, spanning x from %d to %d, y from %d to %d", m_ldmCount, m_ldmCount == 1 ? "" : "s",
            m_minX, m_maxX, m_minY, m_maxY);
@@ -946,6 +1002,8 @@ void DisplayBase::finishOutputConfig()
     emit maxYChanged();
     emit ldmCountChanged();
     emit tileCountChanged();
+    emit litTileCountChanged();
+    emit adjustableTileCountChanged();
     emit refreshChanged();
     emit fetchedOutputConfig();
     emit ldmDataChanged();

@@ -265,6 +265,7 @@ private:
     static Macropixel& fallbackLdm();
     static Tile& fallbackTile();
     void recountAdjustableTiles();
+    void keepChoicesOfSameLayout();
     void recountAdjustableLdms();
     QString settingsKeyOfLitTiles() const;
 
@@ -299,6 +300,9 @@ private:
     quint32 m_litTileCount = 0;
     quint32 m_adjustableTileCount = 0;
     QList<Tile> m_tiles;
+    // The wall before the rebuild in progress (between clearOutputConfig and finishOutputConfig).
+    QList<Macropixel> m_previousLdms;
+    QList<Tile> m_previousTiles;
     qint32 m_tileData = 0;
     bool m_isKestra = false;
     qint32 m_needFakeLdmRGBs = 0;

@@ -12,6 +12,7 @@
 #include "instruments/CR100.h"
 #include "instruments/ImageSource.h"
 #include "shell/SettingKeys.h"
+#include "shell/TileGraderRelay.h"
 #include "shell/Updater.h"
 
 #include <QCoreApplication>
@@ -88,6 +89,8 @@ Velotrimmer::Velotrimmer(boost::asio::io_context& ioContext, QObject* parent)
     connect(background, &Background::grabImageDataDone, this, &Velotrimmer::grabImageDataDone);
     connect(background, &Background::blankDisplay, this, &Velotrimmer::blankDisplay);
     connect(this, &Velotrimmer::lensFileChanged, background->grader(), &TileGrader::setLensFile);
+    m_graderRelay = new TileGraderRelay(this);
+    m_graderRelay->follow(*background->grader());
 
     qDebug("backgrounded, not waitlooped");
     m_calibratorThread.start(QThread::InheritPriority);

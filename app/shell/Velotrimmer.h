@@ -34,6 +34,7 @@ class ImageSource;
 class Kestra;
 class SimulatedDisplay;
 class TileGrader;
+class TileGraderRelay;
 class Updater;
 
 Q_MOC_INCLUDE("display/DisplayBase.h")
@@ -42,6 +43,7 @@ Q_MOC_INCLUDE("engine/Calibrator.h")
 Q_MOC_INCLUDE("engine/TileGrader.h")
 Q_MOC_INCLUDE("instruments/Colorimeter.h")
 Q_MOC_INCLUDE("instruments/ImageSource.h")
+Q_MOC_INCLUDE("shell/TileGraderRelay.h")
 Q_MOC_INCLUDE("shell/Updater.h")
 
 // The central controller that the QML interface reaches as "velotrimmer": it owns every device
@@ -64,6 +66,8 @@ class Velotrimmer : public QObject
     Q_PROPERTY(Calibrator* calibrator READ calibrator NOTIFY calibratorChanged)
     Q_PROPERTY(Updater* updater READ updater NOTIFY updaterChanged)
     Q_PROPERTY(TileGrader* tileGrader READ tileGrader NOTIFY tileGraderChanged)
+    // The grader as the interface may bind to it, on the GUI thread.
+    Q_PROPERTY(TileGraderRelay* graderRelay READ graderRelay CONSTANT)
     Q_PROPERTY(Colorimeter* cineMeterII READ cineMeterII NOTIFY cineMeterIIChanged)
     Q_PROPERTY(uint targetCCT READ targetCCT WRITE setTargetCCT NOTIFY targetCCTChanged)
     Q_PROPERTY(double targetDuv READ targetDuv WRITE setTargetDuv NOTIFY targetDuvChanged)
@@ -161,6 +165,7 @@ public:
     Calibrator* calibrator() const;
     Updater* updater() const { return m_updater; }
     TileGrader* tileGrader() const;
+    TileGraderRelay* graderRelay() const { return m_graderRelay; }
     Colorimeter* cineMeterII() const;
     uint targetCCT() const { return m_targetCCT; }
     double targetDuv() const { return m_targetDuv; }
@@ -347,6 +352,10 @@ public slots:
     void getTilesObserved();
     void getLensFiles();
 
+    // Camera features of the interface (capture test, mesh registration).
+    void grabImage(bool verbose = true);
+    void runMeshRegistration();
+
 signals:
     void colorimeterChanged();
     void displayChanged();
@@ -510,6 +519,7 @@ private:
     QTimer m_timer;
     QPointer<Background> m_background;
     Updater* m_updater = nullptr;
+    TileGraderRelay* m_graderRelay = nullptr;
     QThread m_calibratorThread;
     QThread m_backgroundThread;
     bool m_colorMeter = true;

@@ -21,11 +21,13 @@ MessageCapture::~MessageCapture()
     current = nullptr;
 }
 
-void MessageCapture::handler(QtMsgType, const QMessageLogContext&, const QString& message)
+void MessageCapture::handler(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
     if (MessageCapture* capture = current.load()) {
         QMutexLocker lock(&capture->m_mutex);
         capture->m_messages.append(message);
+        if (type == QtWarningMsg || type == QtCriticalMsg || type == QtFatalMsg)
+            capture->m_warnings.append(message);
     }
 }
 
@@ -33,6 +35,12 @@ QStringList MessageCapture::messages() const
 {
     QMutexLocker lock(&m_mutex);
     return m_messages;
+}
+
+QStringList MessageCapture::warnings() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_warnings;
 }
 
 bool MessageCapture::contains(const QString& message) const
@@ -44,4 +52,5 @@ void MessageCapture::clear()
 {
     QMutexLocker lock(&m_mutex);
     m_messages.clear();
+    m_warnings.clear();
 }

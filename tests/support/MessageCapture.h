@@ -16,6 +16,8 @@ public:
     MessageCapture& operator=(const MessageCapture&) = delete;
 
     QStringList messages() const;
+    // The messages of warning, critical and fatal severity.
+    QStringList warnings() const;
     bool contains(const QString& message) const;
     void clear();
 
@@ -24,5 +26,6 @@ private:
 
     mutable QMutex m_mutex;
     QStringList m_messages;
+    QStringList m_warnings;
     QtMessageHandler m_previous = nullptr;
 };

@@ -1,0 +1,42 @@
+#include "shell/InterfaceLoader.h"
+
+#include "shell/ImageItem.h"
+#include "shell/LogModel.h"
+#include "shell/Velotrimmer.h"
+
+#include <QCoreApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QtQml>
+
+bool InterfaceLoader::load(QQmlApplicationEngine& engine, Velotrimmer& velotrimmer, LogModel& appLog, const QUrl& root)
+{
+    registerTypes();
+    // Before the first control is created; the style is the process's, set once.
+    static const bool styled = [] {
+        QQuickStyle::setStyle(QStringLiteral("Fusion"));
+        QQuickWindow::setTextRenderType(QQuickWindow::QtTextRendering);
+        return true;
+    }();
+    Q_UNUSED(styled);
+    QQmlContext* context = engine.rootContext();
+    context->setContextProperty(QStringLiteral("qtVersion"), QString::fromLatin1(qVersion()));
+    context->setContextProperty(QStringLiteral("velotrimVersion"), QCoreApplication::applicationVersion());
+    context->setContextProperty(QStringLiteral("velotrimmer"), &velotrimmer);
+    context->setContextProperty(QStringLiteral("appLog"), &appLog);
+    context->setContextProperty(QStringLiteral("linearityLog"), velotrimmer.linearityLog());
+    const qsizetype before = engine.rootObjects().size();
+    engine.load(root);
+    return engine.rootObjects().size() > before;
+}
+
+void InterfaceLoader::registerTypes()
+{
+    static const bool registered = [] {
+        qmlRegisterType<ImageItem>("ImageItem", 1, 0, "ImageItem");
+        return true;
+    }();
+    Q_UNUSED(registered);
+}

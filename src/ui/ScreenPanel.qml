@@ -1,0 +1,214 @@
+import QtQuick
+import QtQuick.Controls
+
+// The wall view of the uniformity modes: drags choose the LDMs or tiles to light or adjust,
+// clicks choose the balance target or show an LDM's data.
+GroupBox {
+    id: panel
+    required property var ui
+    readonly property bool tileMode: ui.templateMode
+    readonly property string word: tileMode ? "Tiles" : "LDMs"
+    readonly property var device: velotrimmer.display
+    property alias grid: grid
+    property alias scroll: scroll
+    title: tileMode ? "Tiles" : "LDMs"
+
+    // Smallest movement, in screen pixels, that makes a press a drag rather than a click.
+    readonly property int dragThreshold: 4
+
+    function zoomIn() { scroll.zoomIn() }
+    function zoomOut() { scroll.zoomOut() }
+    function zoomToFit() { scroll.zoomToFit() }
+
+    function selectRect(r) {
+        if (tileMode)
+            device.selectTiles(r.topLeft, r.bottomRight)
+        else
+            device.selectLdms(r.topLeft, r.bottomRight)
+    }
+    function lightSelected() {
+        if (tileMode)
+            device.lightSelectedTiles()
+        else
+            device.lightSelectedLdms()
+    }
+    function adjustSelected(how) {
+        if (tileMode)
+            device.adjustSelectedTiles(how)
+        else
+            device.adjustSelectedLdms(how)
+    }
+    function selectAll() {
+        if (tileMode)
+            device.selectAllTiles()
+        else
+            device.selectAllLdms()
+    }
+    function dragged(r, modifiers) {
+        if (ui.dragMode === "lit") {
+            selectRect(r)
+            lightSelected()
+            adjustSelected(0)
+        } else if (ui.dragMode === "adj") {
+            selectRect(r)
+            adjustSelected((modifiers & Qt.ShiftModifier) ? 1 : (modifiers & Qt.ControlModifier) ? -1 : 0)
+        } else {
+            return
+        }
+        velotrimmer.resumeStep = 0
+    }
+    function clicked(number) {
+        if (number < 1)
+            return
+        if (ui.dragMode === "dat") {
+            if (tileMode)
+                velotrimmer.displayTile(number)
+            else
+                velotrimmer.displayLdm(number)
+        } else if (ui.dragMode === "ref" && !velotrimmer.running) {
+            if (tileMode)
+                velotrimmer.chooseTargetTile(number)
+            else
+                velotrimmer.chooseTargetLdm(number)
+        }
+    }
+
+    ScrollPanel {
+        id: scroll
+        objectName: "wallScroll"
+        anchors.fill: parent
+        contentWidth: grid.width
+        contentHeight: grid.height
+        naturalWidth: grid.wallWidth
+        naturalHeight: grid.wallHeight
+
+        LdmGrid {
+            id: grid
+            objectName: "wallGrid"
+            zoom: scroll.zoom
+            tileMode: panel.tileMode
+            showMode: panel.ui.showMode
+            answersFakeReadings: true
+
+            MouseArea {
+                id: mouse
+                objectName: "wallMouse"
+                anchors.fill: parent
+                acceptedButtons: Qt.LeftButton | Qt.RightButton
+                property point start
+                property bool dragging: false
+
+                onPressed: event => {
+                    if (event.button === Qt.RightButton) {
+                        wallMenu.popup()
+                        return
+                    }
+                    start = Qt.point(event.x, event.y)
+                    dragging = false
+                }
+                onPositionChanged: event => {
+                    if (!(event.buttons & Qt.LeftButton))
+                        return
+                    if (!dragging && Math.abs(event.x - start.x) + Math.abs(event.y - start.y) >= panel.dragThreshold
+                            && !velotrimmer.running)
+                        dragging = true
+                    if (dragging) {
+                        band.x = Math.min(start.x, event.x)
+                        band.y = Math.min(start.y, event.y)
+                        band.width = Math.abs(event.x - start.x)
+                        band.height = Math.abs(event.y - start.y)
+                    }
+                }
+                onReleased: event => {
+                    if (event.button !== Qt.LeftButton)
+                        return
+                    if (dragging) {
+                        dragging = false
+                        panel.dragged(grid.wallRect(start.x, start.y, event.x, event.y), event.modifiers)
+                    } else {
+                        panel.clicked(grid.itemAt(event.x, event.y))
+                    }
+                }
+            }
+            Rectangle {
+                id: band
+                visible: mouse.dragging
+                color: "#303D8EE0"
+                border.color: "#3D8EE0"
+            }
+        }
+    }
+
+    Row {
+        anchors.top: parent.top
+        anchors.right: parent.right
+        anchors.margins: 4
+        z: 1
+        VeloToolButton {
+            icon.source: "icons/zoom-in.svg"
+            toolTipText: "Zoom In"
+            onClicked: panel.zoomIn()
+        }
+        VeloToolButton {
+            icon.source: "icons/zoom-out.svg"
+            toolTipText: "Zoom Out"
+            onClicked: panel.zoomOut()
+        }
+        VeloToolButton {
+            icon.source: "icons/zoom-fit.svg"
+            toolTipText: "Zoom To Fit"
+            onClicked: panel.zoomToFit()
+        }
+    }
+
+    Menu {
+        id: wallMenu
+        objectName: "wallMenu"
+        enabled: !velotrimmer.running
+        MenuItem {
+            objectName: "lightAllItem"
+            text: "&Light All " + panel.word
+            enabled: !velotrimmer.running
+            onTriggered: {
+                panel.selectAll()
+                panel.lightSelected()
+                panel.adjustSelected(0)
+                velotrimmer.resumeStep = 0
+            }
+        }
+        MenuItem {
+            objectName: "adjustAllItem"
+            text: "&Adjust All Lit " + panel.word
+            enabled: !velotrimmer.running
+            onTriggered: {
+                panel.selectAll()
+                panel.adjustSelected(0)
+                velotrimmer.resumeStep = 0
+            }
+        }
+        MenuItem {
+            objectName: "resetAllItem"
+            text: "&Reset All " + panel.word
+            enabled: !velotrimmer.running
+            onTriggered: {
+                if (panel.tileMode) {
+                    device.selectAllTiles()
+                    device.lightSelectedTiles()
+                    device.adjustSelectedTiles(0)
+                    device.resetMesh()
+                }
+                device.resetLdms(true, true)
+                velotrimmer.resumeStep = 0
+            }
+        }
+        MenuItem {
+            objectName: "testPatternItem"
+            text: "Uniformity Test Pattern"
+            enabled: !velotrimmer.running && panel.ui.uniformityMode
+            onTriggered: {
+                velotrimmer.setMeshTestPattern()
+                velotrimmer.resumeStep = 0
+            }
+        }
+    }
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "support/ControllerFixture.h"
+#include "support/MessageCapture.h"
+
+#include <QPoint>
+#include <QQmlApplicationEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+
+// The real interface (main.qml, loaded through the program's own set-up) over a real controller,
+// offscreen, with the controller's private settings and quick engine timing. Every Qt message
+// from the load on is captured; a test ends by checking there was no warning.
+class InterfaceFixture : public ControllerFixture
+{
+protected:
+    void TearDown() override;
+
+    // Builds the controller (after any settings the test stored) and loads the interface.
+    void load();
+    QQuickWindow* window() const { return m_window; }
+    // The main window's content (MainUI).
+    QObject* ui() const;
+    // An object of the interface by objectName, in any of its windows; fails the test when absent.
+    QObject* find(const QString& name, QObject* within = nullptr) const;
+    // Every object of the main window and the windows it holds (or of one object).
+    QList<QObject*> allObjects(QObject* root = nullptr) const;
+    QQuickItem* item(const QString& name, QObject* within = nullptr) const;
+    // An action of the main window's content by its property name ("runAction").
+    QObject* action(const char* name) const;
+
+    // Real input: a left click at the centre of an item (or at a point of it).
+    static void click(QQuickItem* item);
+    static void clickAt(QQuickItem* item, QPointF point, Qt::KeyboardModifiers modifiers = {});
+    // Scrolls the nearest flickable around an item so that the item is in view.
+    static void scrollIntoView(QQuickItem* item);
+    // A drag with the left button from one point of an item to another.
+    static void drag(QQuickItem* item, QPointF from, QPointF to, Qt::KeyboardModifiers modifiers = {});
+    // Replaces the text of a text field as a user would (click, select all, type, Enter).
+    static void typeInto(QQuickItem* field, const QString& text);
+    // Clicks a menu row (it triggers its action only when enabled).
+    void clickMenuItem(const QString& name);
+    // Events for a while (bindings, timers, queued calls).
+    static void settle(int milliseconds = 50);
+
+    // The warnings since the load, every one a failure.
+    QStringList warnings() const { return m_capture ? m_capture->warnings() : QStringList(); }
+    void expectNoWarnings() const;
+
+    std::unique_ptr<MessageCapture> m_capture;
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    QQuickWindow* m_window = nullptr;
+};
