@@ -91,7 +91,14 @@ ApplicationWindow {
             if (Number(settings.dummyShown) === 1)
                 mainWindow.showSimulatedDisplay()
             ui.screenPanel.zoomToFit()
+            updatePrompt.checkAtStart()
         }
+    }
+
+    UpdatePrompt { id: updatePrompt }
+    Connections {
+        target: Qt.application
+        function onAboutToQuit() { velotrimmer.updater.shutdown() }
     }
 
     onClosing: {
@@ -182,11 +189,12 @@ ApplicationWindow {
                 visible: velotrimmer.useDebugOptions
             }
             MenuSeparator {}
-            // The update check is wired by the update prompt; it never runs beside a run.
+            // The update check never runs beside a run.
             MenuItem {
                 objectName: "checkUpdateItem"
                 text: "Check for &Update..."
                 enabled: !velotrimmer.running
+                onTriggered: updatePrompt.checkNow()
             }
         }
         Menu {
