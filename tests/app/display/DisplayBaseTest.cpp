@@ -165,7 +165,7 @@ TEST_F(DisplayBaseTest, DemonstrationWallHasOneTileOf144Ldms)
 
     EXPECT_EQ(recorder.names(),
               QStringList({"minXChanged", "maxXChanged", "minYChanged", "maxYChanged", "ldmCountChanged",
-                           "tileCountChanged", "refreshChanged", "fetchedOutputConfig", "ldmDataChanged",
+                           "tileCountChanged", "litTileCountChanged", "adjustableTileCountChanged", "refreshChanged", "fetchedOutputConfig", "ldmDataChanged",
                            "minLitLdmXChanged", "minLitLdmYChanged", "maxLitLdmXChanged", "maxLitLdmYChanged",
                            "litLdmCountChanged", "adjustableLdmCountChanged"}));
     EXPECT_EQ(display.minX(), 1000);

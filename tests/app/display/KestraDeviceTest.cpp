@@ -135,6 +135,8 @@ TEST_F(KestraDevice, BuildsTheWallFromReceiversAndFixtures)
                                      "maxYChanged",
                                      "ldmCountChanged",
                                      "tileCountChanged",
+                                     "litTileCountChanged",
+                                     "adjustableTileCountChanged",
                                      "refreshChanged",
                                      "fetchedOutputConfig",
                                      "ldmDataChanged"};

@@ -1,3 +1,4 @@
+#include "support/FileSizeLimit.h"
 #include "support/ControllerFixture.h"
 
 #include "LoopbackHttpServer.h"
@@ -283,31 +284,6 @@ INSTANTIATE_TEST_SUITE_P(Download, UpdaterFailures,
         FailureCase{"Stalled", LoopbackHttpServer::Delivery::Silent, 200, "Download stopped with error: no data"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Files of this process may not grow past a limit while it lives; a write beyond fails (EFBIG)
-// instead of raising SIGXFSZ.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = m_old;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
-};
 
 TEST_F(UpdaterTest, AFailedWriteIsTrashedAndNeverStarted)
 {

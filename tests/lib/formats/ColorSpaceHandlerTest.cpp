@@ -1,3 +1,4 @@
+#include "CapturedOutput.h"
 #include "formats/ColorSpaceHandler.h"
 #include "formats/XinRuiRawHandler.h"
 
@@ -24,20 +25,11 @@ using testing::Not;
 
 namespace {
 
-struct Captured {
-    std::string out;
-    std::string errors;
-};
+using Captured = CapturedOutput;
 
 Captured capture(const std::function<void()>& fn)
 {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    fn();
-    Captured c;
-    c.errors = testing::internal::GetCapturedStderr();
-    c.out = testing::internal::GetCapturedStdout();
-    return c;
+    return CapturedOutput::of(fn);
 }
 
 // A primary image of 32-bit floats with the given axes, written through CCfits.
@@ -51,13 +43,6 @@ void writeImage(const std::string& path, std::vector<long> axes, const std::vect
 void writeImage(const std::string& path, long width, long height, float value)
 {
     writeImage(path, {width, height}, std::vector<float>(std::size_t(width * height), value));
-}
-
-long peakResidentKb()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
 }
 
 // A FITS file whose header is the given cards, followed by one block of zero data.

@@ -1,3 +1,5 @@
+#include "support/FileSizeLimit.h"
+#include "CapturedOutput.h"
 #include "KlvImage.h"
 #include "formats/CorvaneCalFileHandler.h"
 
@@ -26,20 +28,11 @@ using namespace KlvImage;
 
 namespace {
 
-struct Captured {
-    std::string out;
-    std::string errors;
-};
+using Captured = CapturedOutput;
 
 Captured capture(const std::function<void()>& fn)
 {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    fn();
-    Captured c;
-    c.errors = testing::internal::GetCapturedStderr();
-    c.out = testing::internal::GetCapturedStdout();
-    return c;
+    return CapturedOutput::of(fn);
 }
 
 std::string bytesOf(const Mesh& mesh, std::string* errors = nullptr, bool* failed = nullptr)
@@ -93,13 +86,6 @@ Mesh sampleMesh()
     mesh.windowHeight = 2.0f;
     mesh.factor = 0.05f;
     return mesh;
-}
-
-long peakResidentKb()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
 }
 
 bool isEmpty(const Mesh& mesh) { return mesh.name.empty() && mesh.grids.empty(); }
@@ -460,29 +446,6 @@ Cal::Data readingsOf(std::size_t width, std::size_t height, std::size_t channels
     return data;
 }
 
-// Files may grow to a few kilobytes while it lives; a write past that fails as on a full disk.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &old_);
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = old_;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
-};
 
 struct FailedWriteCase {
     const char* name;

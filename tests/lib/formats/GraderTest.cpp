@@ -1,3 +1,4 @@
+#include "CapturedOutput.h"
 #include "formats/ColorSpaceHandler.h"
 #include "formats/Grader.h"
 
@@ -27,20 +28,11 @@ namespace {
 
 using Captures = Grader::Captures;
 
-struct Captured {
-    std::string out;
-    std::string errors;
-};
+using Captured = CapturedOutput;
 
 Captured capture(const std::function<void()>& fn)
 {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    fn();
-    Captured c;
-    c.errors = testing::internal::GetCapturedStderr();
-    c.out = testing::internal::GetCapturedStdout();
-    return c;
+    return CapturedOutput::of(fn);
 }
 
 // A capture whose `channels` channels all have the given luminance.
