@@ -1,10 +1,12 @@
 #include "support/ControllerFixture.h"
 
+#include "display/Kestra.h"
 #include "instruments/CameraController.h"
 #include "instruments/SonyCamera.h"
 #include "instruments/camera/NoSdkBackend.h"
 #include "support/FakeCamera.h"
 #include "support/MessageCapture.h"
+#include "support/ProcessorSimulator.h"
 #include "support/QtPrinters.h"
 #include "support/ScopedTempFolder.h"
 
@@ -13,6 +15,7 @@
 #include <QThread>
 
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -63,6 +66,40 @@ TEST_F(ControllerCameraTest, WithACameraItsNameArrivesAndAGrabDeliversAPhoto)
     EXPECT_EQ(QImage(camera->imagePath()).size(), QSize(40, 30));
 
     // The camera goes before the fake it is connected to.
+    destroy();
+}
+
+// The display's refresh rate and colour temperature, once the processor's status is read, reach
+// the camera, which takes its shutter and white balance from them through its property updates.
+TEST_F(ControllerCameraTest, TheDisplayStatusSetsTheCameraShutterAndColourTemperature)
+{
+    namespace Code = SCRSDK::PropertyCode;
+    constexpr std::uint64_t ShutterEighth = 0x10008;
+    ScopedTempFolder temp;
+    InstalledFakeCamera fake;
+    std::string status = ProcessorSimulator::status();
+    const std::string fifty = "\"outputFreq\": 50";
+    status.replace(status.find(fifty), fifty.size(), "\"outputFreq\": 48");
+    ProcessorSimulator processor;
+    processor.allowAnonymous();
+    processor.setRoute("GET", ProcessorSimulator::kStatusTarget, ProcessorSimulator::Reply::json(status));
+    processor.setRoute("GET", ProcessorSimulator::kLayoutTarget,
+                       ProcessorSimulator::Reply::json(ProcessorSimulator::layout(ProcessorSimulator::Layout::Wall)));
+    Velotrimmer& velotrimmer = build();
+    CameraController* camera = velotrimmer.cameraController();
+    ASSERT_TRUE(waitUntil([&] { return camera->cameraReady(); }, CameraWaitMs));
+    ASSERT_NE(fake->deviceProperty(Code::ShutterSpeed).currentValue, ShutterEighth);
+    ASSERT_NE(fake->deviceProperty(Code::ColorTemperature).currentValue, 5600u);
+
+    velotrimmer.setColorimeter(velotrimmer.dummyColorimeter());
+    velotrimmer.kestra()->setAddress(QString::fromStdString(processor.address()));
+    velotrimmer.pollDevices();
+
+    EXPECT_TRUE(waitUntil([&] { return fake->deviceProperty(Code::ShutterSpeed).currentValue == ShutterEighth; },
+                          CameraWaitMs));
+    EXPECT_TRUE(waitUntil([&] { return fake->deviceProperty(Code::ColorTemperature).currentValue == 5600u; },
+                          CameraWaitMs));
+
     destroy();
 }
 
