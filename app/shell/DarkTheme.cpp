@@ -1,10 +1,42 @@
 #include "shell/DarkTheme.h"
 
 #include <QApplication>
+#include <QMetaEnum>
+#include <QMetaProperty>
+
+#include <array>
+#include <utility>
 
 namespace {
 const QColor kDarkGrey(64, 64, 64);
 const QColor kDisabledText(127, 127, 127);
+
+// The colour groups of a Quick Controls palette, by the names of its group properties.
+constexpr std::array<std::pair<const char*, QPalette::ColorGroup>, 3> kQuickColorGroups{{
+    {"active", QPalette::Active},
+    {"inactive", QPalette::Inactive},
+    {"disabled", QPalette::Disabled},
+}};
+
+// Writes every role of one group of the palette into a Quick colour group: its colour properties
+// are named after the roles ("windowText" for QPalette::WindowText).
+void copyGroup(const QPalette& palette, QPalette::ColorGroup group, QObject& quickGroup)
+{
+    const QMetaEnum roles = QMetaEnum::fromType<QPalette::ColorRole>();
+    const QMetaObject* meta = quickGroup.metaObject();
+    for (int i = 0; i < meta->propertyCount(); ++i) {
+        const QMetaProperty property = meta->property(i);
+        if (property.metaType() != QMetaType::fromType<QColor>() || !property.isWritable())
+            continue;
+        QByteArray roleName(property.name());
+        roleName[0] = static_cast<char>(QChar::toUpper(static_cast<char32_t>(roleName[0])));
+        bool known = false;
+        const int role = roles.keyToValue(roleName.constData(), &known);
+        if (known)
+            property.write(&quickGroup, palette.color(group, static_cast<QPalette::ColorRole>(role)));
+    }
+}
+
 } // namespace
 
 QPalette DarkTheme::palette()
@@ -48,5 +80,25 @@ bool DarkTheme::applyIfRequested(QApplication& application, std::optional<int> a
         return false;
     QApplication::setPalette(palette());
     application.setStyleSheet(toolTipStyleSheet());
+    return true;
+}
+
+bool DarkTheme::isInstalled()
+{
+    return QApplication::palette() == palette();
+}
+
+bool DarkTheme::applyToWindow(QObject& window)
+{
+    if (!isInstalled())
+        return false;
+    auto* quickPalette = window.property("palette").value<QObject*>();
+    if (!quickPalette)
+        return false;
+    const QPalette dark = palette();
+    for (const auto& [name, group] : kQuickColorGroups) {
+        if (auto* quickGroup = quickPalette->property(name).value<QObject*>())
+            copyGroup(dark, group, *quickGroup);
+    }
     return true;
 }

@@ -1,5 +1,6 @@
 #include "shell/InterfaceLoader.h"
 
+#include "shell/DarkTheme.h"
 #include "shell/ImageItem.h"
 #include "shell/LogModel.h"
 #include "shell/Velotrimmer.h"
@@ -29,7 +30,10 @@ bool InterfaceLoader::load(QQmlApplicationEngine& engine, Velotrimmer& velotrimm
     context->setContextProperty(QStringLiteral("linearityLog"), velotrimmer.linearityLog());
     const qsizetype before = engine.rootObjects().size();
     engine.load(root);
-    return engine.rootObjects().size() > before;
+    if (engine.rootObjects().size() <= before)
+        return false;
+    DarkTheme::applyToWindow(*engine.rootObjects().constLast());
+    return true;
 }
 
 void InterfaceLoader::registerTypes()

@@ -1,10 +1,16 @@
 #include "shell/DarkTheme.h"
 #include "shell/ThemeSetting.h"
 
+#include "support/InterfaceFixture.h"
+#include "support/QtPrinters.h"
+
 #include <QApplication>
+#include <QImage>
 #include <QSettings>
 
 #include <gtest/gtest.h>
+
+#include <map>
 
 namespace {
 
@@ -18,23 +24,29 @@ void storeLightThemeValue(const QVariant& value)
     settings.sync();
 }
 
-class DarkThemeTest : public ::testing::Test
+// Puts the application's palette and style sheet back after each test: the theme is the process's.
+class ApplicationTheme
 {
-protected:
-    void SetUp() override
-    {
-        m_palette = QApplication::palette();
-        m_styleSheet = qApp->styleSheet();
-    }
-    void TearDown() override
+public:
+    ApplicationTheme() : m_palette(QApplication::palette()), m_styleSheet(qApp->styleSheet()) {}
+    ~ApplicationTheme()
     {
         QApplication::setPalette(m_palette);
         qApp->setStyleSheet(m_styleSheet);
         storeLightThemeValue({});
     }
+    const QPalette& palette() const { return m_palette; }
+    const QString& styleSheet() const { return m_styleSheet; }
 
+private:
     QPalette m_palette;
     QString m_styleSheet;
+};
+
+class DarkThemeTest : public ::testing::Test
+{
+protected:
+    ApplicationTheme m_theme;
 };
 
 } // namespace
@@ -55,6 +67,7 @@ TEST_F(DarkThemeTest, ZeroInstallsTheDarkPaletteAndTooltipStyle)
     EXPECT_EQ(palette.color(QPalette::Active, QPalette::HighlightedText), QColor(Qt::black));
     EXPECT_EQ(qApp->styleSheet(),
               "QToolTip { color: #ffffff; background-color: #2a82da; border: 1px solid white; }");
+    EXPECT_TRUE(DarkTheme::isInstalled());
 }
 
 TEST_F(DarkThemeTest, OneOrAbsentKeepsThePlatformPalette)
@@ -62,8 +75,68 @@ TEST_F(DarkThemeTest, OneOrAbsentKeepsThePlatformPalette)
     for (const QVariant& value : {QVariant(1), QVariant()}) {
         storeLightThemeValue(value);
         EXPECT_FALSE(DarkTheme::applyIfRequested(*qApp, ThemeSetting::appsUseLightTheme()));
-        EXPECT_EQ(QApplication::palette(), m_palette);
-        EXPECT_EQ(qApp->styleSheet(), m_styleSheet);
+        EXPECT_EQ(QApplication::palette(), m_theme.palette());
+        EXPECT_EQ(qApp->styleSheet(), m_theme.styleSheet());
+        EXPECT_FALSE(DarkTheme::isInstalled());
     }
     EXPECT_EQ(ThemeSetting::appsUseLightTheme(), std::nullopt);
 }
+
+namespace {
+
+struct RenderedCase
+{
+    const char* name;
+    int appsUseLightTheme;
+    bool dark;
+};
+
+// The real interface, rendered offscreen after the program's theme step.
+class DarkThemeWindowTest : public InterfaceFixture, public ::testing::WithParamInterface<RenderedCase>
+{
+protected:
+    // The colour that covers most of the rendered window.
+    QColor dominantColour()
+    {
+        const QImage image = window()->grabWindow();
+        std::map<QRgb, int> counts;
+        for (int y = 0; y < image.height(); y += 2) {
+            for (int x = 0; x < image.width(); x += 2)
+                ++counts[image.pixel(x, y)];
+        }
+        auto most = counts.begin();
+        for (auto it = counts.begin(); it != counts.end(); ++it) {
+            if (it->second > most->second)
+                most = it;
+        }
+        return QColor::fromRgb(most->first);
+    }
+
+    ApplicationTheme m_theme;
+};
+
+} // namespace
+
+TEST_P(DarkThemeWindowTest, TheRenderedWindowFollowsTheSetting)
+{
+    storeLightThemeValue(GetParam().appsUseLightTheme);
+    EXPECT_EQ(DarkTheme::applyIfRequested(*qApp, ThemeSetting::appsUseLightTheme()), GetParam().dark);
+    load();
+    ASSERT_NE(window(), nullptr);
+
+    const QColor background = window()->color();
+    const QColor dominant = dominantColour();
+    if (GetParam().dark) {
+        EXPECT_EQ(background.name(), QColor(64, 64, 64).name());
+        // Panels, fields and text stay dark too: what covers the window is dark grey.
+        EXPECT_LT(dominant.lightness(), 100) << dominant.name().toStdString();
+    } else {
+        EXPECT_GT(background.lightness(), 200) << background.name().toStdString();
+        EXPECT_GT(dominant.lightness(), 200) << dominant.name().toStdString();
+    }
+    expectNoWarnings();
+}
+
+INSTANTIATE_TEST_SUITE_P(Setting, DarkThemeWindowTest,
+                         ::testing::Values(RenderedCase{"Dark", 0, true}, RenderedCase{"Light", 1, false}),
+                         [](const ::testing::TestParamInfo<RenderedCase>& info) { return std::string(info.param.name); });
