@@ -1,6 +1,7 @@
 #include "shell/CalibrationFile.h"
 
 #include <QFile>
+#include <QSaveFile>
 #include <QLocale>
 #include <QTextStream>
 
@@ -59,8 +60,10 @@ QStringList CalibrationFile::headerNames()
 
 QString CalibrationFile::write(const QString& path, const QList<CalibrationPoint>& points)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Written beside the old file and put in its place only after every byte was written, so a
+    // failed write leaves the previous result whole.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
         return file.errorString();
     QTextStream out(&file);
     out.setLocale(QLocale::c());
@@ -74,8 +77,10 @@ QString CalibrationFile::write(const QString& path, const QList<CalibrationPoint
         out << Separator << static_cast<qint32>(point.seconds) << LineEnd;
     }
     out.flush();
-    if (out.status() != QTextStream::Ok || !file.flush())
+    if (out.status() != QTextStream::Ok || !file.commit()) {
+        file.cancelWriting();
         return file.errorString().isEmpty() ? QStringLiteral("write error") : file.errorString();
+    }
     return QString();
 }
 

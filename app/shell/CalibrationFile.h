@@ -36,7 +36,8 @@ public:
     // The 27 header names, in the order they are written.
     static QStringList headerNames();
 
-    // Writes the points; returns the system's error text, empty on success.
+    // Writes the points, replacing the file whole or not at all; returns the system's error text,
+    // empty on success.
     static QString write(const QString& path, const QList<CalibrationPoint>& points);
     static ReadResult read(const QString& path);
 };

@@ -48,6 +48,11 @@ ReplacingFile::ReplacingFile(const std::string& target) : target_(target)
         error_ = errno;
         return;
     }
+    if (exists && !S_ISREG(existing.st_mode)) {
+        inPlace_ = true;
+        temporary_ = target_;
+        return;
+    }
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const std::string name = temporaryNameFor(target_);
         const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
@@ -71,6 +76,7 @@ ReplacingFile::~ReplacingFile() { discard(); }
 std::ostream& ReplacingFile::stream()
 {
     if (!stream_.is_open() && isOpen()) {
+        errno = 0;
         stream_.open(temporary_, std::ios::binary | std::ios::trunc);
         if (!stream_)
             error_ = errno;
@@ -93,6 +99,10 @@ bool ReplacingFile::commit()
             return false;
         }
     }
+    if (inPlace_) {
+        temporary_.clear();
+        return true;
+    }
     const int fd = ::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
     const bool synced = fd >= 0 && ::fsync(fd) == 0;
     if (!synced)
@@ -113,7 +123,7 @@ void ReplacingFile::discard()
 {
     if (stream_.is_open())
         stream_.close();
-    if (!temporary_.empty())
+    if (!temporary_.empty() && !inPlace_)
         ::unlink(temporary_.c_str());
     temporary_.clear();
 }

@@ -8,7 +8,8 @@
 // place, after every byte was written and synced. Until then, and whenever a step fails, the
 // target keeps its old content, and the temporary file is removed when this object goes.
 // A symbolic link as target is followed, so the link stays and the file it names is replaced; a
-// file that is replaced keeps its permission bits.
+// file that is replaced keeps its permission bits. A target that exists but is no regular file
+// (a device, a pipe) cannot be replaced and must not be renamed over: it is written in place.
 class ReplacingFile {
 public:
     explicit ReplacingFile(const std::string& target);
@@ -24,7 +25,8 @@ public:
 
     // The stream onto the temporary file, opened on first use.
     std::ostream& stream();
-    // For writers that open files by name themselves: the temporary file, which already exists.
+    // For writers that open files by name themselves: the temporary file, which already exists
+    // (the target itself when it is written in place).
     const std::string& temporaryPath() const { return temporary_; }
 
     // Closes and syncs the temporary file and renames it over the target. False, with error() set
@@ -38,4 +40,6 @@ private:
     std::string temporary_;
     std::ofstream stream_;
     int error_ = 0;
+    // The target is a device or pipe written directly; temporary_ then names the target itself.
+    bool inPlace_ = false;
 };

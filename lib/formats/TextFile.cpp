@@ -1,5 +1,7 @@
 #include "formats/TextFile.h"
 
+#include "formats/ReplacingFile.h"
+
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -23,22 +25,27 @@ bool openFailed(const std::ios& stream, const std::string& path)
     return true;
 }
 
-bool closeWritten(std::ostream& out, std::filebuf& file, const std::string& path)
+bool replace(const std::string& path, const std::function<void(std::ostream&)>& write)
 {
-    const int earlier = errno;
-    if (out.bad()) {
-        report("Can't write file ", path, earlier != 0 ? earlier : EIO);
-        file.close();
+    ReplacingFile file(path);
+    std::ostream& out = file.stream();
+    if (!out) {
+        report("Can't open file ", path, file.error() != 0 ? file.error() : EIO);
         return false;
     }
     errno = 0;
-    if (file.close() == nullptr) {
-        const int error = errno != 0 ? errno : EIO;
-        report("Can't write file ", path, error);
-        out.setstate(std::ios::badbit);
+    write(out);
+    if (out.bad()) {
+        report("Can't write file ", path, errno != 0 ? errno : EIO);
         return false;
     }
-    return !out.fail();
+    if (out.fail())
+        return false;
+    if (!file.commit()) {
+        report("Can't write file ", path, file.error() != 0 ? file.error() : EIO);
+        return false;
+    }
+    return true;
 }
 
 } // namespace TextFile

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <fstream>
+#include <functional>
 #include <iosfwd>
 #include <string>
 
@@ -11,9 +12,12 @@ namespace TextFile {
 // Reports a stream that did not open; errno should be cleared before opening.
 bool openFailed(const std::ios& stream, const std::string& path);
 
-// Flushes and closes a written file. A stream that went bad while writing, or whose last
-// flush fails (a full disk shows only here), is reported and left with badbit set. A stream
-// with only failbit set (a writer that refused its data and said why) is closed quietly.
-bool closeWritten(std::ostream& out, std::filebuf& file, const std::string& path);
+// Replaces the file at path with what write puts on its stream, whole or not at all: the bytes
+// go to a temporary file beside it that takes the old file's place only after a good write
+// (ReplacingFile). A target that cannot be opened is reported as "Can't open file"; a stream that
+// went bad, or a last flush or rename that fails (a full disk shows there), as "Can't write
+// file". A writer that refused its data (failbit only, having said why) leaves the old file
+// quietly. True when the file was replaced.
+bool replace(const std::string& path, const std::function<void(std::ostream&)>& write);
 
 } // namespace TextFile

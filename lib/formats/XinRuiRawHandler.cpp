@@ -210,6 +210,11 @@ std::optional<std::string> unwritable(const Cal::Data& data)
     return std::nullopt;
 }
 
+void reportUnwritable(const std::string& why)
+{
+    std::cerr << "XinRui_Raw::Handler::writeStream: " << why << ", nothing written" << std::endl;
+}
+
 void appendLine(std::string& text, const Cal::Data& data, std::uint64_t x, std::uint64_t y, int precision)
 {
     using TextNumbers::appendFixed;
@@ -323,7 +328,7 @@ std::map<std::string, Cal::Data> Handler::readFiles(std::string directory) const
 void Handler::writeStream(const Cal::Data& data, std::ostream& out, int precision) const
 {
     if (const auto why = unwritable(data)) {
-        std::cerr << "XinRui_Raw::Handler::writeStream: " << *why << ", nothing written" << std::endl;
+        reportUnwritable(*why);
         out.setstate(std::ios::failbit);
         return;
     }
@@ -345,12 +350,11 @@ void Handler::writeStream(const Cal::Data& data, std::ostream& out, int precisio
 void Handler::writeFile(const Cal::Data& data, std::string path, int precision) const
 {
     std::cout << "writing " << path << " ..." << std::endl;
-    errno = 0;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (TextFile::openFailed(out, path))
-        return;
-    writeStream(data, out, precision);
-    TextFile::closeWritten(out, *out.rdbuf(), path);
+    // Refused before the target is touched; otherwise the old file stays unless the new one was
+    // written whole.
+    if (const auto why = unwritable(data))
+        return reportUnwritable(*why);
+    TextFile::replace(path, [&](std::ostream& out) { writeStream(data, out, precision); });
 }
 
 void Handler::writeFiles(const std::map<std::string, Cal::Data>& data, std::string directory, int precision) const

@@ -33,6 +33,8 @@ public:
     // 0, a cell with fewer than three readings, a row shorter than the first) is refused with
     // a message: nothing is written and failbit is set on the stream.
     void writeStream(const Cal::Data& data, std::ostream& out, int precision) const;
+    // Replaces the file whole or not at all: refused data leaves the target untouched, and a
+    // failed write leaves the old file as it was (reported on the standard error stream).
     void writeFile(const Cal::Data& data, std::string path, int precision) const;
     // One file "XinRui_Raw_<name>.txt" per entry, in key order.
     void writeFiles(const std::map<std::string, Cal::Data>& data, std::string directory, int precision) const;

@@ -17,12 +17,7 @@ ccCoeffFile ccCoeffHandler::readFile(std::string path) const
 
 void ccCoeffHandler::writeFile(const ccCoeffFile& table, std::string path) const
 {
-    errno = 0;
-    // Opened for reading and writing, replacing any earlier content.
-    std::fstream out(path, std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
-    if (TextFile::openFailed(out, path))
-        return;
+    // The old file stays unless the new one was written whole.
     const std::string text = ccCoeffText::text(table);
-    out.write(text.data(), std::streamsize(text.size()));
-    TextFile::closeWritten(out, *out.rdbuf(), path);
+    TextFile::replace(path, [&text](std::ostream& out) { out.write(text.data(), std::streamsize(text.size())); });
 }

@@ -18,7 +18,7 @@ public:
     // negative or overflowing size among them) gives an empty table and a message on the standard
     // error stream.
     ccCoeffFile readFile(std::string path) const;
-    // Replaces the file. A file that cannot be created or written is reported on the standard
-    // error stream.
+    // Replaces the file whole or not at all: a file that cannot be created or written is reported
+    // on the standard error stream and the old one stays as it was.
     void writeFile(const ccCoeffFile& table, std::string path) const;
 };

@@ -1,7 +1,9 @@
 #include "support/QtPrinters.h"
 
 #include "shell/CalibrationFile.h"
+#include "support/FileSizeLimit.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -147,4 +149,31 @@ TEST(CalibrationFile, FilesThatHoldNoCorrectionSaySoInsteadOfGivingPoints)
     EXPECT_EQ(missing.status, CalibrationFile::ReadStatus::CannotOpen);
     EXPECT_FALSE(missing.error.isEmpty());
     EXPECT_FALSE(CalibrationFile::write(dir.filePath("no/such/folder.tsv"), realisticCorrection()).isEmpty());
+}
+
+TEST(CalibrationFile, AFailedWriteLeavesTheOldFileWhole)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("result.tsv");
+    ASSERT_EQ(CalibrationFile::write(path, realisticCorrection()), QString());
+    QFile before(path);
+    ASSERT_TRUE(before.open(QIODevice::ReadOnly));
+    const QByteArray old = before.readAll();
+    before.close();
+
+    QList<CalibrationPoint> many;
+    for (int i = 0; i < 200; ++i)
+        many += realisticCorrection();
+    QString error;
+    {
+        // The disk fills up half way through the new file.
+        const FileSizeLimit limit(static_cast<rlim_t>(old.size()));
+        error = CalibrationFile::write(path, many);
+    }
+    EXPECT_FALSE(error.isEmpty());
+    QFile after(path);
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), old);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"result.tsv"})
+        << "no temporary file is left behind";
 }
