@@ -91,6 +91,11 @@ CineMeterII::CineMeterII(QObject* parent)
     m_listTimer->start(ListDelayMs);
 }
 
+std::chrono::milliseconds CineMeterII::readingTimeout() const
+{
+    return std::chrono::milliseconds{TransferTimeoutMs};
+}
+
 void CineMeterII::buildLists()
 {
     for (const char* entry : FilterTable) {

@@ -23,6 +23,10 @@ public:
 
     explicit CineMeterII(QObject* parent = nullptr);
 
+    // Every read() is answered with the meter's reading or, once no data moved for the transfer
+    // time-out, with a recoverable time-out error; a waiter for a reading waits that long.
+    std::chrono::milliseconds readingTimeout() const override;
+
     double filterFactor() const { return m_filterFactor; }
 
 public slots:

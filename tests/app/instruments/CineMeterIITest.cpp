@@ -1,5 +1,7 @@
 #include "instruments/CineMeterII.h"
 
+#include "engine/Calibrator.h"
+
 #include "support/LoopbackHttpResponder.h"
 #include "support/TestSettings.h"
 
@@ -198,6 +200,38 @@ TEST_F(CineMeterIITest, SilentMeterTimesOutOnce)
     EXPECT_EQ(responder.requestCount(), 1);
     EXPECT_EQ(meter->errorType().kind, 1);
     EXPECT_FALSE(meter->error().isEmpty());
+}
+
+// A meter still measuring answers after the engine's own wait for a reading but within its
+// transfer time-out: the engine, told the meter's time-out as the controller tells it, keeps
+// waiting, asks no second time and takes the reading.
+TEST_F(CineMeterIITest, TheEngineWaitsAsLongAsTheMeter)
+{
+    auto meter = meterAt(responder.address());
+    EXPECT_EQ(meter->readingTimeout(), std::chrono::milliseconds(CineMeterII::TransferTimeoutMs));
+
+    constexpr int EngineWaitMs = 200;
+    constexpr int MeasuringMs = 1500;
+    static_assert(EngineWaitMs < MeasuringMs && MeasuringMs < CineMeterII::TransferTimeoutMs);
+    Calibrator calibrator(Calibrator::ColorimeterMode, 0);
+    calibrator.setTask(Calibrator::Nothing);
+    Calibrator::Timing timing;
+    timing.readingTimeoutMs = EngineWaitMs;
+    calibrator.setTiming(timing);
+    calibrator.setColorimeterTimeout(meter->readingTimeout());
+    QObject::connect(&calibrator, &Calibrator::takeReading, meter.get(), &Colorimeter::read);
+    QObject::connect(meter.get(), &Colorimeter::dataAvailable, &calibrator, &Calibrator::readColorimeterData);
+    calibrator.setRunning(true);
+
+    responder.answerWith(SixLines);
+    responder.delayAnswers(MeasuringMs);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(calibrator.takeReadings_());
+    EXPECT_GE(clock.elapsed(), MeasuringMs);
+    EXPECT_EQ(responder.requestCount(), 1) << "the engine asked again while the meter was measuring";
+    EXPECT_DOUBLE_EQ(calibrator.reading()[2], 120.5); // cct, duv, luminance
+    calibrator.setRunning(false);
 }
 
 TEST_F(CineMeterIITest, MeterGoesAwayWithARequestPending)

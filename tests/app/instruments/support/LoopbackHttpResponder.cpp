@@ -2,6 +2,7 @@
 
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <memory>
 
@@ -60,8 +61,10 @@ void LoopbackHttpResponder::accept()
             response += "Content-Length: " + QByteArray::number(m_answer.body.size()) + "\r\n";
             response += "Connection: close\r\n\r\n";
             response += m_answer.body;
-            socket->write(response);
-            socket->disconnectFromHost();
+            QTimer::singleShot(m_delayMs, Qt::PreciseTimer, socket, [socket, response] {
+                socket->write(response);
+                socket->disconnectFromHost();
+            });
         });
     }
 }

@@ -22,6 +22,8 @@ public:
 
     // Every request from now on gets this answer.
     void answerWith(const QByteArray& body, int status = 200, const QByteArray& reason = "OK");
+    // Every answer from now on is sent this long after its request (a meter still measuring).
+    void delayAnswers(int milliseconds) { m_delayMs = milliseconds; }
     // Every request from now on is read and never answered.
     void stayQuiet();
 
@@ -45,6 +47,7 @@ private:
 
     QTcpServer m_server;
     Answer m_answer;
+    int m_delayMs = 0;
     int m_requestCount = 0;
     QByteArray m_lastRequestLine;
 };
