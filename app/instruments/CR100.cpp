@@ -53,13 +53,6 @@ QByteArray calibModeCommand(bool matrixSelected)
     return numberedCommand("SM UserCalibMode", matrixSelected ? 1 : 0);
 }
 
-// A field that is not a finite number ("nan", "inf", "1e999", text) reads as 0.
-double number(const QString& field)
-{
-    bool ok = false;
-    const double value = field.toDouble(&ok);
-    return ok && std::isfinite(value) ? value : 0.0;
-}
 
 } // namespace
 
@@ -473,7 +466,7 @@ void CR100::luminanceRead(const QString& data)
 {
     {
         QMutexLocker locker(&readingMutex());
-        setLuminance(number(data));
+        setLuminance(readingNumber(data));
     }
     sendCommand(CctCommand);
 }
@@ -490,15 +483,15 @@ void CR100::completeReading(const QString& data)
         failChain(QStringLiteral("bad CCT,dUv [%1]").arg(data), ErrorType::Fatal);
         return;
     }
-    if (number(items[0]) == 0.0) {
+    if (readingNumber(items[0]) == 0.0) {
         failChain(QStringLiteral("CCT, dUV unavailable / out of range"), ErrorType::Retryable);
         return;
     }
     {
         QMutexLocker locker(&readingMutex());
         updateTimestamp();
-        setCct(number(items[0]));
-        setDuv(number(items[1]));
+        setCct(readingNumber(items[0]));
+        setDuv(readingNumber(items[1]));
     }
     logSuccess("success: %.0f K, %.4f dUV, %.2f %s");
     const auto seconds = static_cast<float>(m_readStart.msecsTo(QDateTime::currentDateTime()) / 1000.0);

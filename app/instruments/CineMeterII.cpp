@@ -48,11 +48,6 @@ bool isTimestampLine(const QString& line)
     return line.startsWith(QStringLiteral("20")) || line.startsWith(QStringLiteral("timestamp"));
 }
 
-// A field that is not a number reads as 0.
-double number(const QString& field)
-{
-    return field.toDouble();
-}
 
 QStringList answerLines(const QByteArray& body)
 {
@@ -149,7 +144,7 @@ void CineMeterII::applyFilter(int filter)
         return;
     }
     // The name ends in the filter's optical density.
-    m_filterFactor = std::pow(10.0, number(words.last()));
+    m_filterFactor = std::pow(10.0, readingNumber(words.last()));
     qDebug("CMII: ND value is %s, filter factor is %.2f", qUtf8Printable(words.last()), m_filterFactor);
 }
 
@@ -211,7 +206,7 @@ void CineMeterII::applyLine(const QString& line, double& x, double& y)
     const QString& key = fields[0];
     if (key == LuminanceKey) {
         if (fields.size() >= 3) {
-            setLuminance(number(fields[1]) * m_filterFactor);
+            setLuminance(readingNumber(fields[1]) * m_filterFactor);
             setLuminanceUnits(fields[2]);
         }
         return;
@@ -219,13 +214,13 @@ void CineMeterII::applyLine(const QString& line, double& x, double& y)
     if (fields.size() < 2)
         return;
     if (key == CctKey)
-        setCct(number(fields[1]));
+        setCct(readingNumber(fields[1]));
     else if (key == DuvKey)
-        setDuv(number(fields[1]));
+        setDuv(readingNumber(fields[1]));
     else if (key == CieXKey)
-        x = number(fields[1]);
+        x = readingNumber(fields[1]);
     else if (key == CieYKey)
-        y = number(fields[1]);
+        y = readingNumber(fields[1]);
 }
 
 void CineMeterII::reportFailure(qint32 kind, const QString& error)

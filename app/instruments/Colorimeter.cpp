@@ -277,3 +277,10 @@ void Colorimeter::logOptions(const OptionList& list, const char* headerFormat, c
                qUtf8Printable(option->name()));
     }
 }
+
+double Colorimeter::readingNumber(const QString& field)
+{
+    bool ok = false;
+    const double value = field.toDouble(&ok);
+    return ok && std::isfinite(value) ? value : 0.0;
+}

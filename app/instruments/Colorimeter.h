@@ -141,6 +141,9 @@ signals:
     void matrixNameChanged();
 
 protected:
+    // A number of an instrument's answer; a field that is not a finite number ("nan", "inf",
+    // "1e999", text) reads as 0, so that it never passes as a reading.
+    static double readingNumber(const QString& field);
     // The lock that guards a reading while an instrument writes it or a receiver copies it.
     QRecursiveMutex& readingMutex() { return m_mutex; }
     // The numbers as stored, whatever the lists hold.

@@ -124,6 +124,8 @@ TEST_F(CineMeterIITest, AnswerLines)
         {"low light reads as dark", "brightness_SI 0.04 cd/m2", {0, "cd/m2", 5000, 0.001, 0.31, 0.32}},
         {"a doubled space leaves an empty value", "brightness_SI 50 cd/m2\nCCT  6500", {50, "cd/m2", 0, 0.001, 0.31, 0.32}},
         {"a value that is no number reads as 0", "brightness_SI 50 cd/m2\n\xE2\x88\x86uv n/a", {50, "cd/m2", 5000, 0, 0.31, 0.32}},
+        {"values that are not finite read as 0", "brightness_SI nan cd/m2\nCCT 1e999\n\xE2\x88\x86uv -inf\ncie1931_x inf",
+         {0, "cd/m2", 0, 0, 0.31, 0.32}},
         {"keys are case-sensitive", "brightness_SI 50 cd/m2\ncct 3000\nDUV 1", {50, "cd/m2", 5000, 0.001, 0.31, 0.32}},
         {"unknown keys and empty lines are ignored", "\n\nbrightness_SI 50 cd/m2\n\ntemperature 21\n", {50, "cd/m2", 5000, 0.001, 0.31, 0.32}},
         {"lines ended by CR LF", "brightness_SI 50 fL\r\nCCT 3200\r\n", {50, "fL", 3200, 0.001, 0.31, 0.32}},
