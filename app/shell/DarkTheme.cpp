@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMetaEnum>
 #include <QMetaProperty>
+#include <QWindow>
 
 #include <array>
 #include <utility>
@@ -88,17 +89,22 @@ bool DarkTheme::isInstalled()
     return QApplication::palette() == palette();
 }
 
-bool DarkTheme::applyToWindow(QObject& window)
+bool DarkTheme::applyToWindows(QObject& root)
 {
     if (!isInstalled())
         return false;
-    auto* quickPalette = window.property("palette").value<QObject*>();
-    if (!quickPalette)
-        return false;
     const QPalette dark = palette();
-    for (const auto& [name, group] : kQuickColorGroups) {
-        if (auto* quickGroup = quickPalette->property(name).value<QObject*>())
-            copyGroup(dark, group, *quickGroup);
+    QList<QObject*> windows{&root};
+    for (QWindow* held : root.findChildren<QWindow*>())
+        windows.append(held);
+    for (QObject* window : windows) {
+        auto* quickPalette = window->property("palette").value<QObject*>();
+        if (!quickPalette)
+            continue;
+        for (const auto& [name, group] : kQuickColorGroups) {
+            if (auto* quickGroup = quickPalette->property(name).value<QObject*>())
+                copyGroup(dark, group, *quickGroup);
+        }
     }
     return true;
 }

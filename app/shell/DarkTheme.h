@@ -23,8 +23,9 @@ public:
     static bool isInstalled();
 
     // A Quick Controls window resolves its palette from the control style, not from the
-    // application, so the dark palette reaches it only when given to the window itself. When the
-    // dark palette is installed, copies it into the window's "palette", every colour group and
-    // role; the window's contents and popups inherit it from there. Returns whether it did.
-    static bool applyToWindow(QObject& window);
+    // application, and a window declared inside another does not inherit it either: the dark
+    // palette reaches them only when given to each window. When the dark palette is installed,
+    // copies it into the "palette" of the window and of every window it holds, every colour group
+    // and role; their contents and popups inherit it from there. Returns whether it did.
+    static bool applyToWindows(QObject& root);
 };

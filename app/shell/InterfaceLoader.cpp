@@ -32,7 +32,7 @@ bool InterfaceLoader::load(QQmlApplicationEngine& engine, Velotrimmer& velotrimm
     engine.load(root);
     if (engine.rootObjects().size() <= before)
         return false;
-    DarkTheme::applyToWindow(*engine.rootObjects().constLast());
+    DarkTheme::applyToWindows(*engine.rootObjects().constLast());
     return true;
 }
 

@@ -15,7 +15,7 @@ public:
     static constexpr const char* RootUrl = "qrc:/src/ui/main.qml";
 
     // Sets the "Fusion" style, registers the types, publishes "qtVersion", "velotrimVersion", "velotrimmer", "appLog" and
-    // "linearityLog", then loads the root and gives it the dark palette when the application
+    // "linearityLog", then loads the root and gives its windows the dark palette when the application
     // carries it. True when the root object was created.
     static bool load(QQmlApplicationEngine& engine, Velotrimmer& velotrimmer, LogModel& appLog,
                      const QUrl& root = QUrl(QString::fromLatin1(RootUrl)));

@@ -134,6 +134,22 @@ TEST_P(DarkThemeWindowTest, TheRenderedWindowFollowsTheSetting)
         EXPECT_GT(background.lightness(), 200) << background.name().toStdString();
         EXPECT_GT(dominant.lightness(), 200) << dominant.name().toStdString();
     }
+    // The windows the main window holds (preferences, preview, simulated display) follow it.
+    const QList<QQuickWindow*> held = window()->findChildren<QQuickWindow*>();
+    EXPECT_GE(held.size(), 3);
+    for (QQuickWindow* other : held) {
+        auto* quickPalette = other->property("palette").value<QObject*>();
+        ASSERT_NE(quickPalette, nullptr) << other->objectName().toStdString();
+        const QColor windowColour = quickPalette->property("window").value<QColor>();
+        const QColor disabledText =
+            quickPalette->property("disabled").value<QObject*>()->property("text").value<QColor>();
+        if (GetParam().dark) {
+            EXPECT_EQ(windowColour.name(), QColor(64, 64, 64).name()) << other->objectName().toStdString();
+            EXPECT_EQ(disabledText.name(), QColor(127, 127, 127).name()) << other->objectName().toStdString();
+        } else {
+            EXPECT_GT(windowColour.lightness(), 200) << other->objectName().toStdString();
+        }
+    }
     expectNoWarnings();
 }
 
