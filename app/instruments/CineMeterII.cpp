@@ -72,6 +72,23 @@ bool holdsReading(const QStringList& lines)
     return false;
 }
 
+// Aborts a request once no data moved for idleMs, on a precise timer: the network manager's own
+// transfer time-out runs on a coarse one, which may end a request up to 5 % early.
+void abortWhenIdle(QNetworkReply* reply, int idleMs)
+{
+    auto* idle = new QTimer(reply);
+    idle->setSingleShot(true);
+    idle->setTimerType(Qt::PreciseTimer);
+    idle->setInterval(idleMs);
+    QObject::connect(idle, &QTimer::timeout, reply, &QNetworkReply::abort);
+    const auto moved = [idle] { idle->start(); };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, idle, moved);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, idle, moved);
+    QObject::connect(reply, &QNetworkReply::uploadProgress, idle, moved);
+    QObject::connect(reply, &QNetworkReply::finished, idle, &QTimer::stop);
+    idle->start();
+}
+
 } // namespace
 
 CineMeterII::CineMeterII(QObject* parent)
@@ -79,7 +96,6 @@ CineMeterII::CineMeterII(QObject* parent)
     , m_network(new QNetworkAccessManager(this))
     , m_listTimer(new QTimer(this))
 {
-    m_network->setTransferTimeout(TransferTimeoutMs);
     QObject::connect(m_network, &QNetworkAccessManager::finished, this, &CineMeterII::gotReply);
     m_listTimer->setSingleShot(true);
     QObject::connect(m_listTimer, &QTimer::timeout, this, &CineMeterII::buildLists);
@@ -156,7 +172,7 @@ void CineMeterII::read()
         return;
     }
     const QUrl url(QStringLiteral("http://") + address(), QUrl::TolerantMode);
-    m_network->get(QNetworkRequest(url));
+    abortWhenIdle(m_network->get(QNetworkRequest(url)), TransferTimeoutMs);
 }
 
 void CineMeterII::gotReply(QNetworkReply* reply)

@@ -14,7 +14,7 @@ class CineMeterII : public Colorimeter
     Q_OBJECT
 public:
     static const QString InstrumentName;
-    // A request with no data moving for this long is abandoned.
+    // A request with no data moving for this long is abandoned (never earlier).
     static constexpr int TransferTimeoutMs = 4000;
     // The filter and matrix lists are built this long after start-up.
     static constexpr int ListDelayMs = 5000;
