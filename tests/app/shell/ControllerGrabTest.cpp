@@ -1,0 +1,462 @@
+#include "support/ControllerFixture.h"
+#include "support/DisplayInUse.h"
+#include "support/TestDisplay.h"
+#include "support/WallCamera.h"
+
+#include "display/DisplayBase.h"
+#include "engine/Background.h"
+#include "instruments/CameraController.h"
+#include "support/FakeCamera.h"
+#include "support/MessageCapture.h"
+#include "support/QtPrinters.h"
+#include "support/ScopedTempFolder.h"
+
+#include <opencv2/core.hpp>
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <iostream>
+#include <vector>
+
+namespace {
+
+constexpr int CameraWaitMs = 10000;
+// What a JPEG photo of a flat patch, averaged by the grader, may differ from the colour drawn.
+constexpr double PhotoTolerance = 6.0;
+
+// A distinct colour for every LDM (BGR), well inside the camera's range.
+cv::Scalar drawnColour(quint32 number)
+{
+    return cv::Scalar(40.0 + 17.0 * number, 210.0 - 13.0 * number, 90.0 + 11.0 * (number % 5));
+}
+
+// Counts the grabber's replies on the test's thread.
+class ReplyCounter : public QObject
+{
+public:
+    explicit ReplyCounter(Background* background)
+    {
+        QObject::connect(background, &Background::grabImageDataDone, this,
+                         [this](bool success, QList<cv::Mat*>*) { successes.push_back(success); });
+    }
+    std::vector<bool> successes;
+};
+
+class ControllerGrab : public ControllerFixture
+{
+protected:
+    void TearDown() override
+    {
+        ControllerFixture::TearDown();
+        if (HasFailure())
+            std::cout << "Log:\n" << log.messages().join('\n').toStdString() << std::endl;
+    }
+
+    // The controller as the program builds it, its camera (the scripted one) connected, done
+    // applying its set-up, and the grabber's waits short.
+    Velotrimmer& buildWithCamera()
+    {
+        Velotrimmer& velotrimmer = build();
+        quickGrabTiming();
+        replies = std::make_unique<ReplyCounter>(velotrimmer.background());
+        CameraController* camera = velotrimmer.cameraController();
+        EXPECT_EQ(velotrimmer.imageSource(), camera);
+        EXPECT_TRUE(waitUntil([&] { return camera->cameraReady() && !camera->cameraBusy(); }, CameraWaitMs));
+        return velotrimmer;
+    }
+
+    bool waitForReplies(size_t count, int limitMs = WaitLimitMs)
+    {
+        return waitUntil([&] { return replies && replies->successes.size() >= count; }, limitMs);
+    }
+
+    static void expectObserved(DisplayBase& display, const std::function<cv::Scalar(quint32)>& expected,
+                               double tolerance)
+    {
+        for (uint n = 1; n <= display.ldmCount(); ++n) {
+            const Macropixel& ldm = display.ldm(n);
+            const cv::Scalar colour = expected(n);
+            EXPECT_NEAR(ldm.redObserved, colour[2], tolerance) << "LDM " << n;
+            EXPECT_NEAR(ldm.greenObserved, colour[1], tolerance) << "LDM " << n;
+            EXPECT_NEAR(ldm.blueObserved, colour[0], tolerance) << "LDM " << n;
+        }
+    }
+
+    static void presetObserved(DisplayBase& display)
+    {
+        for (uint n = 1; n <= display.ldmCount(); ++n)
+            display.setLdmRGBObserved(n, 1.0, 2.0, 3.0);
+    }
+
+    MessageCapture log;
+    ScopedTempFolder temp;
+    // Outlives the controller, whose camera is connected to it.
+    InstalledFakeCamera fake;
+    std::unique_ptr<ReplyCounter> replies;
+};
+
+// ---- End to end through the grabber and the scripted camera ------------------------------------
+
+TEST_F(ControllerGrab, InTheBusyStateEachLitLdmObservesTheColourDrawnForIt)
+{
+    Velotrimmer& velotrimmer = buildWithCamera();
+    TestDisplay display;
+    display.buildWall(2, 1, 2, 200);
+    DisplayInUse inUse(velotrimmer, display);
+    WallCamera wall(*fake, display, [](const Macropixel& ldm) { return drawnColour(ldm.number); });
+
+    velotrimmer.runNothing();
+    ASSERT_TRUE(velotrimmer.running());
+    ASSERT_TRUE(velotrimmer.getImageLdmRGBData(true));
+    ASSERT_TRUE(waitForReplies(1));
+    EXPECT_TRUE(replies->successes.front());
+    EXPECT_TRUE(log.contains("LDM array is 4 x 2 (one LDM is 100 x 100)"));
+    expectObserved(display, drawnColour, PhotoTolerance);
+}
+
+TEST_F(ControllerGrab, WithACameraThatDeliversNothingTheObservedValuesStayAsTheyWere)
+{
+    Velotrimmer& velotrimmer = buildWithCamera();
+    TestDisplay display;
+    display.buildWall(2, 1, 2, 200);
+    DisplayInUse inUse(velotrimmer, display);
+    WallCamera wall(*fake, display, [](const Macropixel& ldm) { return drawnColour(ldm.number); });
+    presetObserved(display);
+    fake->skipDownloads(true);
+
+    velotrimmer.runNothing();
+    ASSERT_TRUE(velotrimmer.getImageLdmRGBData(false));
+    ASSERT_TRUE(waitForReplies(1, 60000));
+    EXPECT_FALSE(replies->successes.front());
+    expectObserved(display, [](quint32) { return cv::Scalar(3.0, 2.0, 1.0); }, 0.0);
+}
+
+TEST_F(ControllerGrab, TheCaptureTestInBalanceModeObservesEveryLdmAndSucceeds)
+{
+    Velotrimmer& velotrimmer = buildWithCamera();
+    velotrimmer.setMode(Velotrimmer::Balance);
+    TestDisplay display;
+    display.buildWall(3, 1, 2, 100);
+    DisplayInUse inUse(velotrimmer, display);
+    WallCamera wall(*fake, display, [](const Macropixel& ldm) { return drawnColour(ldm.number); });
+    QSignalSpy running(&velotrimmer, &Velotrimmer::runningChanged);
+
+    velotrimmer.grabImage(true);
+    EXPECT_EQ(running.count(), 1); // busy while the photo is taken
+    ASSERT_TRUE(waitUntil([&] { return velotrimmer.status() != 0; }));
+    EXPECT_EQ(velotrimmer.status(), 1);
+    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Image capture and processing succeeded."));
+    EXPECT_FALSE(velotrimmer.running());
+    EXPECT_TRUE(log.contains("##### Image capture and processing test #####"));
+    EXPECT_TRUE(log.contains("LDM array is 6 x 2 (one LDM is 50 x 50)"));
+    const QStringList done = log.messages().filter("##### Capture and processing test done in ");
+    ASSERT_EQ(done.size(), 1);
+    EXPECT_TRUE(done.front().endsWith(" seconds #####"));
+    expectObserved(display, drawnColour, PhotoTolerance);
+    EXPECT_EQ(wall.shots(), 1);
+}
+
+// ---- Mapping of the grabber's averages ---------------------------------------------------------
+
+// The averages of a small array: cell i holds (blue, green, red) = (i, 100 + i, 200 + i), so a
+// value names its cell and its channel.
+cv::Mat cellAverage(int index, int rows = 1, int columns = 1)
+{
+    return cv::Mat(rows, columns, CV_32FC3, cv::Scalar(index, 100 + index, 200 + index));
+}
+
+// LDMs of 240 x 270 filling 0 to 1920 and 0 to 1080 (8 x 4), in four tiles of 960 x 540; with the
+// narrow column, a ninth column of 80-pixel LDMs beyond the eighth widens the extent to 2000.
+void buildLdmArray(TestDisplay& display, bool narrowColumn)
+{
+    display.clearOutputConfig();
+    for (int tile = 0; tile < 4; ++tile) {
+        Tile record;
+        record.x = float((tile % 2) * 960);
+        record.y = float((tile / 2) * 540);
+        record.width = 960.0f;
+        record.height = 540.0f;
+        record.ldmColumns = 4;
+        record.ldmRows = 2;
+        display.addTile(record);
+    }
+    for (int row = 0; row < 4; ++row) {
+        for (int column = 0; column < 8; ++column) {
+            Macropixel ldm(0, float(column * 240), float(row * 270), 240.0f, 270.0f);
+            ldm.tileNumber = quint32((row / 2) * 2 + column / 4 + 1);
+            display.addLdm(ldm);
+        }
+        if (narrowColumn)
+            display.addLdm(Macropixel(0, 1920.0f, float(row * 270), 80.0f, 270.0f));
+    }
+    display.finishOutputConfig();
+}
+
+uint ldmAt(DisplayBase& display, float x, float y)
+{
+    for (uint n = 1; n <= display.ldmCount(); ++n) {
+        if (display.ldm(n).x == x && display.ldm(n).y == y)
+            return n;
+    }
+    return 0;
+}
+
+struct MappingCase
+{
+    const char* name;
+    bool tiles;
+    // Builds the wall and prepares the controller (the mesh, the records).
+    std::function<void(Velotrimmer&, TestDisplay&)> prepare;
+    std::function<std::vector<cv::Mat>()> averages;
+    // Checks the records after the mapping.
+    std::function<void(Velotrimmer&, TestDisplay&, const MessageCapture&)> check;
+};
+
+void PrintTo(const MappingCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+std::vector<cv::Mat> ldmArrayAverages(int count)
+{
+    std::vector<cv::Mat> averages;
+    for (int i = 0; i < count; ++i)
+        averages.push_back(cellAverage(i));
+    return averages;
+}
+
+void expectCell(const Macropixel& record, int index)
+{
+    EXPECT_FLOAT_EQ(record.redObserved, 200.0 + index) << "record " << record.number;
+    EXPECT_FLOAT_EQ(record.greenObserved, 100.0 + index) << "record " << record.number;
+    EXPECT_FLOAT_EQ(record.blueObserved, double(index)) << "record " << record.number;
+}
+
+void expectKept(const Macropixel& record)
+{
+    EXPECT_EQ(record.redObserved, 1.0) << "record " << record.number;
+    EXPECT_EQ(record.greenObserved, 2.0) << "record " << record.number;
+    EXPECT_EQ(record.blueObserved, 3.0) << "record " << record.number;
+}
+
+// Every LDM of the 8 x 4 array takes the element under its centre, but those listed as kept.
+void expectLdmArray(TestDisplay& display, const std::vector<uint>& kept)
+{
+    for (uint n = 1; n <= display.ldmCount(); ++n) {
+        const Macropixel& ldm = display.ldm(n);
+        if (std::find(kept.begin(), kept.end(), n) != kept.end())
+            expectKept(ldm);
+        else if (ldm.x < 1920.0f)
+            expectCell(ldm, int(ldm.y / 270.0f) * 8 + int(ldm.x / 240.0f));
+    }
+}
+
+// Tiles of 80 x 80 pixels with 2 x 2 LDMs, two across: a mesh of 4 columns and 2 rows of cells.
+void prepareTileMesh(Velotrimmer& velotrimmer, TestDisplay& display)
+{
+    display.buildWall(2, 1, 2, 80);
+    velotrimmer.setTileMeshWidth(4);
+    velotrimmer.setTileMeshHeight(2);
+    ASSERT_TRUE(velotrimmer.setupBalance());
+    for (const Tile* tile : velotrimmer.adjusterSet().tiles()) {
+        for (Macropixel* cell : tile->ldms) {
+            cell->redObserved = 1.0;
+            cell->greenObserved = 2.0;
+            cell->blueObserved = 3.0;
+        }
+    }
+}
+
+// Tile t's matrix: pixel (r, c) holds (t × 100 + r × 10 + c) in blue, + 100 in green, + 200 in red.
+std::vector<cv::Mat> tileAverages(int rows, int columns)
+{
+    std::vector<cv::Mat> averages;
+    for (int t = 0; t < 2; ++t) {
+        cv::Mat mat(rows, columns, CV_32FC3);
+        for (int r = 0; r < rows; ++r) {
+            for (int c = 0; c < columns; ++c) {
+                const float value = float(t * 100 + r * 10 + c);
+                mat.at<cv::Vec3f>(r, c) = cv::Vec3f(value, value + 100.0f, value + 200.0f);
+            }
+        }
+        averages.push_back(mat);
+    }
+    return averages;
+}
+
+const MappingCase mappingCases[] = {
+    {"PartExampleEightByFour", false, [](Velotrimmer&, TestDisplay& display) { buildLdmArray(display, false); },
+     [] { return ldmArrayAverages(32); },
+     [](Velotrimmer&, TestDisplay& display, const MessageCapture& log) {
+         EXPECT_TRUE(log.contains("LDM array is 8 x 4 (one LDM is 240 x 270)"));
+         const uint n = ldmAt(display, 480.0f, 270.0f);
+         ASSERT_NE(n, 0u);
+         // Element 1 × 8 + 2 = 10, red from the third channel.
+         EXPECT_FLOAT_EQ(display.ldm(n).redObserved, 210.0);
+         EXPECT_FLOAT_EQ(display.ldm(n).greenObserved, 110.0);
+         EXPECT_FLOAT_EQ(display.ldm(n).blueObserved, 10.0);
+         expectLdmArray(display, {});
+     }},
+    {"DarkLdmsKeepTheirValues", false,
+     [](Velotrimmer&, TestDisplay& display) {
+         buildLdmArray(display, false);
+         display.setLdmRGB(ldmAt(display, 480.0f, 270.0f), 0.0, 0.0, 0.0, -1.0);
+         display.setLdmRGB(ldmAt(display, 720.0f, 270.0f), 0.0, 0.0, 0.0, -0.9);
+         display.setLdmRGB(ldmAt(display, 960.0f, 270.0f), 0.0, 0.0, 0.0, -0.89);
+     },
+     [] { return ldmArrayAverages(32); },
+     [](Velotrimmer&, TestDisplay& display, const MessageCapture&) {
+         expectLdmArray(display, {ldmAt(display, 480.0f, 270.0f), ldmAt(display, 720.0f, 270.0f)});
+     }},
+    {"LdmsBeyondTheArrayAreSkipped", false, [](Velotrimmer&, TestDisplay& display) { buildLdmArray(display, true); },
+     [] { return ldmArrayAverages(32); },
+     [](Velotrimmer&, TestDisplay& display, const MessageCapture& log) {
+         // 2000 / 240: still eight columns; the narrow column's centres lie in a ninth.
+         EXPECT_TRUE(log.contains("LDM array is 8 x 4 (one LDM is 240 x 270)"));
+         std::vector<uint> narrow;
+         for (int row = 0; row < 4; ++row)
+             narrow.push_back(ldmAt(display, 1920.0f, float(row * 270)));
+         expectLdmArray(display, narrow);
+     }},
+    {"AShortListLeavesTheRest", false, [](Velotrimmer&, TestDisplay& display) { buildLdmArray(display, false); },
+     [] { return ldmArrayAverages(10); },
+     [](Velotrimmer&, TestDisplay& display, const MessageCapture&) {
+         std::vector<uint> beyond;
+         for (uint n = 1; n <= display.ldmCount(); ++n) {
+             if (int(display.ldm(n).y / 270.0f) * 8 + int(display.ldm(n).x / 240.0f) >= 10)
+                 beyond.push_back(n);
+         }
+         expectLdmArray(display, beyond);
+     }},
+    {"TileCellsTakeTheirPixelsRowByRow", true, prepareTileMesh, [] { return tileAverages(2, 4); },
+     [](Velotrimmer& velotrimmer, TestDisplay&, const MessageCapture& log) {
+         EXPECT_TRUE(log.contains("Tile array is 2 x 1 (one Tile is 80 x 80)"));
+         const QList<Tile*> tiles = velotrimmer.adjusterSet().tiles();
+         ASSERT_EQ(tiles.size(), 2);
+         for (int t = 0; t < 2; ++t) {
+             ASSERT_EQ(tiles[t]->ldms.size(), 8);
+             for (int r = 0; r < 2; ++r) {
+                 for (int c = 0; c < 4; ++c)
+                     expectCell(*tiles[t]->ldms[r * 4 + c], t * 100 + r * 10 + c);
+             }
+         }
+     }},
+    {"ATileWithTheWrongCellCountIsSkipped", true,
+     [](Velotrimmer& velotrimmer, TestDisplay& display) {
+         prepareTileMesh(velotrimmer, display);
+         velotrimmer.setTileMeshWidth(2); // the records keep their eight cells
+     },
+     [] { return tileAverages(2, 4); },
+     [](Velotrimmer& velotrimmer, TestDisplay&, const MessageCapture& log) {
+         EXPECT_TRUE(log.contains("grabImageDataDone(): tile 1 mpel count is 8, not 4!"));
+         for (const Tile* tile : velotrimmer.adjusterSet().tiles()) {
+             for (const Macropixel* cell : tile->ldms)
+                 expectKept(*cell);
+         }
+     }},
+    {"AMatrixOfTheWrongSizeIsSkipped", true, prepareTileMesh, [] { return tileAverages(1, 4); },
+     [](Velotrimmer& velotrimmer, TestDisplay&, const MessageCapture&) {
+         for (const Tile* tile : velotrimmer.adjusterSet().tiles()) {
+             for (const Macropixel* cell : tile->ldms)
+                 expectKept(*cell);
+         }
+     }},
+};
+
+class AveragesMapping : public ControllerGrab, public ::testing::WithParamInterface<MappingCase>
+{
+};
+
+// The grabber's averages, handed to the controller as its reply would hand them, after the
+// controller described the array (without the scripted camera: its own grab fails at once).
+TEST_P(AveragesMapping, WritesEachCellToTheRecordsUnderIt)
+{
+    const MappingCase& c = GetParam();
+    Velotrimmer& velotrimmer = build();
+    replies = std::make_unique<ReplyCounter>(velotrimmer.background());
+    velotrimmer.setMode(c.tiles ? Velotrimmer::Template : Velotrimmer::Balance);
+    TestDisplay display;
+    DisplayInUse inUse(velotrimmer, display);
+    c.prepare(velotrimmer, display);
+    presetObserved(display);
+
+    ASSERT_TRUE(c.tiles ? velotrimmer.getImageTileRGBData(true) : velotrimmer.getImageLdmRGBData(true));
+    ASSERT_TRUE(waitForReplies(1));
+    std::vector<cv::Mat> mats = c.averages();
+    QList<cv::Mat*> list;
+    for (cv::Mat& mat : mats)
+        list.append(&mat);
+    velotrimmer.grabImageDataDone(true, &list);
+    c.check(velotrimmer, display, log);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AveragesMapping, ::testing::ValuesIn(mappingCases),
+                         [](const ::testing::TestParamInfo<MappingCase>& info) { return std::string(info.param.name); });
+
+// ---- Captures that cannot start ----------------------------------------------------------------
+
+struct RefusalCase
+{
+    const char* name;
+    Velotrimmer::Mode mode;
+    bool dummyCamera;
+    // Lights part of the wall (or none of it).
+    std::function<void(TestDisplay&)> light;
+    const char* line;
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+const RefusalCase refusalCases[] = {
+    {"NoLitLdm", Velotrimmer::Balance, false,
+     [](TestDisplay& display) {
+         display.selectLdms(QPoint(5000, 5000), QPoint(5001, 5001));
+         display.lightSelectedLdms();
+     },
+     "Error: reference LDM has a zero dimension: 0 w, 0 h"},
+    {"OneLitLdmForTheTileArray", Velotrimmer::Template, false,
+     [](TestDisplay& display) {
+         display.selectLdms(QPoint(1, 1), QPoint(2, 2));
+         display.lightSelectedLdms();
+     },
+     "Error: the lit array holds no cells: 0 columns, 0 rows (lit LDMs span 20 w, 20 h; one cell is 80 w, 80 h)"},
+    {"DummyCameraInTemplateMode", Velotrimmer::Template, true, [](TestDisplay&) {},
+     "Dummy camera used; tile \"capture\" cannot be done."},
+};
+
+class CaptureRefusal : public ControllerGrab, public ::testing::WithParamInterface<RefusalCase>
+{
+};
+
+TEST_P(CaptureRefusal, EndsTheTestFailedAndRequestsNoGrab)
+{
+    const RefusalCase& c = GetParam();
+    Velotrimmer& velotrimmer = build();
+    velotrimmer.setMode(c.mode);
+    if (c.dummyCamera)
+        velotrimmer.setImageSource(velotrimmer.dummyCamera());
+    TestDisplay display;
+    display.buildWall(2, 1, 4, 80);
+    c.light(display);
+    DisplayInUse inUse(velotrimmer, display);
+    QSignalSpy requests(&velotrimmer, &Velotrimmer::grabImageData);
+
+    velotrimmer.grabImage(true);
+    EXPECT_FALSE(velotrimmer.running());
+    EXPECT_EQ(velotrimmer.status(), -1);
+    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Image capture or processing failed."));
+    EXPECT_EQ(requests.count(), 0);
+    EXPECT_TRUE(log.contains(QString::fromUtf8(c.line)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CaptureRefusal, ::testing::ValuesIn(refusalCases),
+                         [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+
+} // namespace
