@@ -7,6 +7,7 @@
 #include "engine/Background.h"
 #include "instruments/CameraController.h"
 #include "support/FakeCamera.h"
+#include "support/ModelWallObserver.h"
 #include "support/MessageCapture.h"
 #include "support/QtPrinters.h"
 #include "support/ScopedTempFolder.h"
@@ -158,6 +159,79 @@ TEST_F(ControllerGrab, TheCaptureTestInBalanceModeObservesEveryLdmAndSucceeds)
     EXPECT_TRUE(done.front().endsWith(" seconds #####"));
     expectObserved(display, drawnColour, PhotoTolerance);
     EXPECT_EQ(wall.shots(), 1);
+}
+
+// ---- Balance runs observed through the camera ----------------------------------------------------
+
+constexpr double TargetRed = 110.0;
+constexpr double TargetGreen = 120.0;
+constexpr double TargetBlue = 100.0;
+
+// What the wall shows of an LDM: a known linear response of each LDM to its gains.
+cv::Scalar respondedColour(const Macropixel& ldm)
+{
+    const ModelWallObserver::Triple shown = ModelWallObserver::respond(ModelWallObserver::variedResponse(ldm.number),
+                                                                       {ldm.redGain, ldm.greenGain, ldm.blueGain});
+    return cv::Scalar(shown[2], shown[1], shown[0]);
+}
+
+class CameraBalance : public ControllerGrab
+{
+protected:
+    Velotrimmer& buildBalance()
+    {
+        Velotrimmer& velotrimmer = buildWithCamera();
+        velotrimmer.setColorimeter(velotrimmer.dummyColorimeter());
+        quickEngineTiming();
+        skipReadDelays();
+        velotrimmer.setMode(Velotrimmer::Balance);
+        velotrimmer.setBalanceTargetRed(TargetRed);
+        velotrimmer.setBalanceTargetGreen(TargetGreen);
+        velotrimmer.setBalanceTargetBlue(TargetBlue);
+        return velotrimmer;
+    }
+};
+
+TEST_F(CameraBalance, ABalanceRunOnTheTestWallCompletes)
+{
+    Velotrimmer& velotrimmer = buildBalance();
+    TestDisplay display;
+    display.buildWall(2, 1, 2, 200);
+    DisplayInUse inUse(velotrimmer, display);
+    WallCamera wall(*fake, display, respondedColour);
+
+    velotrimmer.setRunning(true);
+    ASSERT_TRUE(velotrimmer.running());
+    ASSERT_TRUE(waitUntil([&] { return velotrimmer.status() != 0; }, 200000));
+    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Uniformity completed."));
+    EXPECT_EQ(velotrimmer.status(), 1);
+    EXPECT_GT(wall.shots(), 1);
+    // The gains the run left show the targets, within what the photos can tell apart.
+    for (uint n = 1; n <= display.ldmCount(); ++n) {
+        const cv::Scalar shown = respondedColour(display.ldm(n));
+        EXPECT_NEAR(shown[2], TargetRed, PhotoTolerance) << "LDM " << n;
+        EXPECT_NEAR(shown[1], TargetGreen, PhotoTolerance) << "LDM " << n;
+        EXPECT_NEAR(shown[0], TargetBlue, PhotoTolerance) << "LDM " << n;
+    }
+}
+
+TEST_F(CameraBalance, AGrabFailingMidRunTerminatesTheBalance)
+{
+    Velotrimmer& velotrimmer = buildBalance();
+    TestDisplay display;
+    display.buildWall(2, 1, 2, 200);
+    DisplayInUse inUse(velotrimmer, display);
+    WallCamera wall(*fake, display, respondedColour);
+
+    velotrimmer.setRunning(true);
+    ASSERT_TRUE(waitUntil([&] { return wall.shots() >= 2 || velotrimmer.status() != 0; }, 60000));
+    fake->skipDownloads(true);
+    ASSERT_TRUE(waitUntil([&] { return velotrimmer.status() != 0; }, 120000));
+    EXPECT_EQ(velotrimmer.status(), -1);
+    EXPECT_FALSE(velotrimmer.running());
+    EXPECT_TRUE(log.contains("Velotrimmer::getLdmsObservedPart2() failed; terminating balance"));
+    EXPECT_EQ(velotrimmer.statusString(),
+              QStringLiteral("Uniformity cancelled; display left in indeterminate state."));
 }
 
 // ---- Mapping of the grabber's averages ---------------------------------------------------------
