@@ -6,6 +6,7 @@
 #include "display/DisplayBase.h"
 #include "engine/Background.h"
 #include "instruments/CameraController.h"
+#include "instruments/camera/DeviceProperty.h"
 #include "support/FakeCamera.h"
 #include "support/ModelWallObserver.h"
 #include "support/MessageCapture.h"
@@ -108,7 +109,7 @@ TEST_F(ControllerGrab, InTheBusyStateEachLitLdmObservesTheColourDrawnForIt)
     TestDisplay display;
     display.buildWall(2, 1, 2, 200);
     DisplayInUse inUse(velotrimmer, display);
-    WallCamera wall(*fake, display, [](const Macropixel& ldm) { return drawnColour(ldm.number); });
+    WallCamera wall(*fake, display, [](const Macropixel& ldm, int) { return drawnColour(ldm.number); });
 
     velotrimmer.runNothing();
     ASSERT_TRUE(velotrimmer.running());
@@ -125,7 +126,7 @@ TEST_F(ControllerGrab, WithACameraThatDeliversNothingTheObservedValuesStayAsThey
     TestDisplay display;
     display.buildWall(2, 1, 2, 200);
     DisplayInUse inUse(velotrimmer, display);
-    WallCamera wall(*fake, display, [](const Macropixel& ldm) { return drawnColour(ldm.number); });
+    WallCamera wall(*fake, display, [](const Macropixel& ldm, int) { return drawnColour(ldm.number); });
     presetObserved(display);
     fake->skipDownloads(true);
 
@@ -143,7 +144,7 @@ TEST_F(ControllerGrab, TheCaptureTestInBalanceModeObservesEveryLdmAndSucceeds)
     TestDisplay display;
     display.buildWall(3, 1, 2, 100);
     DisplayInUse inUse(velotrimmer, display);
-    WallCamera wall(*fake, display, [](const Macropixel& ldm) { return drawnColour(ldm.number); });
+    WallCamera wall(*fake, display, [](const Macropixel& ldm, int) { return drawnColour(ldm.number); });
     QSignalSpy running(&velotrimmer, &Velotrimmer::runningChanged);
 
     velotrimmer.grabImage(true);
@@ -168,7 +169,7 @@ constexpr double TargetGreen = 120.0;
 constexpr double TargetBlue = 100.0;
 
 // What the wall shows of an LDM: a known linear response of each LDM to its gains.
-cv::Scalar respondedColour(const Macropixel& ldm)
+cv::Scalar respondedColour(const Macropixel& ldm, int = 0)
 {
     const ModelWallObserver::Triple shown = ModelWallObserver::respond(ModelWallObserver::variedResponse(ldm.number),
                                                                        {ldm.redGain, ldm.greenGain, ldm.blueGain});
@@ -232,6 +233,150 @@ TEST_F(CameraBalance, AGrabFailingMidRunTerminatesTheBalance)
     EXPECT_TRUE(log.contains("Velotrimmer::getLdmsObservedPart2() failed; terminating balance"));
     EXPECT_EQ(velotrimmer.statusString(),
               QStringLiteral("Uniformity cancelled; display left in indeterminate state."));
+}
+
+// ---- The target LDM's exposure -------------------------------------------------------------------
+
+// A grey wall (flat grey survives the camera's JPEG exactly) whose level is scripted photo by
+// photo; the last level stays.
+WallCamera::Colour scriptedGreys(std::vector<double> levels)
+{
+    return [levels](const Macropixel&, int taken) {
+        return cv::Scalar::all(levels[std::min(size_t(taken), levels.size() - 1)]);
+    };
+}
+
+constexpr int TargetLdm = 3;
+constexpr int ExposureSequenceLimitMs = 120000;
+
+class TargetExposure : public ControllerGrab
+{
+protected:
+    Velotrimmer& buildTarget()
+    {
+        Velotrimmer& velotrimmer = buildWithCamera();
+        velotrimmer.setMode(Velotrimmer::Balance);
+        QObject::connect(&velotrimmer, &Velotrimmer::statusStringChanged, &velotrimmer,
+                         [this, &velotrimmer] { statuses.append(velotrimmer.statusString()); });
+        return velotrimmer;
+    }
+
+    // The lines of the exposure steps, and how the camera was asked.
+    QStringList adjustments() const { return log.messages().filter("******* "); }
+    int cameraAsked(int clicks) const
+    {
+        return int(log.messages().filter(QString::asprintf(" of %d clicks (emit", clicks)).size());
+    }
+
+    QStringList statuses;
+};
+
+struct ClicksCase
+{
+    const char* name;
+    int green;
+    int clicks;
+};
+
+void PrintTo(const ClicksCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+const ClicksCase clicksCases[] = {
+    {"Green100AsksFourMore", 100, 4},
+    {"Green165RoundsHalfUp", 165, 1},
+    {"Green180AsksNone", 180, 0},
+    {"Green185RoundsHalfDown", 185, -1},
+};
+
+class TargetClicks : public TargetExposure, public ::testing::WithParamInterface<ClicksCase>
+{
+};
+
+// The first photo shows the case's green, every later one the target 175: the camera is asked
+// for the case's clicks; once the green is on target, no more (but still asked, by 0).
+TEST_P(TargetClicks, AskTheCameraToBringGreenToTheTarget)
+{
+    const ClicksCase& c = GetParam();
+    // At f/8 the camera keeps its aperture, so a request of 0 clicks changes nothing (elsewhere
+    // the camera first moves to f/8 and reports that as a change).
+    SCRSDK::DeviceProperty aperture = fake->deviceProperty(SCRSDK::PropertyCode::FNumber);
+    aperture.currentValue = 800;
+    fake->setDeviceProperty(aperture);
+    Velotrimmer& velotrimmer = buildTarget();
+    TestDisplay display;
+    display.buildWall(2, 1, 2, 200);
+    DisplayInUse inUse(velotrimmer, display);
+    WallCamera wall(*fake, display, scriptedGreys({double(c.green), 175.0}));
+
+    velotrimmer.chooseTargetLdm(TargetLdm);
+    ASSERT_TRUE(waitUntil([&] { return !velotrimmer.targetLdmPending(); }, ExposureSequenceLimitMs));
+    const QStringList steps = adjustments();
+    ASSERT_EQ(steps.size(), c.clicks == 0 ? 1 : 2) << steps.join('\n').toStdString();
+    EXPECT_EQ(steps.front(), QString::asprintf("******* %+d clicks: green is %d  (target 175, diff %+d) *******", c.clicks,
+                                               c.green, 175 - c.green));
+    EXPECT_EQ(cameraAsked(c.clicks), 1);
+    EXPECT_TRUE(log.contains(QString::asprintf("requested %+d clicks, got %schanges", c.clicks, c.clicks ? "" : "NO ")));
+    const int accepted = c.clicks == 0 ? c.green : 175;
+    EXPECT_EQ(velotrimmer.statusString(),
+              QStringLiteral("Using target LDM\u2019s RGB %1, %1, %1").arg(accepted));
+    EXPECT_DOUBLE_EQ(velotrimmer.balanceTargetGreen(), double(accepted));
+    EXPECT_FALSE(velotrimmer.running());
+    EXPECT_FALSE(statuses.contains("Can't properly expose target LDM; please adjust KESTRA brightness."));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TargetClicks, ::testing::ValuesIn(clicksCases),
+                         [](const ::testing::TestParamInfo<ClicksCase>& info) { return std::string(info.param.name); });
+
+TEST_F(TargetExposure, ACameraAtItsLimitsEndsTheSequenceWithTheLimitTextThenTheAcceptanceCheck)
+{
+    namespace Code = SCRSDK::PropertyCode;
+    // Nothing left to turn: one aperture and one sensitivity on offer.
+    for (const std::uint32_t code : {Code::Iso, Code::FNumber}) {
+        SCRSDK::DeviceProperty property = fake->deviceProperty(code);
+        property.values = {property.currentValue};
+        fake->setDeviceProperty(property);
+    }
+    Velotrimmer& velotrimmer = buildTarget();
+    TestDisplay display;
+    display.buildWall(2, 1, 2, 200);
+    DisplayInUse inUse(velotrimmer, display);
+    WallCamera wall(*fake, display, scriptedGreys({100.0}));
+    QSignalSpy messageBox(&velotrimmer, &Velotrimmer::showMessageBox);
+
+    velotrimmer.chooseTargetLdm(TargetLdm);
+    ASSERT_TRUE(waitUntil([&] { return !velotrimmer.targetLdmPending(); }, ExposureSequenceLimitMs));
+    EXPECT_EQ(adjustments().size(), 1);
+    EXPECT_EQ(cameraAsked(4), 1);
+    EXPECT_TRUE(log.contains("exposure didn't change; camera at limits."));
+    const qsizetype limit = statuses.indexOf("Can't properly expose target LDM; please adjust KESTRA brightness.");
+    ASSERT_GE(limit, 0) << statuses.join('|').toStdString();
+    // The acceptance check still ran, after the limit text.
+    EXPECT_EQ(statuses.indexOf("Target LDM too dark"), limit + 1);
+    EXPECT_EQ(messageBox.count(), 1);
+    EXPECT_EQ(wall.shots(), 1);
+}
+
+TEST_F(TargetExposure, TheSequenceStopsAfterTwentyAdjustmentsAndRunsItsAcceptanceCheck)
+{
+    Velotrimmer& velotrimmer = buildTarget();
+    TestDisplay display;
+    display.buildWall(2, 1, 2, 200);
+    DisplayInUse inUse(velotrimmer, display);
+    // Too dark, then too bright, for ever: every step changes the exposure.
+    std::vector<double> levels;
+    for (int i = 0; i < 40; ++i)
+        levels.push_back(i % 2 ? 220.0 : 130.0);
+    WallCamera wall(*fake, display, scriptedGreys(levels));
+
+    velotrimmer.chooseTargetLdm(TargetLdm);
+    ASSERT_TRUE(waitUntil([&] { return !velotrimmer.targetLdmPending(); }, 180000));
+    EXPECT_EQ(adjustments().size(), qsizetype(Velotrimmer::MaxExposureAdjustments));
+    EXPECT_EQ(wall.shots(), int(Velotrimmer::MaxExposureAdjustments));
+    // The last photo (the twentieth, too bright) is the one judged.
+    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Target LDM too bright"));
+    EXPECT_FALSE(velotrimmer.running());
 }
 
 // ---- Mapping of the grabber's averages ---------------------------------------------------------

@@ -83,12 +83,13 @@ void WallCamera::refresh()
     const double minX = m_display.minLitLdmX();
     const double minY = m_display.minLitLdmY();
     const cv::Size2d extent(double(m_display.maxLitLdmX()) - minX, double(m_display.maxLitLdmY()) - minY);
+    const int taken = shots();
     std::vector<Scene::Patch> patches;
     for (uint number = 1; number <= m_display.ldmCount(); ++number) {
         const Macropixel& ldm = m_display.ldm(number);
         if (!ldm.lit || !ldm.isOn())
             continue;
-        patches.push_back({cv::Rect2d(ldm.x - minX, ldm.y - minY, ldm.width, ldm.height), m_colour(ldm)});
+        patches.push_back({cv::Rect2d(ldm.x - minX, ldm.y - minY, ldm.width, ldm.height), m_colour(ldm, taken)});
     }
     const std::lock_guard lock(m_scene->mutex);
     m_scene->extent = extent.width > 0 && extent.height > 0 ? extent : cv::Size2d();

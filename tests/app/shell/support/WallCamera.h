@@ -16,11 +16,13 @@ class FakeCamera;
 // display shows them at that moment. Each LDM that is on is drawn as a patch in the colour the
 // test's colour function gives it (BGR, 0 to 255), an LDM that is off stays dark; the lit extent
 // is seen in mild perspective in a dim room. The scene is taken on the display's thread whenever
-// its LDM data change and drawn on the camera's own thread at the shutter press.
+// its LDM data change (also when a grab's values are written back) and drawn on the camera's own
+// thread at the shutter press. The colour function is told how many photos were taken before
+// the scene, so that a test can script what successive photos show.
 class WallCamera : public QObject
 {
 public:
-    using Colour = std::function<cv::Scalar(const Macropixel&)>;
+    using Colour = std::function<cv::Scalar(const Macropixel& ldm, int shotsTaken)>;
 
     static constexpr int PhotoWidth = 960;
     static constexpr int PhotoHeight = 640;
