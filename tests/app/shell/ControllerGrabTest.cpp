@@ -4,11 +4,14 @@
 #include "support/WallCamera.h"
 
 #include "display/DisplayBase.h"
+#include "display/Kestra.h"
+#include "formats/CorvaneCalFileHandler.h"
 #include "engine/Background.h"
 #include "instruments/CameraController.h"
 #include "instruments/camera/DeviceProperty.h"
 #include "support/FakeCamera.h"
 #include "support/ModelWallObserver.h"
+#include "support/ProcessorSimulator.h"
 #include "support/MessageCapture.h"
 #include "support/QtPrinters.h"
 #include "support/ScopedTempFolder.h"
@@ -20,8 +23,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace {
@@ -233,6 +240,96 @@ TEST_F(CameraBalance, AGrabFailingMidRunTerminatesTheBalance)
     EXPECT_TRUE(log.contains("Velotrimmer::getLdmsObservedPart2() failed; terminating balance"));
     EXPECT_EQ(velotrimmer.statusString(),
               QStringLiteral("Uniformity cancelled; display left in indeterminate state."));
+}
+
+// Two tiles of 40 x 20 pixels side by side, each of 2 x 1 LDMs of 20 x 20, in 4 x 2 cells of 10 x 10.
+constexpr unsigned MeshTiles = 2;
+constexpr int CellsAcross = 4;
+constexpr int CellsDown = 2;
+constexpr double CellSize = 10.0;
+
+// The wall as the processor shows it: each cell what its response makes of the gains in the mesh
+// last uploaded for its LDM (no mesh yet: gains 0). Safe from any thread.
+std::vector<WallCamera::Patch> shownByProcessor(const ProcessorSimulator& processor)
+{
+    std::map<std::string, CorvaneCalFile::Mesh> meshes; // by tile and LDM target
+    for (const ProcessorSimulator::Request& r : processor.requests()) {
+        const std::size_t cal = r.target.find("/cal?raw&continuation=");
+        if (!r.authorized || r.method != "POST" || cal == std::string::npos)
+            continue;
+        std::istringstream in(r.body);
+        meshes[r.target.substr(0, cal)] = CorvaneCalFile::Handler().readStreamMesh(in);
+    }
+    std::vector<WallCamera::Patch> patches;
+    for (unsigned t = 1; t <= MeshTiles; ++t) {
+        for (int ldm = 0; ldm < 2; ++ldm) {
+            const auto found =
+                meshes.find("/api/v1/tile/" + ProcessorSimulator::tileName(t) + "/" + std::to_string(ldm + 1));
+            for (int row = 0; row < CellsDown; ++row) {
+                for (int column = 0; column < 2; ++column) {
+                    ModelWallObserver::Triple gains{0.0, 0.0, 0.0};
+                    // The mesh's grids have a border of one sample around the cells.
+                    if (found != meshes.end() && found->second.grids.size() == 3) {
+                        for (size_t c = 0; c < 3; ++c)
+                            gains[c] = double(found->second.grids[c][size_t(row) + 1][size_t(column) + 1]) - 1.0;
+                    }
+                    const int tileColumn = ldm * 2 + column;
+                    const auto cell = quint32(int(t - 1) * CellsAcross * CellsDown + row * CellsAcross + tileColumn + 1);
+                    const ModelWallObserver::Triple shown =
+                        ModelWallObserver::respond(ModelWallObserver::variedResponse(cell), gains);
+                    patches.push_back(
+                        {cv::Rect2d((t - 1) * 40.0 + tileColumn * CellSize, row * CellSize, CellSize, CellSize),
+                         cv::Scalar(shown[2], shown[1], shown[0])});
+                }
+            }
+        }
+    }
+    return patches;
+}
+
+// A template run with the processor driver on the loopback processor, photographed as the
+// processor shows the wall.
+TEST_F(CameraBalance, ATemplateRunOnTheProcessorCompletes)
+{
+    using namespace std::chrono_literals;
+    using Reply = ProcessorSimulator::Reply;
+    ProcessorSimulator processor;
+    processor.requireDigest();
+    processor.setRoute("GET", ProcessorSimulator::kStatusTarget, Reply::json(ProcessorSimulator::status()));
+    processor.setRoute("GET", ProcessorSimulator::kLayoutTarget,
+                       Reply::json(ProcessorSimulator::meshTiles(MeshTiles, 40, 20, 2, 1)));
+    processor.acceptUpdates();
+    processor.acceptMeshUploads({Reply::text("idle")});
+
+    Velotrimmer& velotrimmer = buildBalance();
+    velotrimmer.setMode(Velotrimmer::Template);
+    velotrimmer.setTileMeshWidth(CellsAcross);
+    velotrimmer.setTileMeshHeight(CellsDown);
+    velotrimmer.setBtCompliantIterations(4);
+    velotrimmer.setBtMinIterations(8);
+    velotrimmer.setBtMaxIterations(60);
+    Kestra& kestra = *velotrimmer.kestra();
+    kestra.setUsername(QStringLiteral("admin"));
+    kestra.setPassword(QStringLiteral("secret"));
+    kestra.setAddress(QString::fromStdString(processor.address()));
+    kestra.setTileStateTiming({10ms, 200ms, 1500ms});
+    ASSERT_TRUE(kestra.fetchOutputConfig().ok());
+    DisplayInUse inUse(velotrimmer, kestra);
+    WallCamera wall(*fake, cv::Size2d(MeshTiles * 40.0, 20.0), [&processor] { return shownByProcessor(processor); });
+
+    velotrimmer.setRunning(true);
+    ASSERT_TRUE(velotrimmer.running());
+    ASSERT_EQ(velotrimmer.adjusterSet().adjusters().size(), qsizetype(MeshTiles * CellsAcross * CellsDown));
+    ASSERT_TRUE(waitUntil([&] { return velotrimmer.status() != 0; }, 200000));
+    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Uniformity completed."));
+    EXPECT_EQ(velotrimmer.status(), 1);
+    EXPECT_GT(wall.shots(), 1);
+    // The meshes the processor was left with show the targets in every cell.
+    for (const WallCamera::Patch& patch : shownByProcessor(processor)) {
+        EXPECT_NEAR(patch.colour[2], TargetRed, PhotoTolerance) << patch.rect;
+        EXPECT_NEAR(patch.colour[1], TargetGreen, PhotoTolerance) << patch.rect;
+        EXPECT_NEAR(patch.colour[0], TargetBlue, PhotoTolerance) << patch.rect;
+    }
 }
 
 // ---- The target LDM's exposure -------------------------------------------------------------------

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <mutex>
-#include <vector>
 
 namespace {
 
@@ -21,27 +20,26 @@ constexpr double WallLongSide = 720.0;
 
 struct WallCamera::Scene
 {
-    struct Patch
-    {
-        cv::Rect2d rect; // in wall pixels, relative to the lit extent
-        cv::Scalar colour;
-    };
-
     mutable std::mutex mutex;
     cv::Size2d extent;
     std::vector<Patch> patches;
+    LiveScene live;
     int shots = 0;
 
     QImage draw()
     {
         cv::Size2d size;
         std::vector<Patch> drawn;
+        LiveScene source;
         {
             const std::lock_guard lock(mutex);
             ++shots;
             size = extent;
             drawn = patches;
+            source = live;
         }
+        if (source)
+            drawn = source();
         cv::Mat photo(PhotoHeight, PhotoWidth, CV_8UC3, cv::Scalar::all(Ambient));
         if (size.width > 0 && size.height > 0) {
             const double scale = WallLongSide / std::max(size.width, size.height);
@@ -63,13 +61,22 @@ struct WallCamera::Scene
 
 WallCamera::WallCamera(FakeCamera& fake, DisplayBase& display, Colour colour)
     : m_fake(fake)
-    , m_display(display)
+    , m_display(&display)
     , m_colour(std::move(colour))
     , m_scene(std::make_shared<Scene>())
 {
     QObject::connect(&display, &DisplayBase::ldmDataChanged, this, &WallCamera::refresh);
     refresh();
     // The drawer holds the scene, not this object, so a photo being drawn outlives it safely.
+    m_fake.setShotDrawer([scene = m_scene] { return scene->draw(); });
+}
+
+WallCamera::WallCamera(FakeCamera& fake, cv::Size2d extent, LiveScene scene)
+    : m_fake(fake)
+    , m_scene(std::make_shared<Scene>())
+{
+    m_scene->extent = extent;
+    m_scene->live = std::move(scene);
     m_fake.setShotDrawer([scene = m_scene] { return scene->draw(); });
 }
 
@@ -80,13 +87,16 @@ WallCamera::~WallCamera()
 
 void WallCamera::refresh()
 {
-    const double minX = m_display.minLitLdmX();
-    const double minY = m_display.minLitLdmY();
-    const cv::Size2d extent(double(m_display.maxLitLdmX()) - minX, double(m_display.maxLitLdmY()) - minY);
+    if (!m_display)
+        return;
+    const DisplayBase& display = *m_display;
+    const double minX = display.minLitLdmX();
+    const double minY = display.minLitLdmY();
+    const cv::Size2d extent(double(display.maxLitLdmX()) - minX, double(display.maxLitLdmY()) - minY);
     const int taken = shots();
-    std::vector<Scene::Patch> patches;
-    for (uint number = 1; number <= m_display.ldmCount(); ++number) {
-        const Macropixel& ldm = m_display.ldm(number);
+    std::vector<Patch> patches;
+    for (uint number = 1; number <= m_display->ldmCount(); ++number) {
+        const Macropixel& ldm = m_display->ldm(number);
         if (!ldm.lit || !ldm.isOn())
             continue;
         patches.push_back({cv::Rect2d(ldm.x - minX, ldm.y - minY, ldm.width, ldm.height), m_colour(ldm, taken)});
