@@ -167,6 +167,14 @@ TEST_F(ControllerGrab, TheCaptureTestInBalanceModeObservesEveryLdmAndSucceeds)
     EXPECT_TRUE(done.front().endsWith(" seconds #####"));
     expectObserved(display, drawnColour, PhotoTolerance);
     EXPECT_EQ(wall.shots(), 1);
+
+    // A quiet test says nothing of its time, whatever the grabber last did.
+    velotrimmer.setStatus(0);
+    velotrimmer.grabImage(false);
+    ASSERT_TRUE(waitUntil([&] { return velotrimmer.status() != 0; }));
+    EXPECT_EQ(velotrimmer.status(), 1);
+    EXPECT_EQ(wall.shots(), 2);
+    EXPECT_EQ(log.messages().filter("##### Capture and processing test done in ").size(), 1);
 }
 
 // ---- Balance runs observed through the camera ----------------------------------------------------
@@ -530,6 +538,8 @@ struct MappingCase
     std::function<std::vector<cv::Mat>()> averages;
     // Checks the records after the mapping.
     std::function<void(Velotrimmer&, TestDisplay&, const MessageCapture&)> check;
+    // Changes the wall between the request and the reply (none: nothing).
+    std::function<void(TestDisplay&)> beforeReply = {};
 };
 
 void PrintTo(const MappingCase& c, std::ostream* os)
@@ -681,6 +691,19 @@ const MappingCase mappingCases[] = {
                  expectKept(*cell);
          }
      }},
+    // The tile reply is checked against the tile reference, though the LDMs are still lit.
+    {"ATileReplyWithoutALitTileIsRefused", true, prepareTileMesh, [] { return tileAverages(2, 4); },
+     [](Velotrimmer& velotrimmer, TestDisplay&, const MessageCapture& log) {
+         EXPECT_EQ(log.messages().filter("or reference Tile has a zero dimension: 0 w, 0 h").size(), 1);
+         for (const Tile* tile : velotrimmer.adjusterSet().tiles()) {
+             for (const Macropixel* cell : tile->ldms)
+                 expectKept(*cell);
+         }
+     },
+     [](TestDisplay& display) {
+         for (uint t = 1; t <= display.tileCount(); ++t)
+             display.tile(t).lit = false;
+     }},
 };
 
 class AveragesMapping : public ControllerGrab, public ::testing::WithParamInterface<MappingCase>
@@ -702,6 +725,8 @@ TEST_P(AveragesMapping, WritesEachCellToTheRecordsUnderIt)
 
     ASSERT_TRUE(c.tiles ? velotrimmer.getImageTileRGBData(true) : velotrimmer.getImageLdmRGBData(true));
     ASSERT_TRUE(waitForReplies(1));
+    if (c.beforeReply)
+        c.beforeReply(display);
     std::vector<cv::Mat> mats = c.averages();
     QList<cv::Mat*> list;
     for (cv::Mat& mat : mats)
