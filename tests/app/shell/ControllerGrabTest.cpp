@@ -762,6 +762,14 @@ const RefusalCase refusalCases[] = {
          display.lightSelectedLdms();
      },
      "Error: reference LDM has a zero dimension: 0 w, 0 h"},
+    // The tiles stay lit, so the tile reference has a size: the extents hold their sentinels.
+    {"NoLitLdmForTheTileArray", Velotrimmer::Template, false,
+     [](TestDisplay& display) {
+         display.selectLdms(QPoint(5000, 5000), QPoint(5001, 5001));
+         display.lightSelectedLdms();
+     },
+     "Error: the lit array holds no cells: 0 columns, 0 rows (lit LDMs span -4294967295 w, -4294967295 h; one cell "
+     "is 80 w, 80 h)"},
     {"OneLitLdmForTheTileArray", Velotrimmer::Template, false,
      [](TestDisplay& display) {
          display.selectLdms(QPoint(1, 1), QPoint(2, 2));
