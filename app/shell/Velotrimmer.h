@@ -13,6 +13,7 @@
 #include <opencv2/core.hpp>
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -22,6 +23,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <optional>
 
 class Background;
 class Calibrator;
@@ -352,7 +354,9 @@ public slots:
     void getTilesObserved();
     void getLensFiles();
 
-    // Camera features of the interface (capture test, mesh registration).
+    // The capture-and-processing test of the interface's grab button: one photo of the lit LDMs
+    // (Balance mode) or tiles (the other modes), mapped as a run would map it; the result shows
+    // in status and statusString.
     void grabImage(bool verbose = true);
     void runMeshRegistration();
 
@@ -500,6 +504,16 @@ private:
     enum GrabKind { GrabLdms = 1, GrabTiles = 2 };
     bool describeArrayAndGrab(int width, int height, int subColumns, int subRows, int kind, bool verbose,
                               const char* what);
+    // The cells of the lit array for a cell of width x height (both non-zero); none, said so in
+    // the log, when the array is empty (no lit LDM, or smaller than one cell).
+    struct ArrayGeometry
+    {
+        int columns = 0;
+        int rows = 0;
+        float aspect = 0.0f;
+    };
+    std::optional<ArrayGeometry> arrayGeometry(int width, int height) const;
+    void grabImagePart2(bool success);
     // Writes the averages of a finished grab onto the LDMs or the tile cells; false when unusable.
     bool mapAverages(const QList<cv::Mat*>* averages);
 
@@ -595,6 +609,11 @@ private:
     bool m_targetLdmPending = false;
     uint m_aeCount = 0;
     int m_grabKind = 1;
+    // The verbose flag of this controller's last grab request (the grabber's own copy belongs
+    // to its thread).
+    bool m_lastGrabVerbose = false;
+    // Started by the capture-and-processing test; monotonic, so a clock change cannot skew it.
+    QElapsedTimer m_grabTestTimer;
     std::function<void(bool)> m_grabContinuation;
     AdjusterSet m_adjusterSet;
     uint m_configuredAdjusters = 0;

@@ -2,11 +2,6 @@
 // nothing else, so the interface's buttons fail clearly.
 #include "shell/Velotrimmer.h"
 
-void Velotrimmer::grabImage(bool)
-{
-    setStatusString(QStringLiteral("Image capture and processing are not available in this build."));
-}
-
 void Velotrimmer::runMeshRegistration()
 {
     setStatusString(QStringLiteral("Mesh registration is not available in this build."));

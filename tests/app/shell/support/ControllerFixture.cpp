@@ -3,6 +3,7 @@
 #include "support/TestSettings.h"
 
 #include "display/SimulatedDisplay.h"
+#include "engine/Background.h"
 #include "engine/Calibrator.h"
 
 #include <QCoreApplication>
@@ -57,6 +58,17 @@ void ControllerFixture::quickEngineTiming()
     quick.gainRetryPauseMs = 10;
     Calibrator* calibrator = controller().calibrator();
     QMetaObject::invokeMethod(calibrator, [calibrator, quick] { calibrator->setTiming(quick); },
+                              Qt::BlockingQueuedConnection);
+}
+
+void ControllerFixture::quickGrabTiming(int imageWaitMs)
+{
+    Background::Timing quick;
+    quick.imageWaitMs = imageWaitMs;
+    quick.firstAttemptPauseMs = 10;
+    quick.pauseStepMs = 20;
+    Background* background = controller().background();
+    QMetaObject::invokeMethod(background, [background, quick] { background->setTiming(quick); },
                               Qt::BlockingQueuedConnection);
 }
 

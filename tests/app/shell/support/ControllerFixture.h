@@ -34,6 +34,8 @@ protected:
     static bool waitUntil(const std::function<bool()>& condition, int limitMs = WaitLimitMs);
     // Makes the engine's fixed pauses short.
     void quickEngineTiming();
+    // Makes the photo grabber's waits for the camera and its pauses short.
+    void quickGrabTiming(int imageWaitMs = 1500);
     // Runs the calls queued for the calibrator's thread so far.
     void settleCalibrator();
     // Lets the engine read without the settling delay the controller insists on (at least
