@@ -9,12 +9,6 @@
 #include <QDir>
 #include <QSettings>
 
-namespace {
-
-const QString LensResourceFolder = QStringLiteral(":src/lenscomp");
-
-} // namespace
-
 void Velotrimmer::blankDisplay(bool blank)
 {
     m_display->lightLitLdms(!blank);
@@ -225,24 +219,4 @@ void Velotrimmer::getTilesObservedPart2(bool ok)
     }
     qWarning("Velotrimmer::getTilesObservedPart2() failed; terminating balance");
     endRunning();
-}
-
-void Velotrimmer::getLensFiles()
-{
-    m_lensFileList.clear();
-    m_lensNameList.clear();
-    if (!QDir(LensResourceFolder).exists())
-        qInfo("getLensFiles: Can't open image resource directory!");
-    else
-        qInfo("getLensFiles: lens compensation lists are not available in this build.");
-    // A stored lens file that is no longer offered is dropped.
-    const QString stored = QSettings().value(Key::LensFile, QString()).toString();
-    QString kept;
-    for (qsizetype i = 0; i < m_lensFileList.count(); ++i) {
-        if (m_lensFileList.at(i)->type() == stored) {
-            kept = stored;
-            break;
-        }
-    }
-    setLensFile(kept);
 }

@@ -6,8 +6,3 @@ void Velotrimmer::grabImage(bool)
 {
     setStatusString(QStringLiteral("Image capture and processing are not available in this build."));
 }
-
-void Velotrimmer::runMeshRegistration()
-{
-    setStatusString(QStringLiteral("Mesh registration is not available in this build."));
-}
