@@ -47,14 +47,17 @@ constexpr int RegistrationWaitMs = 60000;
 
 // What the camera sees: black, the white wall, or the wall's markers one per cell of the grid the
 // processor was last asked for; gridCell overrides the cell size (a wall that shows another grid
-// than asked), missing leaves one marker out (column, row of the whole wall's grid).
+// than asked), missing leaves one marker out (column, row of the whole wall's grid). A camera
+// pointed elsewhere sees black whatever the wall shows.
 class WallCamera
 {
 public:
-    WallCamera(const ProcessorSimulator& processor, int gridCell, std::optional<std::pair<int, int>> missing)
+    WallCamera(const ProcessorSimulator& processor, int gridCell, std::optional<std::pair<int, int>> missing,
+               bool pointedAtWall = true)
         : m_processor(processor)
         , m_gridCell(gridCell)
         , m_missing(missing)
+        , m_pointedAtWall(pointedAtWall)
     {
     }
 
@@ -63,7 +66,7 @@ public:
         QImage photo(WallWidth + 2 * Margin, WallHeight + 2 * Margin, QImage::Format_RGB32);
         photo.fill(Qt::black);
         const std::vector<Pattern> patterns = m_processor.testPatterns();
-        const Pattern shown = patterns.empty() ? Pattern{} : patterns.back();
+        const Pattern shown = patterns.empty() || !m_pointedAtWall ? Pattern{} : patterns.back();
         QPainter painter(&photo);
         if (shown.mode == 1)
             painter.fillRect(Margin, Margin, WallWidth, WallHeight, Qt::white);
@@ -87,6 +90,7 @@ private:
     const ProcessorSimulator& m_processor;
     int m_gridCell;
     std::optional<std::pair<int, int>> m_missing;
+    bool m_pointedAtWall;
 };
 
 class ControllerRegistration : public ControllerFixture
@@ -161,6 +165,7 @@ struct RegistrationCase
     uint meshHeight;
     int gridCell; // 0: the wall shows the grid asked for
     std::optional<std::pair<int, int>> missing;
+    bool pointedAtWall;
     const char* statusText;
     int status;
     bool stored;
@@ -178,7 +183,7 @@ class Registration : public ControllerRegistration, public ::testing::WithParamI
 TEST_P(Registration, EndsWithTheOutcomeAndThePatternOff)
 {
     const RegistrationCase& test = GetParam();
-    const WallCamera camera(processor, test.gridCell, test.missing);
+    const WallCamera camera(processor, test.gridCell, test.missing, test.pointedAtWall);
     Velotrimmer& velotrimmer = start(camera, test.meshWidth, test.meshHeight);
 
     velotrimmer.runMeshRegistration();
@@ -189,9 +194,15 @@ TEST_P(Registration, EndsWithTheOutcomeAndThePatternOff)
     EXPECT_FALSE(velotrimmer.running());
     const int cellWidth = int(TileWidth / test.meshWidth);
     const int cellHeight = int(TileHeight / test.meshHeight);
-    const std::vector<Pattern> expected{{1}, {2, cellWidth, cellHeight}, {0}};
+    const std::vector<Pattern> expected = test.pointedAtWall ? std::vector<Pattern>{{1}, {2, cellWidth, cellHeight}, {0}}
+                                                             : std::vector<Pattern>{{1}, {0}};
     EXPECT_EQ(processor.testPatterns(), expected);
-    EXPECT_EQ(fake->downloads().size(), 2);
+    if (test.pointedAtWall) {
+        EXPECT_EQ(fake->downloads().size(), 2);
+    }
+    // The grader announced the array the captures described.
+    EXPECT_TRUE(velotrimmer.tileGraderSectionsWereUpdated());
+    EXPECT_TRUE(velotrimmer.tileGraderAspectRatioWasUpdated());
 
     const std::optional<cv::Mat> locations = meshLocations();
     ASSERT_EQ(locations.has_value(), test.stored);
@@ -208,12 +219,14 @@ TEST_P(Registration, EndsWithTheOutcomeAndThePatternOff)
 
 INSTANTIATE_TEST_SUITE_P(
     MarkersOnTheWall, Registration,
-    ::testing::Values(RegistrationCase{"OneMarkerPerCell", CellsAcross, CellsDown, 0, std::nullopt,
+    ::testing::Values(RegistrationCase{"OneMarkerPerCell", CellsAcross, CellsDown, 0, std::nullopt, true,
                                        "Cell locations acquired", 1, true},
-                      RegistrationCase{"MissingMarker", CellsAcross, CellsDown, 0, std::pair(5, 4),
+                      RegistrationCase{"MissingMarker", CellsAcross, CellsDown, 0, std::pair(5, 4), true,
                                        "Failed to identify cell locations", -1, false},
-                      RegistrationCase{"WrongGridSize", CellsAcross - 1, CellsDown, CellSize, std::nullopt,
-                                       "Incorrect cell locations", -1, false}),
+                      RegistrationCase{"WrongGridSize", CellsAcross - 1, CellsDown, CellSize, std::nullopt, true,
+                                       "Incorrect cell locations", -1, false},
+                      RegistrationCase{"NoWallInSight", CellsAcross, CellsDown, 0, std::nullopt, false,
+                                       "Failed to capture image", -1, false}),
     [](const ::testing::TestParamInfo<RegistrationCase>& info) { return std::string(info.param.name); });
 
 // A stop while the wall settles ends the registration there: no photo, the pattern off.
