@@ -8,6 +8,7 @@
 #include <QDebug>
 
 #include <algorithm>
+#include <utility>
 
 Background::Background(QObject* parent)
     : QObject(parent)
@@ -45,8 +46,17 @@ void Background::setSubarrayInfo(int columns, int rows)
     emit setSubarrayInfoDone();
 }
 
+void Background::whenIdle(std::function<void()> call)
+{
+    if (m_grabbing)
+        m_afterGrab.push_back(std::move(call));
+    else
+        call();
+}
+
 void Background::grabImageData(bool verbose)
 {
+    m_grabbing = true;
     m_verbose = verbose;
     if (m_verbose) {
         qInfo(">>>>>>>>>>>>>>>>>>>> background: image grab started");
@@ -85,6 +95,9 @@ void Background::grabImageData(bool verbose)
     }
     if (m_verbose)
         qInfo("<<<<<<<<<<<<<<<<<<<< background: image grab done");
+    m_grabbing = false;
+    for (const std::function<void()>& call : std::exchange(m_afterGrab, {}))
+        call();
     emit grabImageDataDone(success, averages);
 }
 

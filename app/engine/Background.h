@@ -7,6 +7,9 @@
 #include <QList>
 #include <QObject>
 
+#include <functional>
+#include <vector>
+
 class ImageSource;
 
 Q_MOC_INCLUDE("instruments/ImageSource.h")
@@ -61,6 +64,10 @@ public:
     bool removingReflections() const { return m_removeReflections; }
     bool usingLogImages() const { return m_useLogImages; }
     TileGrader* grader() { return &m_grader; }
+    // Runs call at once when no grab is under way, or else when the grab has ended, before its
+    // answer goes out: a grab's waits serve this thread's events, and the grader must not change
+    // under a load or an averaging pass. Only on the grabber's thread.
+    void whenIdle(std::function<void()> call);
 
 public slots:
     void setImageSource(ImageSource* imageSource);
@@ -106,6 +113,8 @@ private:
     bool m_useLogImages = false;
     bool m_removeReflections = false;
     uint m_readDelay = DefaultReadDelayMs;
+    bool m_grabbing = false;
+    std::vector<std::function<void()>> m_afterGrab;
 };
 
 Q_DECLARE_METATYPE(QList<cv::Mat*>*)

@@ -42,4 +42,5 @@ inline const QString TileMeshHeight = QStringLiteral("tileMeshHeight");
 inline const QString TileMeshWidth = QStringLiteral("tileMeshWidth");
 inline const QString SelectedLdm = QStringLiteral("selectedLdm");
 inline const QString LensFile = QStringLiteral("lensFile");
+inline const QString LensName = QStringLiteral("lensName");
 } // namespace Key

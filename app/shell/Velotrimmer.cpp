@@ -89,6 +89,7 @@ Velotrimmer::Velotrimmer(boost::asio::io_context& ioContext, QObject* parent)
     connect(background, &Background::grabImageDataDone, this, &Velotrimmer::grabImageDataDone);
     connect(background, &Background::blankDisplay, this, &Velotrimmer::blankDisplay);
     connect(this, &Velotrimmer::lensFileChanged, background->grader(), &TileGrader::setLensFile);
+    connectRegistration(*background->grader());
     m_graderRelay = new TileGraderRelay(this);
     m_graderRelay->follow(*background->grader());
 

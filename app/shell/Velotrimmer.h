@@ -24,6 +24,7 @@
 
 #include <functional>
 #include <optional>
+#include <memory>
 
 class Background;
 class Calibrator;
@@ -34,6 +35,7 @@ class CR100;
 class DisplayBase;
 class ImageSource;
 class Kestra;
+class Option;
 class SimulatedDisplay;
 class TileGrader;
 class TileGraderRelay;
@@ -434,6 +436,56 @@ signals:
     void showMessageBox(QString title, QString message);
     void finishBalancing();
     void showMacropixelInsetChanged();
+
+    // ---- Lens lists and mesh registration (VelotrimmerLenses.cpp, VelotrimmerRegistration.cpp)
+public:
+    // How long the mesh registration lets the wall settle: before the capture of the white
+    // pattern, before that of the cell grid, and after the pattern is switched off.
+    struct RegistrationTiming
+    {
+        int whitePatternMs = 4000;
+        int cellGridMs = 8000;
+        int patternOffMs = 2000;
+    };
+    // Tests shorten the waits.
+    void setRegistrationTiming(const RegistrationTiming& timing) { m_registrationTiming = timing; }
+    bool tileGraderSectionsWereUpdated() const { return m_tileGraderSectionsUpdated; }
+    bool tileGraderAspectRatioWasUpdated() const { return m_tileGraderAspectRatioUpdated; }
+    int tileGraderImageProcessedState() const { return m_tileGraderImageProcessed; }
+
+public slots:
+    void tileGraderSectionsUpdated();
+    void tileGraderAspectRatioUpdated();
+    void tileGraderImageProcessed(bool successful);
+    void tileGraderAveragesUpdated(cv::Mat averagesArray);
+    void runMeshRegistrationPart2(bool success);
+    void runMeshRegistrationPart3(bool success);
+
+private:
+    // What the grader made of the cell grid's photo.
+    enum class CellLocations { NotFound, WrongSize, Stored };
+    void connectRegistration(TileGrader& grader);
+    void restoreLensFile();
+    static Option* findLensOption(const OptionList& list, const QString& type);
+    // Waits while the wall settles; false, with the registration ended as cancelled, when
+    // running was cleared meanwhile.
+    bool settleForRegistration(int registration, int milliseconds);
+    // Starts the tile capture of a stage; false, with the registration ended, when it cannot start.
+    bool captureForRegistration(std::function<void(bool)> continuation);
+    void continueMeshRegistration(int registration, bool fourCorners);
+    void finishMeshRegistration(int registration, CellLocations outcome, cv::Size found, cv::Size expected);
+    // Ends the registration: pattern off, running cleared, the text and the status.
+    void endMeshRegistration(const QString& text, int status);
+    void showPattern(qint8 mode, int width = 0, int height = 0);
+
+    // Owns the lens options on show; the lists only point at them.
+    std::unique_ptr<QObject> m_lensOptions;
+    RegistrationTiming m_registrationTiming;
+    // Counts registrations, so that a late answer of an ended one is ignored.
+    int m_registration = 0;
+    bool m_tileGraderSectionsUpdated = false;
+    bool m_tileGraderAspectRatioUpdated = false;
+    int m_tileGraderImageProcessed = 0;
 
 private:
     // Which runs a settings change invalidates (resumeStep back to 0).

@@ -12,12 +12,6 @@
 #include <algorithm>
 #include <limits>
 
-namespace {
-
-const QString LensResourceFolder = QStringLiteral(":src/lenscomp");
-
-} // namespace
-
 void Velotrimmer::blankDisplay(bool blank)
 {
     m_display->lightLitLdms(!blank);
@@ -260,52 +254,6 @@ void Velotrimmer::getTilesObservedPart2(bool ok)
     qWarning("Velotrimmer::getTilesObservedPart2() failed; terminating balance");
     endRunning();
 }
+#include <algorithm>
+#include <limits>
 
-// ---- Capture-and-processing test -----------------------------------------------------------------
-
-void Velotrimmer::grabImage(bool verbose)
-{
-    if (refuseStart())
-        return;
-    m_grabTestTimer.start();
-    if (verbose)
-        qInfo("##### Image capture and processing test #####");
-    runNothing();
-    m_grabContinuation = [this](bool success) { grabImagePart2(success); };
-    // Only the balance run measures LDMs; the other modes work on tiles.
-    const bool started = m_mode == Balance ? getImageLdmRGBData(verbose) : getImageTileRGBData(verbose);
-    // A capture that cannot start ends the test as failed, so that the interface is not left busy.
-    if (!started)
-        grabImagePart2(false);
-}
-
-void Velotrimmer::grabImagePart2(bool success)
-{
-    endRunning();
-    if (m_lastGrabVerbose)
-        qInfo("##### Capture and processing test done in %.3f seconds #####",
-              static_cast<double>(m_grabTestTimer.elapsed()) / 1000.0);
-    setStatusString(success ? QStringLiteral("Image capture and processing succeeded.")
-                            : QStringLiteral("Image capture or processing failed."));
-    setStatus(success ? 1 : -1);
-}
-
-void Velotrimmer::getLensFiles()
-{
-    m_lensFileList.clear();
-    m_lensNameList.clear();
-    if (!QDir(LensResourceFolder).exists())
-        qInfo("getLensFiles: Can't open image resource directory!");
-    else
-        qInfo("getLensFiles: lens compensation lists are not available in this build.");
-    // A stored lens file that is no longer offered is dropped.
-    const QString stored = QSettings().value(Key::LensFile, QString()).toString();
-    QString kept;
-    for (qsizetype i = 0; i < m_lensFileList.count(); ++i) {
-        if (m_lensFileList.at(i)->type() == stored) {
-            kept = stored;
-            break;
-        }
-    }
-    setLensFile(kept);
-}

@@ -40,7 +40,10 @@ void Velotrimmer::onBackground(std::function<void(Background&)> call)
 
 void Velotrimmer::onTileGrader(std::function<void(TileGrader&)> call)
 {
-    onBackground([call = std::move(call)](Background& background) { call(*background.grader()); });
+    // Never in the middle of a grab: the grader's state is the grab's until it has ended.
+    onBackground([call = std::move(call)](Background& background) {
+        background.whenIdle([&background, call] { call(*background.grader()); });
+    });
 }
 
 void Velotrimmer::setTask(int task)

@@ -409,7 +409,7 @@ void Velotrimmer::setLensName(const QString& lensName)
 {
     m_lensName = lensName;
     emit lensNameChanged();
-    QSettings().setValue(QStringLiteral("lensName"), lensName);
+    QSettings().setValue(Key::LensName, lensName);
 }
 
 void Velotrimmer::setLensFile(const QString& lensFile)

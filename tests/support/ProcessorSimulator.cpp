@@ -13,6 +13,9 @@
 #include <boost/beast/http/write.hpp>
 
 #include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QCryptographicHash>
 
 #include <algorithm>
@@ -610,15 +613,16 @@ std::string ProcessorSimulator::tileName(unsigned tile)
 }
 
 std::string ProcessorSimulator::meshTiles(unsigned tiles, unsigned width, unsigned height, unsigned ldmsW,
-                                          unsigned ldmsH)
+                                          unsigned ldmsH, unsigned tilesPerRow)
 {
+    const unsigned perRow = tilesPerRow == 0 ? tiles : tilesPerRow;
     std::string receivers;
     for (unsigned tile = 1; tile <= tiles; ++tile) {
         std::string ldms;
         for (unsigned ldm = 1; ldm <= ldmsW * ldmsH; ++ldm)
             ldms += (ldm > 1 ? ", \"" : "\"") + std::to_string(ldm) + R"(": {"gains": {"r": 0, "g": 0, "b": 0, "i": 0}})";
-        receivers += (tile > 1 ? ", \"" : "\"") + tileName(tile) + "\": {\"x\": " + std::to_string((tile - 1) * width)
-            + R"(, "y": 0, "info": {"type": "K-100", "pixelsW": )" + std::to_string(width) + R"(, "pixelsH": )"
+        receivers += (tile > 1 ? ", \"" : "\"") + tileName(tile) + "\": {\"x\": " + std::to_string((tile - 1) % perRow * width)
+            + ", \"y\": " + std::to_string((tile - 1) / perRow * height) + R"(, "info": {"type": "K-100", "pixelsW": )" + std::to_string(width) + R"(, "pixelsH": )"
             + std::to_string(height) + R"(, "ldmsW": )" + std::to_string(ldmsW) + R"(, "ldmsH": )"
             + std::to_string(ldmsH) + R"(}, "ldms": {)" + ldms + "}}";
     }
@@ -691,4 +695,37 @@ std::size_t ProcessorSimulator::stalledBytes() const
     if (result.wait_for(kQueryLimit) != std::future_status::ready)
         return 0;
     return result.get();
+}
+
+std::vector<ProcessorSimulator::TestPattern> ProcessorSimulator::testPatterns() const
+{
+    std::vector<TestPattern> patterns;
+    for (const Request& request : requests()) {
+        if (!request.authorized)
+            continue;
+        const QJsonObject body =
+            QJsonDocument::fromJson(QByteArray::fromStdString(request.body)).object();
+        if (request.method == "POST" && request.target == kGenerateTarget) {
+            const QJsonArray step =
+                body.value(QLatin1String("draw")).toArray().at(0).toObject().value(QLatin1String("step")).toArray();
+            patterns.push_back({2, step.at(0).toInt(), step.at(1).toInt()});
+            continue;
+        }
+        if (request.method != "PATCH" || request.target != kDataTarget)
+            continue;
+        const QJsonObject testPattern = body.value(QLatin1String("dev"))
+                                            .toObject()
+                                            .value(QLatin1String("ingest"))
+                                            .toObject()
+                                            .value(QLatin1String("testPattern"))
+                                            .toObject();
+        if (testPattern.isEmpty())
+            continue;
+        if (testPattern.value(QLatin1String("enabled")).toBool()
+            && testPattern.value(QLatin1String("type")).toString() == QLatin1String("white"))
+            patterns.push_back({1});
+        else if (testPattern.contains(QLatin1String("mediaEnabled")))
+            patterns.push_back({0});
+    }
+    return patterns;
 }

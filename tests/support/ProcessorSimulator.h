@@ -121,7 +121,9 @@ public:
     // A layout of `tiles` mesh-capable tiles (fixture "K-100") side by side from (0, 0), each
     // width x height pixels of ldmsW x ldmsH LDMs, every LDM present with zero gains. Tile k
     // (from 1) is the receiver "00:1a:2b:00:HH:LL" with k in the last two bytes (hexadecimal).
-    static std::string meshTiles(unsigned tiles, unsigned width, unsigned height, unsigned ldmsW, unsigned ldmsH);
+    // With tilesPerRow, the tiles fill rows of that many from the top left, row after row.
+    static std::string meshTiles(unsigned tiles, unsigned width, unsigned height, unsigned ldmsW, unsigned ldmsH,
+                                 unsigned tilesPerRow = 0);
     static std::string tileName(unsigned tile);
     // A canned status reply (GET kStatusTarget): brightness 42.5, cct 5600, cctDuv 0.001, gamma
     // 2.2, eotfType "pq", lumaMax 1000, display gains 0.95, 1, 0.9, output gain 0.8, 0.7, 0.6,
@@ -150,6 +152,19 @@ public:
     // and every tile's "/calBusy" GET with the next of tileStates (the last repeats), counted per
     // tile. Anything else gets 404.
     void acceptMeshUploads(std::vector<Reply> tileStates);
+
+    // A test pattern the processor was asked to show: 0 none, 1 white, 2 the generated grid of
+    // cells of width x height pixels (each with a rectangle in its centre).
+    struct TestPattern
+    {
+        int mode = 0;
+        int width = 0;
+        int height = 0;
+        bool operator==(const TestPattern&) const = default;
+    };
+    // The test patterns asked for by accepted requests, in order of arrival. The pattern switched
+    // off just before a grid is generated is part of the grid's request and not listed.
+    std::vector<TestPattern> testPatterns() const;
 
     std::vector<Request> requests() const;
     std::size_t requestCount() const;

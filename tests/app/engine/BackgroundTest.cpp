@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -345,6 +346,47 @@ TEST_F(BackgroundTest, AStopDuringAWaitEndsTheGrabPromptlyWithoutTheFailureLine)
     EXPECT_FALSE(answer.hadList);
     EXPECT_FALSE(log.contains(QStringLiteral("Background::grabImageData() failed after multiple retries")));
     EXPECT_EQ(fake->releaseCommands().count('1'), 1);
+}
+
+// The grader may be changed only between grabs: a call queued while a grab waits for its photo
+// is held until the grab has ended and runs before the answer goes out.
+TEST_F(BackgroundTest, ACallForTheIdleGrabberWaitsForTheGrabInFlight)
+{
+    connectCamera();
+    fake->skipDownloads(true);
+    setTiming(Background::Timing{}); // the program's own ten-second wait for a photo
+    std::mutex mutex;
+    QStringList order; // on the grabber's thread
+    QObject::connect(
+        background, &Background::grabImageDataDone, background,
+        [&] {
+            const std::lock_guard lock(mutex);
+            order.append(QStringLiteral("answer"));
+        },
+        Qt::DirectConnection);
+    startGrab();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return countLines(QStringLiteral("CaptureImage(): grabbing image...")) > 0; },
+                                ConnectTimeoutMs));
+
+    QMetaObject::invokeMethod(
+        background,
+        [&, b = background] {
+            b->whenIdle([&] {
+                const std::lock_guard lock(mutex);
+                order.append(QStringLiteral("call"));
+            });
+        },
+        Qt::QueuedConnection);
+    QTest::qWait(300);
+    {
+        const std::lock_guard lock(mutex);
+        EXPECT_TRUE(order.isEmpty());
+    }
+
+    QMetaObject::invokeMethod(background, [b = background] { b->setRunning(false); }, Qt::QueuedConnection);
+    waitForAnswer(PromptMs);
+    const std::lock_guard lock(mutex);
+    EXPECT_EQ(order, QStringList({QStringLiteral("call"), QStringLiteral("answer")}));
 }
 
 TEST_F(BackgroundTest, QuittingDuringAGrabIsClean)
