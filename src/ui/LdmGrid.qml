@@ -113,8 +113,9 @@ Item {
         if (showMode === "Errors")
             return Qt.rgba(Math.min(1, 0.5 + velotrimmer.ldmRedError(n)), Math.min(1, 0.5 + velotrimmer.ldmGreenError(n)),
                            Math.min(1, 0.5 + velotrimmer.ldmBlueError(n)), 1)
-        return "rgb(%1,%2,%3)".arg(channel(d.ldmRedObserved(n))).arg(channel(d.ldmGreenObserved(n)))
-                              .arg(channel(d.ldmBlueObserved(n)))
+        // A colour from its channels: QML reads no CSS "rgb(...)" text (it would draw black).
+        return Qt.rgba(channel(d.ldmRedObserved(n)) / 255, channel(d.ldmGreenObserved(n)) / 255,
+                       channel(d.ldmBlueObserved(n)) / 255, 1)
     }
 
     Rectangle { anchors.fill: parent; color: "black" }

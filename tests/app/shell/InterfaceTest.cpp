@@ -10,6 +10,7 @@
 #include "shell/LogModel.h"
 #include "shell/Velotrimmer.h"
 
+#include <QColor>
 #include <QDir>
 #include <QFile>
 #include <QQmlComponent>
@@ -24,39 +25,7 @@
 
 #include <memory>
 
-namespace {
-
-// The settings of a bench without hardware: the simulated display and the dummy camera, with
-// short uniformity runs.
-void storeSimulatedBench()
-{
-    QSettings settings;
-    settings.setValue("output", true);
-    settings.setValue("camera", true);
-    settings.setValue("btMinIterations", 3);
-    settings.setValue("btCompliantIterations", 1);
-    settings.setValue("btMaxIterations", 40);
-}
-
-} // namespace
-
-class Interface : public InterfaceFixture
-{
-protected:
-    // The interface on the simulated bench.
-    void loadBench()
-    {
-        storeSimulatedBench();
-        load();
-    }
-    // Switches to a uniformity mode and waits for the wall.
-    void enterMode(int mode)
-    {
-        controller().setMode(static_cast<Velotrimmer::Mode>(mode));
-        ASSERT_TRUE(waitUntil([this] { return controller().display()->adjustableLdmCount() > 0; }, 5000));
-        settle(50);
-    }
-};
+using Interface = InterfaceFixture;
 
 // ---- Loading, modes, windows ---------------------------------------------------------------------
 
@@ -73,6 +42,12 @@ TEST_F(Interface, ModesRunsAndEveryWindowShowWithoutAWarning)
 
         settle(mode == 0 ? 50 : 500);
         EXPECT_EQ(static_cast<int>(velotrimmer.mode()), mode);
+        // The status line and the Run button stay whole at the default size, whatever the panels.
+        for (const char* name : {"runButton", "statusLabel"}) {
+            QQuickItem* shown = item(name);
+            EXPECT_GE(shown->height(), shown->implicitHeight()) << name << " in mode " << mode;
+            EXPECT_LE(shown->mapToScene(QPointF(0, shown->height())).y(), window()->height()) << name << " in mode " << mode;
+        }
         velotrimmer.runNothing();
         settle(50);
         EXPECT_TRUE(velotrimmer.running());
@@ -426,6 +401,22 @@ TEST_F(Interface, ABalanceRunWithoutHardwareFromTargetClickToSavedLog)
     // The wall view only showed data during the run, and its mode came back after it.
     EXPECT_GE(dragMode.size(), 2);
     EXPECT_EQ(ui()->property("dragMode").toString(), "ref");
+    // The wall view draws each LDM in the colour the camera observed.
+    settle(50);
+    QObject* drawn = nullptr;
+    for (QObject* object : allObjects(grid)) {
+        // The filled LDM, not the target's frame drawn over it (which has a view).
+        if (object->inherits("QQuickRectangle") && object->property("number").toInt() == 20
+            && !object->property("view").isValid())
+            drawn = object;
+    }
+    ASSERT_NE(drawn, nullptr);
+    const QColor fill = drawn->property("color").value<QColor>();
+    EXPECT_NEAR(fill.red(), display->ldmRedObserved(20), 1.0);
+    EXPECT_NEAR(fill.green(), display->ldmGreenObserved(20), 1.0);
+    EXPECT_NEAR(fill.blue(), display->ldmBlueObserved(20), 1.0);
+    EXPECT_GT(fill.green(), 100);
+
     // The run went to its end on the simulated display: completed, not cancelled.
     EXPECT_EQ(velotrimmer.status(), 1) << velotrimmer.statusString().toStdString();
     EXPECT_EQ(velotrimmer.statusString(), "Uniformity completed.");
