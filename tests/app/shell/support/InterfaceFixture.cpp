@@ -224,11 +224,3 @@ void InterfaceFixture::expectNoWarnings() const
     const QStringList found = warnings();
     EXPECT_TRUE(found.isEmpty()) << found.join(QLatin1Char('\n')).toStdString();
 }
-
-// Qt 6.4's Quick scene graph keeps raster images, paint engines and textures of a destroyed window
-// in cycles that are never freed (indirect leaks only, every frame inside Qt Gui and Quick); the
-// leak check at exit is off for this program alone. Address and undefined-behaviour checks stay on.
-extern "C" int __lsan_is_turned_off()
-{
-    return 1;
-}
