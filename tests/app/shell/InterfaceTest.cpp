@@ -27,6 +27,27 @@
 
 using Interface = InterfaceFixture;
 
+namespace {
+
+// The colour a wall view fills an LDM with (the filled LDM, not the target's frame drawn over
+// it, which has a view).
+QColor ldmFill(QQuickItem* grid, int number)
+{
+    const QList<QQuickItem*> items = grid->childItems();
+    QList<QQuickItem*> queue = items;
+    while (!queue.isEmpty()) {
+        QQuickItem* item = queue.takeFirst();
+        if (item->inherits("QQuickRectangle") && item->property("number").toInt() == number
+            && !item->property("view").isValid())
+            return item->property("color").value<QColor>();
+        queue.append(item->childItems());
+    }
+    ADD_FAILURE() << "no LDM " << number << " drawn";
+    return {};
+}
+
+} // namespace
+
 // ---- Loading, modes, windows ---------------------------------------------------------------------
 
 TEST_F(Interface, ModesRunsAndEveryWindowShowWithoutAWarning)
@@ -368,6 +389,39 @@ INSTANTIATE_TEST_SUITE_P(Drags, WallDrag,
                                            DragCase{"HalfScaleBackwards", 0.5, true}),
                          [](const ::testing::TestParamInfo<DragCase>& info) { return std::string(info.param.name); });
 
+TEST_F(Interface, TheWallViewsFollowNewLdmDataAndAHiddenOneCatchesUpWhenShown)
+{
+    loadBench();
+    enterMode(1);
+    DisplayBase* display = controller().display();
+    QQuickItem* mainGrid = item("wallGrid");
+    auto* simulated = qobject_cast<QQuickWindow*>(find("simulatedDisplayWindow"));
+    ASSERT_FALSE(simulated->isVisible());
+
+    display->setLdmRGBObserved(20, 10, 200, 30);
+    emit display->ldmDataChanged();
+    settle(50);
+    EXPECT_EQ(ldmFill(mainGrid, 20), QColor(10, 200, 30));
+
+    clickMenuItem("simulatedDisplayItem");
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(simulated));
+    QQuickItem* simulatedGrid = nullptr;
+    for (QObject* object : allObjects(simulated)) {
+        if (object->property("layoutRevision").isValid())
+            simulatedGrid = qobject_cast<QQuickItem*>(object);
+    }
+    ASSERT_NE(simulatedGrid, nullptr);
+    EXPECT_EQ(ldmFill(simulatedGrid, 20), QColor(10, 200, 30));
+
+    // Both follow the next data while shown.
+    display->setLdmRGBObserved(20, 90, 90, 90);
+    emit display->ldmDataChanged();
+    settle(50);
+    EXPECT_EQ(ldmFill(mainGrid, 20), QColor(90, 90, 90));
+    EXPECT_EQ(ldmFill(simulatedGrid, 20), QColor(90, 90, 90));
+    expectNoWarnings();
+}
+
 // ---- Runs through the menus ------------------------------------------------------------------------
 
 TEST_F(Interface, ABalanceRunWithoutHardwareFromTargetClickToSavedLog)
@@ -403,15 +457,7 @@ TEST_F(Interface, ABalanceRunWithoutHardwareFromTargetClickToSavedLog)
     EXPECT_EQ(ui()->property("dragMode").toString(), "ref");
     // The wall view draws each LDM in the colour the camera observed.
     settle(50);
-    QObject* drawn = nullptr;
-    for (QObject* object : allObjects(grid)) {
-        // The filled LDM, not the target's frame drawn over it (which has a view).
-        if (object->inherits("QQuickRectangle") && object->property("number").toInt() == 20
-            && !object->property("view").isValid())
-            drawn = object;
-    }
-    ASSERT_NE(drawn, nullptr);
-    const QColor fill = drawn->property("color").value<QColor>();
+    const QColor fill = ldmFill(grid, 20);
     EXPECT_NEAR(fill.red(), display->ldmRedObserved(20), 1.0);
     EXPECT_NEAR(fill.green(), display->ldmGreenObserved(20), 1.0);
     EXPECT_NEAR(fill.blue(), display->ldmBlueObserved(20), 1.0);
