@@ -15,8 +15,13 @@ Item {
     property bool answersFakeReadings: false
     property bool showGraderImage: true
     readonly property var device: velotrimmer.display
-    // Bumped whenever the wall's data change, so that the drawing and the frames follow.
+    // Bumped whenever the wall's data change (colours, flags), so that the drawing follows; the
+    // layout revision also when the LDMs and tiles move, so that only a new layout places them
+    // again (a balance run announces new data after every observation).
     property int revision: 0
+    property int layoutRevision: 0
+    // Whether the grid follows the display; a grid nobody sees catches up when it is shown.
+    property bool live: visible
     readonly property int originX: device ? device.minX : 0
     readonly property int originY: device ? device.minY : 0
     readonly property int itemCount: device ? (tileMode ? device.tileCount : device.ldmCount) : 0
@@ -35,21 +40,32 @@ Item {
     function refresh() {
         ++revision
     }
-    onTileModeChanged: refresh()
+    function relayout() {
+        ++layoutRevision
+        ++revision
+    }
+    onTileModeChanged: relayout()
     onShowModeChanged: refresh()
-    onDeviceChanged: refresh()
+    onDeviceChanged: relayout()
+    onLiveChanged: if (live) relayout()
 
     Connections {
         target: grid.device
+        enabled: grid.live
         function onLdmDataChanged() { grid.refresh() }
         function onTileDataChanged() { grid.refresh() }
-        function onRefreshChanged() { grid.refresh() }
-        function onLdmCountChanged() { grid.refresh() }
-        function onTileCountChanged() { grid.refresh() }
+        function onRefreshChanged() { grid.relayout() }
+        function onFetchedOutputConfig() { grid.relayout() }
+        function onLdmCountChanged() { grid.relayout() }
+        function onTileCountChanged() { grid.relayout() }
+    }
+    Connections {
+        target: grid.device
         function onNeedFakeLdmRGBsChanged() { if (grid.answersFakeReadings) grid.fakeReadings() }
     }
     Connections {
         target: velotrimmer
+        enabled: grid.live
         function onSelectedLdmChanged() { grid.refresh() }
     }
 
@@ -113,8 +129,9 @@ Item {
         if (showMode === "Errors")
             return Qt.rgba(Math.min(1, 0.5 + velotrimmer.ldmRedError(n)), Math.min(1, 0.5 + velotrimmer.ldmGreenError(n)),
                            Math.min(1, 0.5 + velotrimmer.ldmBlueError(n)), 1)
-        return "rgb(%1,%2,%3)".arg(channel(d.ldmRedObserved(n))).arg(channel(d.ldmGreenObserved(n)))
-                              .arg(channel(d.ldmBlueObserved(n)))
+        // A colour from its channels: QML reads no CSS "rgb(...)" text (it would draw black).
+        return Qt.rgba(channel(d.ldmRedObserved(n)) / 255, channel(d.ldmGreenObserved(n)) / 255,
+                       channel(d.ldmBlueObserved(n)) / 255, 1)
     }
 
     Rectangle { anchors.fill: parent; color: "black" }
@@ -125,10 +142,10 @@ Item {
             required property int index
             readonly property int number: index + 1
             readonly property var d: grid.device
-            x: (grid.revision, (d.ldmX(number) - grid.originX) * grid.zoom)
-            y: (grid.revision, (d.ldmY(number) - grid.originY) * grid.zoom)
-            width: (grid.revision, d.ldmWidth(number) * grid.zoom)
-            height: (grid.revision, d.ldmHeight(number) * grid.zoom)
+            x: (grid.layoutRevision, (d.ldmX(number) - grid.originX) * grid.zoom)
+            y: (grid.layoutRevision, (d.ldmY(number) - grid.originY) * grid.zoom)
+            width: (grid.layoutRevision, d.ldmWidth(number) * grid.zoom)
+            height: (grid.layoutRevision, d.ldmHeight(number) * grid.zoom)
             color: (grid.revision, grid.ldmFill(number))
             border.width: 1
             border.color: (grid.revision, d.ldmAdjustable(number)) ? "#FFFFFF" : d.ldmIsLit(number) ? "#707070" : "#282828"
@@ -140,10 +157,10 @@ Item {
             required property int index
             readonly property int number: index + 1
             readonly property var d: grid.device
-            x: (grid.revision, (d.tileX(number) - grid.originX) * grid.zoom)
-            y: (grid.revision, (d.tileY(number) - grid.originY) * grid.zoom)
-            width: (grid.revision, d.tileWidth(number) * grid.zoom)
-            height: (grid.revision, d.tileHeight(number) * grid.zoom)
+            x: (grid.layoutRevision, (d.tileX(number) - grid.originX) * grid.zoom)
+            y: (grid.layoutRevision, (d.tileY(number) - grid.originY) * grid.zoom)
+            width: (grid.layoutRevision, d.tileWidth(number) * grid.zoom)
+            height: (grid.layoutRevision, d.tileHeight(number) * grid.zoom)
             color: (grid.revision, d.tileLit(number)) ? "#505050" : "#181818"
         }
     }

@@ -387,8 +387,13 @@ ColumnLayout {
         id: footer
         objectName: "footer"
         Layout.fillWidth: true
+        // The panels above scroll; the status line and the Run button are never squeezed. The
+        // pane holds more than its row, so it is told the row's height.
+        Layout.minimumHeight: implicitHeight
         padding: 6
+        contentHeight: footerRow.implicitHeight
         RowLayout {
+            id: footerRow
             anchors.fill: parent
             Label {
                 objectName: "statusLabel"

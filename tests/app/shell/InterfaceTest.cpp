@@ -10,6 +10,7 @@
 #include "shell/LogModel.h"
 #include "shell/Velotrimmer.h"
 
+#include <QColor>
 #include <QDir>
 #include <QFile>
 #include <QQmlComponent>
@@ -24,39 +25,28 @@
 
 #include <memory>
 
+using Interface = InterfaceFixture;
+
 namespace {
 
-// The settings of a bench without hardware: the simulated display and the dummy camera, with
-// short uniformity runs.
-void storeSimulatedBench()
+// The colour a wall view fills an LDM with (the filled LDM, not the target's frame drawn over
+// it, which has a view).
+QColor ldmFill(QQuickItem* grid, int number)
 {
-    QSettings settings;
-    settings.setValue("output", true);
-    settings.setValue("camera", true);
-    settings.setValue("btMinIterations", 3);
-    settings.setValue("btCompliantIterations", 1);
-    settings.setValue("btMaxIterations", 40);
+    const QList<QQuickItem*> items = grid->childItems();
+    QList<QQuickItem*> queue = items;
+    while (!queue.isEmpty()) {
+        QQuickItem* item = queue.takeFirst();
+        if (item->inherits("QQuickRectangle") && item->property("number").toInt() == number
+            && !item->property("view").isValid())
+            return item->property("color").value<QColor>();
+        queue.append(item->childItems());
+    }
+    ADD_FAILURE() << "no LDM " << number << " drawn";
+    return {};
 }
 
 } // namespace
-
-class Interface : public InterfaceFixture
-{
-protected:
-    // The interface on the simulated bench.
-    void loadBench()
-    {
-        storeSimulatedBench();
-        load();
-    }
-    // Switches to a uniformity mode and waits for the wall.
-    void enterMode(int mode)
-    {
-        controller().setMode(static_cast<Velotrimmer::Mode>(mode));
-        ASSERT_TRUE(waitUntil([this] { return controller().display()->adjustableLdmCount() > 0; }, 5000));
-        settle(50);
-    }
-};
 
 // ---- Loading, modes, windows ---------------------------------------------------------------------
 
@@ -73,6 +63,12 @@ TEST_F(Interface, ModesRunsAndEveryWindowShowWithoutAWarning)
 
         settle(mode == 0 ? 50 : 500);
         EXPECT_EQ(static_cast<int>(velotrimmer.mode()), mode);
+        // The status line and the Run button stay whole at the default size, whatever the panels.
+        for (const char* name : {"runButton", "statusLabel"}) {
+            QQuickItem* shown = item(name);
+            EXPECT_GE(shown->height(), shown->implicitHeight()) << name << " in mode " << mode;
+            EXPECT_LE(shown->mapToScene(QPointF(0, shown->height())).y(), window()->height()) << name << " in mode " << mode;
+        }
         velotrimmer.runNothing();
         settle(50);
         EXPECT_TRUE(velotrimmer.running());
@@ -393,6 +389,39 @@ INSTANTIATE_TEST_SUITE_P(Drags, WallDrag,
                                            DragCase{"HalfScaleBackwards", 0.5, true}),
                          [](const ::testing::TestParamInfo<DragCase>& info) { return std::string(info.param.name); });
 
+TEST_F(Interface, TheWallViewsFollowNewLdmDataAndAHiddenOneCatchesUpWhenShown)
+{
+    loadBench();
+    enterMode(1);
+    DisplayBase* display = controller().display();
+    QQuickItem* mainGrid = item("wallGrid");
+    auto* simulated = qobject_cast<QQuickWindow*>(find("simulatedDisplayWindow"));
+    ASSERT_FALSE(simulated->isVisible());
+
+    display->setLdmRGBObserved(20, 10, 200, 30);
+    emit display->ldmDataChanged();
+    settle(50);
+    EXPECT_EQ(ldmFill(mainGrid, 20), QColor(10, 200, 30));
+
+    clickMenuItem("simulatedDisplayItem");
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(simulated));
+    QQuickItem* simulatedGrid = nullptr;
+    for (QObject* object : allObjects(simulated)) {
+        if (object->property("layoutRevision").isValid())
+            simulatedGrid = qobject_cast<QQuickItem*>(object);
+    }
+    ASSERT_NE(simulatedGrid, nullptr);
+    EXPECT_EQ(ldmFill(simulatedGrid, 20), QColor(10, 200, 30));
+
+    // Both follow the next data while shown.
+    display->setLdmRGBObserved(20, 90, 90, 90);
+    emit display->ldmDataChanged();
+    settle(50);
+    EXPECT_EQ(ldmFill(mainGrid, 20), QColor(90, 90, 90));
+    EXPECT_EQ(ldmFill(simulatedGrid, 20), QColor(90, 90, 90));
+    expectNoWarnings();
+}
+
 // ---- Runs through the menus ------------------------------------------------------------------------
 
 TEST_F(Interface, ABalanceRunWithoutHardwareFromTargetClickToSavedLog)
@@ -426,12 +455,19 @@ TEST_F(Interface, ABalanceRunWithoutHardwareFromTargetClickToSavedLog)
     // The wall view only showed data during the run, and its mode came back after it.
     EXPECT_GE(dragMode.size(), 2);
     EXPECT_EQ(ui()->property("dragMode").toString(), "ref");
-    EXPECT_NE(velotrimmer.status(), 0);
-    // The engine's balance run completes where this build has one.
-    if (!m_capture->contains("Calibrator: balance runs are not available in this version")) {
-        EXPECT_EQ(velotrimmer.status(), 1) << velotrimmer.statusString().toStdString();
-        EXPECT_EQ(velotrimmer.statusString(), "Uniformity completed.");
-    }
+    // The wall view draws each LDM in the colour the camera observed.
+    settle(50);
+    const QColor fill = ldmFill(grid, 20);
+    EXPECT_NEAR(fill.red(), display->ldmRedObserved(20), 1.0);
+    EXPECT_NEAR(fill.green(), display->ldmGreenObserved(20), 1.0);
+    EXPECT_NEAR(fill.blue(), display->ldmBlueObserved(20), 1.0);
+    EXPECT_GT(fill.green(), 100);
+
+    // The run went to its end on the simulated display: completed, not cancelled.
+    EXPECT_EQ(velotrimmer.status(), 1) << velotrimmer.statusString().toStdString();
+    EXPECT_EQ(velotrimmer.statusString(), "Uniformity completed.");
+    EXPECT_DOUBLE_EQ(velotrimmer.progress(), -1.0);
+    EXPECT_FALSE(m_capture->messages().filter("Uniformity took").isEmpty()) << "no summary of the run in the log";
 
     // Save the log into a folder with a space in its name.
     QTemporaryDir folder(QDir::tempPath() + "/log folder XXXXXX");

@@ -1,11 +1,14 @@
 #include "support/InterfaceFixture.h"
 
+#include "display/DisplayBase.h"
 #include "shell/InterfaceLoader.h"
 #include "shell/LogModel.h"
+#include "shell/Velotrimmer.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QQueue>
+#include <QSettings>
 #include <QTest>
 
 #include <algorithm>
@@ -39,6 +42,27 @@ void InterfaceFixture::load()
     ASSERT_NE(m_window, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window));
     settle(100);
+}
+
+void InterfaceFixture::loadBench()
+{
+    QSettings settings;
+    settings.setValue("output", true);
+    settings.setValue("camera", true);
+    settings.setValue("btMinIterations", 3);
+    settings.setValue("btCompliantIterations", 1);
+    settings.setValue("btMaxIterations", 40);
+    settings.sync();
+    load();
+}
+
+void InterfaceFixture::enterMode(int mode)
+{
+    controller().setMode(static_cast<Velotrimmer::Mode>(mode));
+    if (mode != Velotrimmer::Linearity) {
+        ASSERT_TRUE(waitUntil([this] { return controller().display()->adjustableLdmCount() > 0; }, 5000));
+    }
+    settle(50);
 }
 
 QObject* InterfaceFixture::ui() const
@@ -199,12 +223,4 @@ void InterfaceFixture::expectNoWarnings() const
 {
     const QStringList found = warnings();
     EXPECT_TRUE(found.isEmpty()) << found.join(QLatin1Char('\n')).toStdString();
-}
-
-// Qt 6.4's Quick scene graph keeps raster images, paint engines and textures of a destroyed window
-// in cycles that are never freed (indirect leaks only, every frame inside Qt Gui and Quick); the
-// leak check at exit is off for this program alone. Address and undefined-behaviour checks stay on.
-extern "C" int __lsan_is_turned_off()
-{
-    return 1;
 }

@@ -22,6 +22,11 @@ protected:
 
     // Builds the controller (after any settings the test stored) and loads the interface.
     void load();
+    // The interface on a bench without hardware: the simulated display and the dummy camera,
+    // with short uniformity runs.
+    void loadBench();
+    // Switches the controller to a mode and, in the uniformity modes, waits for the wall.
+    void enterMode(int mode);
     QQuickWindow* window() const { return m_window; }
     // The main window's content (MainUI).
     QObject* ui() const;

@@ -1,0 +1,143 @@
+#include "support/InterfaceFixture.h"
+
+#include "display/DisplayBase.h"
+#include "shell/Velotrimmer.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QQuickWindow>
+#include <QSet>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <string>
+
+// Pictures of the real interface on a real X server (a virtual one), for a look by eye: each is
+// checked only for its size and for not being blank, never compared pixel by pixel.
+
+namespace {
+
+constexpr int kMinimumWidth = 780;
+constexpr int kMinimumHeight = 600;
+// A blank window has one colour; a drawn one has text, frames or the wall's shades.
+constexpr int kMinimumColours = 4;
+constexpr int kSampleStep = 4;
+constexpr int kRunLimitMs = 60000;
+// Far enough into a run that the wall shows measured LDMs.
+constexpr double kRunShownAt = 0.3;
+
+QString screenshotFolder()
+{
+    const QString chosen = qEnvironmentVariable("VELOTRIM_SCREENSHOT_DIR");
+    return chosen.isEmpty() ? QStringLiteral(VELOTRIM_SCREENSHOT_DIR) : chosen;
+}
+
+int distinctColours(const QImage& image)
+{
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); y += kSampleStep) {
+        for (int x = 0; x < image.width(); x += kSampleStep)
+            colours.insert(image.pixel(x, y));
+    }
+    return int(colours.size());
+}
+
+enum class Scene {
+    Idle,    // the main window, nothing running
+    Running, // the main window during a balance run started from the menu
+    Prefs,   // the preferences window
+};
+
+struct ShotCase
+{
+    const char* name; // also the file's name
+    int mode;
+    Scene scene;
+};
+
+void PrintTo(const ShotCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class Screenshot : public InterfaceFixture, public ::testing::WithParamInterface<ShotCase>
+{
+protected:
+    // Grabs a window, checks it and writes it as <name>.png into the folder the log names.
+    void save(QQuickWindow* shown, const QString& name, bool mainWindow)
+    {
+        ASSERT_NE(shown, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(shown));
+        settle(300);
+        const QImage image = shown->grabWindow();
+        ASSERT_FALSE(image.isNull()) << name.toStdString();
+        if (mainWindow) {
+            EXPECT_GE(image.width(), kMinimumWidth) << name.toStdString();
+            EXPECT_GE(image.height(), kMinimumHeight) << name.toStdString();
+        }
+        EXPECT_GE(distinctColours(image), kMinimumColours) << name.toStdString() << " looks blank";
+
+        const QDir folder(screenshotFolder());
+        ASSERT_TRUE(folder.mkpath(".")) << folder.path().toStdString();
+        const QString path = folder.filePath(name + ".png");
+        ASSERT_TRUE(image.save(path)) << path.toStdString();
+        std::cout << "Screenshot: " << path.toStdString() << " (" << image.width() << " x " << image.height()
+                  << ")" << std::endl;
+        RecordProperty("screenshot", path.toStdString());
+    }
+};
+
+TEST_P(Screenshot, OfTheInterfaceIsDrawnAndSaved)
+{
+    const ShotCase& c = GetParam();
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "run under xvfb-run with QT_QPA_PLATFORM=xcb";
+    loadBench();
+    Velotrimmer& velotrimmer = controller();
+    velotrimmer.setFakeLdmVariation(0.05);
+    enterMode(c.mode);
+    const QString name = QString::fromLatin1(c.name);
+
+    switch (c.scene) {
+    case Scene::Idle:
+        save(window(), name, true);
+        break;
+    case Scene::Running: {
+        velotrimmer.setBalanceTargetRed(150.0);
+        velotrimmer.setBalanceTargetGreen(175.0);
+        velotrimmer.setBalanceTargetBlue(150.0);
+        settle(50);
+        clickMenuItem("simulatedDisplayItem");
+        clickMenuItem("runItem");
+        ASSERT_TRUE(velotrimmer.running());
+        ASSERT_TRUE(waitUntil([&] { return velotrimmer.progress() >= kRunShownAt || !velotrimmer.running(); }, kRunLimitMs));
+        ASSERT_TRUE(velotrimmer.running()) << "the run ended before the picture";
+        save(window(), name, true);
+        save(qobject_cast<QQuickWindow*>(find("simulatedDisplayWindow")), name + "-simulated-display", false);
+        EXPECT_TRUE(waitUntil([&] { return !velotrimmer.running(); }, kRunLimitMs));
+        EXPECT_EQ(velotrimmer.statusString(), "Uniformity completed.");
+        break;
+    }
+    case Scene::Prefs:
+        clickMenuItem("prefsItem");
+        save(qobject_cast<QQuickWindow*>(find("prefs")), name, false);
+        break;
+    }
+    expectNoWarnings();
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, Screenshot,
+                         ::testing::Values(ShotCase{"main-linearity", 0, Scene::Idle},
+                                           ShotCase{"main-balance", 1, Scene::Idle},
+                                           ShotCase{"main-template", 2, Scene::Idle},
+                                           ShotCase{"main-balance-running", 1, Scene::Running},
+                                           ShotCase{"prefs", 0, Scene::Prefs}),
+                         [](const ::testing::TestParamInfo<ShotCase>& info) {
+                             std::string name = info.param.name;
+                             std::erase(name, '-');
+                             return name;
+                         });
+
+} // namespace
