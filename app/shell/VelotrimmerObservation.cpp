@@ -257,3 +257,32 @@ void Velotrimmer::getTilesObservedPart2(bool ok)
 #include <algorithm>
 #include <limits>
 
+
+// ---- Capture-and-processing test -----------------------------------------------------------------
+
+void Velotrimmer::grabImage(bool verbose)
+{
+    if (refuseStart())
+        return;
+    m_grabTestTimer.start();
+    if (verbose)
+        qInfo("##### Image capture and processing test #####");
+    runNothing();
+    m_grabContinuation = [this](bool success) { grabImagePart2(success); };
+    // Only the balance run measures LDMs; the other modes work on tiles.
+    const bool started = m_mode == Balance ? getImageLdmRGBData(verbose) : getImageTileRGBData(verbose);
+    // A capture that cannot start ends the test as failed, so that the interface is not left busy.
+    if (!started)
+        grabImagePart2(false);
+}
+
+void Velotrimmer::grabImagePart2(bool success)
+{
+    endRunning();
+    if (m_lastGrabVerbose)
+        qInfo("##### Capture and processing test done in %.3f seconds #####",
+              static_cast<double>(m_grabTestTimer.elapsed()) / 1000.0);
+    setStatusString(success ? QStringLiteral("Image capture and processing succeeded.")
+                            : QStringLiteral("Image capture or processing failed."));
+    setStatus(success ? 1 : -1);
+}
