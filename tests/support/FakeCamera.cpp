@@ -167,6 +167,12 @@ DeviceProperty FakeCamera::deviceProperty(std::uint32_t code) const
     return found == m_properties.end() ? DeviceProperty{} : found->second;
 }
 
+bool FakeCamera::storesOnComputer() const
+{
+    constexpr std::uint64_t DestinationComputer = 1;
+    return deviceProperty(PropertyCode::StillImageStoreDestination).currentValue == DestinationComputer;
+}
+
 int FakeCamera::callCount(const QString& call) const
 {
     return static_cast<int>(callThreads(call).size());

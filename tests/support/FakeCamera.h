@@ -61,6 +61,9 @@ public:
 
     // ---- What happened
     SCRSDK::DeviceProperty deviceProperty(std::uint32_t code) const;
+    // Photos are stored on the computer: the last setting the driver's set-up changes after
+    // connecting (but the saved shutter).
+    bool storesOnComputer() const;
     int callCount(const QString& call) const;
     // Every SDK call's name, in order.
     QStringList calls() const;

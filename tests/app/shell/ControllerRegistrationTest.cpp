@@ -132,7 +132,7 @@ protected:
             },
             Qt::BlockingQueuedConnection);
         velotrimmer.setRegistrationTiming({20, 20, 20});
-        EXPECT_TRUE(waitUntil([&] { return velotrimmer.cameraController()->cameraReady(); }, CameraWaitMs));
+        EXPECT_TRUE(waitForCamera([this] { return fake->storesOnComputer(); }, CameraWaitMs));
         return velotrimmer;
     }
 

@@ -5,6 +5,7 @@
 #include "display/SimulatedDisplay.h"
 #include "engine/Background.h"
 #include "engine/Calibrator.h"
+#include "instruments/CameraController.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -66,10 +67,18 @@ void ControllerFixture::quickGrabTiming(int imageWaitMs)
     Background::Timing quick;
     quick.imageWaitMs = imageWaitMs;
     quick.firstAttemptPauseMs = 10;
-    quick.pauseStepMs = 20;
+    // The pauses still add up to over a second across the tries, long enough for a camera to
+    // finish changing one setting (while it does, it is not ready and a grab is refused).
+    quick.pauseStepMs = 150;
     Background* background = controller().background();
     QMetaObject::invokeMethod(background, [background, quick] { background->setTiming(quick); },
                               Qt::BlockingQueuedConnection);
+}
+
+bool ControllerFixture::waitForCamera(const std::function<bool()>& setUpDone, int limitMs)
+{
+    const ImageSource* camera = controller().cameraController();
+    return waitUntil([&] { return setUpDone() && camera->cameraReady() && !camera->cameraBusy(); }, limitMs);
 }
 
 bool ControllerFixture::waitUntil(const std::function<bool()>& condition, int limitMs)
