@@ -52,11 +52,13 @@ public:
     }
 };
 
-// The interface over a controller in Balance mode whose display is the large wall.
+// The interface over a controller in Balance mode whose display is the large wall, its messages
+// silenced while it lives.
 class WallInterface
 {
 public:
     WallInterface()
+        : m_previousHandler(qInstallMessageHandler(silence))
     {
         m_controller = std::make_unique<Velotrimmer>(m_io);
         m_engine = std::make_unique<QQmlApplicationEngine>();
@@ -76,12 +78,23 @@ public:
         QCoreApplication::sendPostedEvents();
         m_io.restart();
         m_io.poll();
+        qInstallMessageHandler(m_previousHandler);
+    }
+
+    // False, with the benchmark skipped, when the interface or the wall did not load.
+    bool loaded(benchmark::State& state) const
+    {
+        const bool whole = m_window && m_wall.ldmCount() == uint(kTilesAcross * kTilesDown * kLdmsPerSide * kLdmsPerSide);
+        if (!whole)
+            state.SkipWithError("the interface or the wall did not load");
+        return whole;
     }
 
     QQuickWindow* window() const { return m_window; }
     LargeWall& wall() { return m_wall; }
 
 private:
+    QtMessageHandler m_previousHandler;
     boost::asio::io_context m_io;
     LargeWall m_wall;
     std::unique_ptr<Velotrimmer> m_controller;
@@ -93,31 +106,22 @@ private:
 // before the frame is drawn).
 void BM_WallViewRefresh(benchmark::State& state)
 {
-    const QtMessageHandler previous = qInstallMessageHandler(silence);
     WallInterface ui;
-    if (!ui.window() || ui.wall().ldmCount() != uint(kTilesAcross * kTilesDown * kLdmsPerSide * kLdmsPerSide)) {
-        state.SkipWithError("the interface or the wall did not load");
-        qInstallMessageHandler(previous);
+    if (!ui.loaded(state))
         return;
-    }
     for (auto _ : state) {
         emit ui.wall().ldmDataChanged();
         QCoreApplication::processEvents();
     }
     state.counters["ldms"] = double(ui.wall().ldmCount());
-    qInstallMessageHandler(previous);
 }
 
 // The same, followed by a whole frame of the main window rendered (scene sync, render, read back).
 void BM_WallViewRefreshAndFrame(benchmark::State& state)
 {
-    const QtMessageHandler previous = qInstallMessageHandler(silence);
     WallInterface ui;
-    if (!ui.window() || ui.wall().ldmCount() != uint(kTilesAcross * kTilesDown * kLdmsPerSide * kLdmsPerSide)) {
-        state.SkipWithError("the interface or the wall did not load");
-        qInstallMessageHandler(previous);
+    if (!ui.loaded(state))
         return;
-    }
     for (auto _ : state) {
         emit ui.wall().ldmDataChanged();
         QCoreApplication::processEvents();
@@ -125,7 +129,6 @@ void BM_WallViewRefreshAndFrame(benchmark::State& state)
         benchmark::DoNotOptimize(frame.constBits());
     }
     state.counters["ldms"] = double(ui.wall().ldmCount());
-    qInstallMessageHandler(previous);
 }
 
 BENCHMARK(BM_WallViewRefresh)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -1,5 +1,6 @@
 #include "support/FileSizeLimit.h"
 #include "CapturedOutput.h"
+#include "TestFiles.h"
 #include "KlvImage.h"
 #include "formats/CorvaneCalFileHandler.h"
 
@@ -418,24 +419,12 @@ TEST(CorvaneCalFileHandler, MeshKeepsTheLayoutCallersBuild)
 
 namespace {
 
-std::string contentOf(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using TestFiles::contentOf;
+using TestFiles::namesIn;
 
 void store(const std::string& path, const std::string& bytes)
 {
     std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::vector<std::string> namesIn(const std::string& directory)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 Cal::Data readingsOf(std::size_t width, std::size_t height, std::size_t channels)

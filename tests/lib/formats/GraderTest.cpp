@@ -1,4 +1,5 @@
 #include "CapturedOutput.h"
+#include "TestFiles.h"
 #include "formats/ColorSpaceHandler.h"
 #include "formats/Grader.h"
 
@@ -25,6 +26,8 @@
 using testing::HasSubstr;
 
 namespace {
+
+using TestFiles::contentOf;
 
 using Captures = Grader::Captures;
 
@@ -83,12 +86,6 @@ Vector2D<float> readFits(const std::string& path)
     Vector2D<float> grid;
     capture([&] { grid = ColorSpace::Handler().readCapture(path); });
     return grid;
-}
-
-std::string bytesOf(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // The grey levels of a PNG that the grader wrote (red, green and blue alike).
@@ -451,14 +448,14 @@ TEST_F(GraderOutput, FilesHoldTheStandardBytes)
     Grader::writePng(grid, 0.0f, 0.0f, at("grid.png"));
     Grader::writeFits(grid, at("grid.fits"));
 
-    const std::string png = bytesOf(at("grid.png"));
+    const std::string png = contentOf(at("grid.png"));
     ASSERT_GE(png.size(), 33u);
     EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
     EXPECT_EQ(png.substr(8, 8), std::string("\0\0\0\x0dIHDR", 8));
     // Width 5, height 3, 8 bits, colour type 2 (RGB), deflate, no filter method, no interlace.
     EXPECT_EQ(png.substr(16, 13), std::string("\0\0\0\x05\0\0\0\x03\x08\x02\0\0\0", 13));
 
-    const std::string fits = bytesOf(at("grid.fits"));
+    const std::string fits = contentOf(at("grid.fits"));
     ASSERT_EQ(fits.size() % 2880, 0u);
     ASSERT_GE(fits.size(), 2 * 2880u);
     const std::vector<std::string> cards = {"SIMPLE  =                    T", "BITPIX  =                  -32",

@@ -1,4 +1,5 @@
 #include "CapturedOutput.h"
+#include "TestFiles.h"
 #include "formats/CalData.h"
 #include "formats/XinRuiRawHandler.h"
 #include "formats/ccCoeffHandler.h"
@@ -26,20 +27,8 @@ using testing::HasSubstr;
 
 namespace {
 
-std::string contentOf(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::vector<std::string> namesIn(const std::string& directory)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using TestFiles::contentOf;
+using TestFiles::namesIn;
 
 Cal::Data rawData(std::size_t width, std::size_t height, std::uint64_t moduleSize)
 {
