@@ -141,10 +141,7 @@ void addColumns(glp_prob* lp, const Programme& programme, const std::set<std::ui
         const Emitter& e = programme.emitters[i];
         if (e.column == kNoColumn)
             continue;
-        // Appended rather than "L" + ...: GCC 12 at -O3 reports a false overlap in that operator.
-        std::string name = std::to_string(i);
-        name.insert(name.begin(), 'L');
-        glp_set_col_name(lp, e.column, name.c_str());
+        glp_set_col_name(lp, e.column, ("L" + std::to_string(i)).c_str());
         if (e.xyY.Y > 0.0)
             glp_set_col_bnds(lp, e.column, GLP_DB, 0.0, e.xyY.Y);
         else
