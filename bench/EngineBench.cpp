@@ -7,6 +7,8 @@
 #include "support/ModelColorimeter.h"
 #include "support/WorkerCalibrator.h"
 
+#include "RunBenchmarks.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QGuiApplication>
@@ -77,8 +79,5 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

@@ -9,6 +9,8 @@
 #include "shell/Velotrimmer.h"
 #include "support/TestDisplay.h"
 
+#include "RunBenchmarks.h"
+
 #include <benchmark/benchmark.h>
 
 #include <boost/asio/io_context.hpp>
@@ -103,36 +105,26 @@ private:
 };
 
 // The bindings of every LDM re-evaluated after the announcement (what the GUI thread spends
-// before the frame is drawn).
+// before the frame is drawn); with "frame" 1, followed by a whole frame of the main window
+// rendered (scene sync, render, read back).
 void BM_WallViewRefresh(benchmark::State& state)
 {
+    const bool withFrame = state.range(0) != 0;
     WallInterface ui;
     if (!ui.loaded(state))
         return;
     for (auto _ : state) {
         emit ui.wall().ldmDataChanged();
         QCoreApplication::processEvents();
+        if (withFrame) {
+            const QImage frame = ui.window()->grabWindow();
+            benchmark::DoNotOptimize(frame.constBits());
+        }
     }
     state.counters["ldms"] = double(ui.wall().ldmCount());
 }
 
-// The same, followed by a whole frame of the main window rendered (scene sync, render, read back).
-void BM_WallViewRefreshAndFrame(benchmark::State& state)
-{
-    WallInterface ui;
-    if (!ui.loaded(state))
-        return;
-    for (auto _ : state) {
-        emit ui.wall().ldmDataChanged();
-        QCoreApplication::processEvents();
-        const QImage frame = ui.window()->grabWindow();
-        benchmark::DoNotOptimize(frame.constBits());
-    }
-    state.counters["ldms"] = double(ui.wall().ldmCount());
-}
-
-BENCHMARK(BM_WallViewRefresh)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_WallViewRefreshAndFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WallViewRefresh)->ArgName("frame")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
@@ -146,10 +138,5 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationVersion(QStringLiteral(VELOTRIM_VERSION));
     QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
     QCoreApplication::setApplicationName(QStringLiteral("VelotrimBench"));
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

@@ -4,6 +4,8 @@
 #include "display/Kestra.h"
 #include "support/ProcessorSimulator.h"
 
+#include "RunBenchmarks.h"
+
 #include <benchmark/benchmark.h>
 
 #include <boost/asio/executor_work_guard.hpp>
@@ -97,10 +99,5 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("VelotrimBench"));
     qSetMessagePattern(QStringLiteral("%{if-critical}%{message}%{endif}"));
 
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }
