@@ -631,7 +631,7 @@ std::vector<cv::Mat> tileAverages(int rows, int columns)
 }
 
 const MappingCase mappingCases[] = {
-    {"PartExampleEightByFour", false, [](Velotrimmer&, TestDisplay& display) { buildLdmArray(display, false); },
+    {"EightByFourArrayTakesEachLdmsAverage", false, [](Velotrimmer&, TestDisplay& display) { buildLdmArray(display, false); },
      [] { return ldmArrayAverages(32); },
      [](Velotrimmer&, TestDisplay& display, const MessageCapture& log) {
          EXPECT_TRUE(log.contains("LDM array is 8 x 4 (one LDM is 240 x 270)"));
