@@ -132,7 +132,7 @@ protected:
     {
         camera = std::make_unique<CameraController>();
         camera->connect();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return camera->cameraReady(); }, ConnectTimeoutMs));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return fake->setUpDone(*camera); }, ConnectTimeoutMs));
         use(camera.get());
     }
 
@@ -333,9 +333,8 @@ TEST_F(BackgroundTest, AStopDuringAWaitEndsTheGrabPromptlyWithoutTheFailureLine)
     fake->skipDownloads(true);
     setTiming(Background::Timing{}); // the program's own ten-second wait for a photo
     startGrab();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return countLines(QStringLiteral("CaptureImage(): grabbing image...")) > 0; },
-                                ConnectTimeoutMs));
-    QTest::qWait(200);
+    // The shutter is down: the grab waits for its photo.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake->releaseCommands().contains(QLatin1Char('1')); }, ConnectTimeoutMs));
 
     QElapsedTimer elapsed;
     elapsed.start();

@@ -73,7 +73,7 @@ protected:
         quickGrabTiming();
         replies = std::make_unique<ReplyCounter>(velotrimmer.background());
         EXPECT_EQ(velotrimmer.imageSource(), velotrimmer.cameraController());
-        EXPECT_TRUE(waitForCamera([this] { return fake->storesOnComputer(); }, CameraWaitMs));
+        EXPECT_TRUE(waitUntil([&] { return fake->setUpDone(*velotrimmer.cameraController()); }, CameraWaitMs));
         return velotrimmer;
     }
 

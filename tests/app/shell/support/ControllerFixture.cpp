@@ -5,7 +5,6 @@
 #include "display/SimulatedDisplay.h"
 #include "engine/Background.h"
 #include "engine/Calibrator.h"
-#include "instruments/CameraController.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -73,12 +72,6 @@ void ControllerFixture::quickGrabTiming(int imageWaitMs)
     Background* background = controller().background();
     QMetaObject::invokeMethod(background, [background, quick] { background->setTiming(quick); },
                               Qt::BlockingQueuedConnection);
-}
-
-bool ControllerFixture::waitForCamera(const std::function<bool()>& setUpDone, int limitMs)
-{
-    const ImageSource* camera = controller().cameraController();
-    return waitUntil([&] { return setUpDone() && camera->cameraReady() && !camera->cameraBusy(); }, limitMs);
 }
 
 bool ControllerFixture::waitUntil(const std::function<bool()>& condition, int limitMs)

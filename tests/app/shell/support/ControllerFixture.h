@@ -32,10 +32,6 @@ protected:
     void useSimulatedBench();
     // Waits, with events flowing, until the condition holds; false after the limit.
     static bool waitUntil(const std::function<bool()>& condition, int limitMs = WaitLimitMs);
-    // Waits until the controller's camera is ready and idle and its set-up is done: after
-    // connecting, a camera changes its settings one at a time and is not ready while each
-    // changes, so a grab in between is refused.
-    bool waitForCamera(const std::function<bool()>& setUpDone, int limitMs);
     // Makes the engine's fixed pauses short.
     void quickEngineTiming();
     // Makes the photo grabber's waits for the camera and its pauses short.
