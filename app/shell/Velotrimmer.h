@@ -242,6 +242,8 @@ public:
     const QList<CalibrationPoint>& correctionPoints() const { return m_points; }
     const AdjusterSet& adjusterSet() const { return m_adjusterSet; }
     bool pollDisplay() const { return m_pollDisplay; }
+    // Stops the periodic poll of the devices; pollDevices still polls when called.
+    void stopPeriodicPoll() { m_timer.stop(); }
     bool targetLdmPending() const { return m_targetLdmPending; }
 
     void setColorimeter(Colorimeter* colorimeter);

@@ -406,9 +406,14 @@ TEST_F(BackgroundTest, QuittingDuringAGrabIsClean)
 
 TEST_F(BackgroundTest, AnUnrecoverableCameraErrorTakesNoPhoto)
 {
-    connectCamera();
+    // A camera that finds nothing to connect to reports a fatal error, and no later report of
+    // its own clears it.
+    fake->setDiscovery(FakeCamera::Discovery::NoList);
+    camera = std::make_unique<CameraController>();
+    camera->connect();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return camera->errorType().kind == ErrorType::Fatal; }, ConnectTimeoutMs));
+    use(camera.get());
     drawShots(false);
-    camera->setErrorType(ErrorType::failure(ErrorType::Fatal, QStringLiteral("camera lost")));
     startGrab();
 
     const ControllerStandIn::Answer& answer = waitForAnswer();

@@ -34,6 +34,8 @@
 namespace {
 
 constexpr int CameraWaitMs = 10000;
+// The grabber's wait for a photo where the camera delivers none, so that its tries run out soon.
+constexpr int NoPhotoWaitMs = 1500;
 // What a JPEG photo of a flat patch, averaged by the grader, may differ from the colour drawn.
 constexpr double PhotoTolerance = 6.0;
 
@@ -129,6 +131,7 @@ TEST_F(ControllerGrab, InTheBusyStateEachLitLdmObservesTheColourDrawnForIt)
 TEST_F(ControllerGrab, WithACameraThatDeliversNothingTheObservedValuesStayAsTheyWere)
 {
     Velotrimmer& velotrimmer = buildWithCamera();
+    quickGrabTiming(NoPhotoWaitMs);
     TestDisplay display;
     display.buildWall(2, 1, 2, 200);
     DisplayInUse inUse(velotrimmer, display);
@@ -252,6 +255,7 @@ TEST_F(CameraBalance, ABalanceRunOnTheTestWallCompletes)
 TEST_F(CameraBalance, AGrabFailingMidRunTerminatesTheBalance)
 {
     Velotrimmer& velotrimmer = buildBalance();
+    quickGrabTiming(NoPhotoWaitMs);
     RespondingWall responding(velotrimmer, *fake);
     const WallCamera& wall = responding.camera;
 
