@@ -1,8 +1,7 @@
 import QtQuick
 import QtQuick.Controls
-import QtQuick.Dialogs
 import QtQuick.Layouts
-import QtCore
+import Qt.labs.platform as Platform
 import "FileUrls.js" as FileUrls
 
 // The main window's content: panels, footer, the actions the menus show, and the dialogs.
@@ -42,8 +41,6 @@ ColumnLayout {
     readonly property bool canRun: running || linearityMode
                                    || (uniformityMode && device !== null && device.adjustableLdmCount > 0
                                        && velotrimmer.balanceTargetRed > 0 && camera !== null && camera.cameraReady)
-    readonly property string documentsFolder:
-        FileUrls.toLocalPath(StandardPaths.writableLocation(StandardPaths.DocumentsLocation))
 
     function startOrStop() {
         stopRestart()
@@ -51,6 +48,17 @@ ColumnLayout {
         velotrimmer.running = start
         if (start && velotrimmer.running && velotrimmer.showSimulatedDisplay)
             windows.showSimulatedDisplay()
+    }
+    // Opens a file dialog in a folder that exists, proposing there the path's file name with the
+    // extension of the dialog's filter.
+    function offerFile(dialog, path) {
+        const folder = velotrimmer.offeredFolder(path)
+        const proposed = FileUrls.proposal(path, folder, dialog.nameFilters[0])
+        dialog.folder = FileUrls.fromLocalPath(folder)
+        dialog.currentFile = proposed
+        dialog.open()
+        // Qt's own dialog takes the file only once it is shown.
+        dialog.currentFile = proposed
     }
     function stopRestart() {
         restartTimer.stop()
@@ -98,35 +106,21 @@ ColumnLayout {
         text: "&Open Correction..."
         shortcut: StandardKey.Open
         enabled: !ui.running
-        onTriggered: {
-            openDialog.currentFolder = FileUrls.folderUrl(velotrimmer.filename, ui.documentsFolder)
-            // The correction in hand, if any, is the one offered.
-            if (FileUrls.folderOf(velotrimmer.filename) !== "")
-                openDialog.selectedFile = FileUrls.fromLocalPath(velotrimmer.filename)
-            openDialog.open()
-        }
+        // The correction in hand, if any, is the one offered.
+        onTriggered: ui.offerFile(openDialog, velotrimmer.filename)
     }
     property Action saveCorrectionAction: Action {
         objectName: "saveCorrectionAction"
         text: "&Save Correction…"
         shortcut: StandardKey.Save
         enabled: !ui.running && velotrimmer.calibrationAvailable
-        onTriggered: {
-            saveCorrectionDialog.currentFolder = FileUrls.folderUrl(velotrimmer.filename, ui.documentsFolder)
-            saveCorrectionDialog.selectedFile = FileUrls.proposal(velotrimmer.filename, ui.documentsFolder)
-            saveCorrectionDialog.open()
-        }
+        onTriggered: ui.offerFile(saveCorrectionDialog, velotrimmer.filename)
     }
     property Action saveLogAction: Action {
         objectName: "saveLogAction"
         text: "&Save Log…"
         enabled: !ui.running
-        onTriggered: {
-            const proposed = velotrimmer.defaultLogFileName()
-            saveLogDialog.currentFolder = FileUrls.folderUrl(proposed, ui.documentsFolder)
-            saveLogDialog.selectedFile = FileUrls.proposal(proposed, ui.documentsFolder)
-            saveLogDialog.open()
-        }
+        onTriggered: ui.offerFile(saveLogDialog, velotrimmer.defaultLogFileName())
     }
     property Action prefsAction: Action {
         objectName: "prefsAction"
@@ -277,29 +271,33 @@ ColumnLayout {
     }
 
     // ---- Dialogs ----------------------------------------------------------------------------------
-    FileDialog {
+    // The platform's file dialogs, or Qt's own where the platform has none: a save dialog saves,
+    // asks before replacing a file and gives a name typed without extension its filter's first.
+    Platform.FileDialog {
         id: openDialog
         objectName: "openDialog"
         title: "Select a correction file"
-        fileMode: FileDialog.OpenFile
+        fileMode: Platform.FileDialog.OpenFile
         nameFilters: ["Tab-separated-value files (*.tsv *.txt)"]
-        onAccepted: velotrimmer.readCalibration(selectedFile)
+        onAccepted: velotrimmer.readCalibration(file)
     }
-    FileDialog {
+    Platform.FileDialog {
         id: saveCorrectionDialog
         objectName: "saveCorrectionDialog"
         title: "Save correction file"
-        fileMode: FileDialog.SaveFile
+        fileMode: Platform.FileDialog.SaveFile
         nameFilters: ["Tab-separated-value files (*.tsv *.txt)"]
-        onAccepted: velotrimmer.saveCalibration(selectedFile)
+        defaultSuffix: FileUrls.extensionsOf(nameFilters[0])[0]
+        onAccepted: velotrimmer.saveCalibration(file)
     }
-    FileDialog {
+    Platform.FileDialog {
         id: saveLogDialog
         objectName: "saveLogDialog"
         title: "Save log file"
-        fileMode: FileDialog.SaveFile
+        fileMode: Platform.FileDialog.SaveFile
         nameFilters: ["Text files (*.txt)"]
-        onAccepted: velotrimmer.saveLog(selectedFile)
+        defaultSuffix: FileUrls.extensionsOf(nameFilters[0])[0]
+        onAccepted: velotrimmer.saveLog(file)
     }
     MessageBox {
         id: messageBox

@@ -1,6 +1,7 @@
 #include "support/InterfaceFixture.h"
 #include "support/ModelColorimeter.h"
 #include "support/QtPrinters.h"
+#include "support/ScopedTempFolder.h"
 
 #include "display/DisplayBase.h"
 #include "display/SimulatedDisplay.h"
@@ -11,8 +12,13 @@
 #include "shell/Velotrimmer.h"
 
 #include <QColor>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QQmlComponent>
 #include <QSettings>
 #include <QSignalSpy>
@@ -44,6 +50,31 @@ QColor ldmFill(QQuickItem* grid, int number)
     }
     ADD_FAILURE() << "no LDM " << number << " drawn";
     return {};
+}
+
+// The file name field of Qt's own file dialog, and what it proposes.
+QLineEdit* nameField(QFileDialog* dialog)
+{
+    auto* field = dialog->findChild<QLineEdit*>("fileNameEdit");
+    EXPECT_NE(field, nullptr);
+    return field;
+}
+
+QString proposedName(QFileDialog* dialog)
+{
+    QLineEdit* field = nameField(dialog);
+    return field ? field->text() : QString();
+}
+
+QPushButton* acceptButton(QFileDialog* dialog)
+{
+    auto* box = dialog->findChild<QDialogButtonBox*>();
+    for (QAbstractButton* button : box ? box->buttons() : QList<QAbstractButton*>()) {
+        if (box->buttonRole(button) == QDialogButtonBox::AcceptRole)
+            return qobject_cast<QPushButton*>(button);
+    }
+    ADD_FAILURE() << "the file dialog has no accept button";
+    return nullptr;
 }
 
 } // namespace
@@ -469,36 +500,128 @@ TEST_F(Interface, ABalanceRunWithoutHardwareFromTargetClickToSavedLog)
     EXPECT_DOUBLE_EQ(velotrimmer.progress(), -1.0);
     EXPECT_FALSE(m_capture->messages().filter("Uniformity took").isEmpty()) << "no summary of the run in the log";
 
-    // Save the log into a folder with a space in its name.
+    // Save the log into a folder with a space in its name, as proposed.
     QTemporaryDir folder(QDir::tempPath() + "/log folder XXXXXX");
     velotrimmer.setFilepath(folder.path() + "/");
     clickMenuItem("saveLogItem");
-    QObject* dialog = find("saveLogDialog");
-    ASSERT_TRUE(dialog->property("visible").toBool());
-    EXPECT_EQ(QDir(dialog->property("currentFolder").toUrl().toLocalFile()), QDir(folder.path()));
-    const QUrl proposed = dialog->property("selectedFile").toUrl();
-    EXPECT_TRUE(proposed.isLocalFile());
-    EXPECT_TRUE(proposed.toLocalFile().startsWith(folder.path() + "/VelotrimLog-")) << proposed.toString().toStdString();
-    QMetaObject::invokeMethod(dialog, "accept");
-    settle(50);
+    QFileDialog* dialog = shownFileDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(QDir(dialog->directory()), QDir(folder.path()));
+    EXPECT_TRUE(proposedName(dialog).startsWith("VelotrimLog-")) << proposedName(dialog).toStdString();
+    QTest::keyClick(nameField(dialog), Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return !dialog->isVisible(); }, 5000));
     const QString saved = velotrimmer.statusString().mid(QString("Log saved to ").size());
     EXPECT_TRUE(velotrimmer.statusString().startsWith("Log saved to ")) << velotrimmer.statusString().toStdString();
+    EXPECT_TRUE(saved.startsWith(folder.path() + "/VelotrimLog-")) << saved.toStdString();
     EXPECT_TRUE(QFile::exists(saved)) << saved.toStdString();
     EXPECT_EQ(velotrimmer.filepath(), folder.path() + "/");
     expectNoWarnings();
 }
 
-TEST_F(Interface, SaveLogWithoutAKeptFolderProposesTheDocumentsFolder)
+// ---- File dialogs ----------------------------------------------------------------------------------
+
+struct DialogCase
 {
-    loadBench();
-    controller().setFilepath(QString());
-    ASSERT_TRUE(controller().filepath().isEmpty());
-    clickMenuItem("saveLogItem");
-    QObject* dialog = find("saveLogDialog");
+    const char* name;
+    const char* item;
+    bool save;
+    const char* proposedStart; // "" for no proposed name
+    const char* extension;
+};
+
+void PrintTo(const DialogCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class FileDialogs : public Interface, public ::testing::WithParamInterface<DialogCase>
+{
+};
+
+// A fresh account, whose documents folder does not exist yet: each dialog starts in that folder,
+// made for it, and a save dialog saves, asks before replacing and names its filter's extension.
+TEST_P(FileDialogs, StartInAFolderThatExistsOnAFreshAccount)
+{
+    const DialogCase& c = GetParam();
+    ScopedTempFolder home("HOME");
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    EXPECT_EQ(QDir(dialog->property("currentFolder").toUrl().toLocalFile()), QDir(documents));
-    EXPECT_EQ(dialog->property("selectedFile").toUrl().toLocalFile().section('/', 0, -2), documents);
-    QMetaObject::invokeMethod(dialog, "reject");
+    ASSERT_FALSE(QFileInfo::exists(documents));
+    loadBench();
+    Velotrimmer& velotrimmer = controller();
+    // A correction in hand, named as a run names it, in the folder kept for results.
+    velotrimmer.setFilename(velotrimmer.filepath() + "KestraCal-2026-01-01T10-00-00.tsv");
+    velotrimmer.setCalibrationAvailable(true);
+    settle(20);
+
+    clickMenuItem(c.item);
+    QFileDialog* dialog = shownFileDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(QFileInfo(documents).isDir());
+    EXPECT_EQ(QDir(dialog->directory()), QDir(documents));
+    EXPECT_EQ(dialog->acceptMode(), c.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    const QString name = proposedName(dialog);
+    if (QString(c.proposedStart).isEmpty()) {
+        EXPECT_TRUE(name.isEmpty()) << name.toStdString();
+    } else {
+        EXPECT_TRUE(name.startsWith(c.proposedStart)) << name.toStdString();
+        EXPECT_TRUE(name.endsWith(QString(".") + c.extension)) << name.toStdString();
+    }
+    if (c.save) {
+        QPushButton* accept = acceptButton(dialog);
+        EXPECT_EQ(accept ? accept->text().remove('&') : QString(), "Save");
+        EXPECT_EQ(dialog->defaultSuffix(), c.extension);
+        EXPECT_FALSE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+    }
+    dialog->reject();
+    expectNoWarnings();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dialogs, FileDialogs,
+    ::testing::Values(DialogCase{"SaveLog", "saveLogItem", true, "VelotrimLog-", "txt"},
+                      DialogCase{"SaveCorrection", "saveCorrectionItem", true, "KestraCal-2026-01-01T10-00-00", "tsv"},
+                      DialogCase{"OpenCorrection", "openItem", false, "KestraCal-2026-01-01T10-00-00", "tsv"}),
+    [](const ::testing::TestParamInfo<DialogCase>& info) { return std::string(info.param.name); });
+
+TEST_F(Interface, ALogSavedUnderATypedNameGetsItsExtensionAndIsNotReplacedUnasked)
+{
+    ScopedTempFolder home("HOME");
+    loadBench();
+    Velotrimmer& velotrimmer = controller();
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString expected = documents + "/evening.txt";
+
+    auto saveAs = [&](const QString& typed) {
+        clickMenuItem("saveLogItem");
+        QFileDialog* dialog = shownFileDialog();
+        EXPECT_NE(dialog, nullptr);
+        if (!dialog)
+            return static_cast<QFileDialog*>(nullptr);
+        QLineEdit* field = nameField(dialog);
+        field->selectAll();
+        QTest::keyClicks(field, typed);
+        QTest::keyClick(field, Qt::Key_Return);
+        return dialog;
+    };
+    QFileDialog* dialog = saveAs("evening");
+    ASSERT_TRUE(waitUntil([&] { return !dialog->isVisible(); }, 5000));
+    EXPECT_EQ(velotrimmer.statusString(), "Log saved to " + expected);
+    EXPECT_EQ(velotrimmer.status(), 1);
+    ASSERT_TRUE(QFileInfo(expected).isFile());
+
+    // The same name again: the dialog asks first, and a "No" keeps the file and the dialog.
+    QFile kept(expected);
+    ASSERT_TRUE(kept.open(QIODevice::WriteOnly));
+    kept.write("kept\n");
+    kept.close();
+    answerWhenAsked("No");
+    dialog = saveAs("evening");
+    ASSERT_TRUE(waitUntil([&] { return answered(); }, 5000)) << "no question before replacing the file";
+    settle(50);
+    EXPECT_TRUE(dialog->isVisible());
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "kept\n");
+    dialog->reject();
     expectNoWarnings();
 }
 
@@ -527,21 +650,22 @@ TEST_F(Interface, ALinearityCorrectionFromTheMenusIsSavedAndReadBack)
     const QString path = velotrimmer.filename();
     EXPECT_TRUE(path.startsWith(folder.path() + "/KestraCal-")) << path.toStdString();
     clickMenuItem("saveCorrectionItem");
-    QObject* save = find("saveCorrectionDialog");
-    ASSERT_TRUE(save->property("visible").toBool());
-    EXPECT_EQ(save->property("selectedFile").toUrl().toLocalFile(), path);
-    QMetaObject::invokeMethod(save, "accept");
-    settle(50);
+    QFileDialog* save = shownFileDialog();
+    ASSERT_NE(save, nullptr);
+    EXPECT_EQ(QDir(save->directory()), QDir(folder.path()));
+    EXPECT_EQ(save->directory().filePath(proposedName(save)), path);
+    QTest::keyClick(nameField(save), Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return !save->isVisible(); }, 5000));
     ASSERT_TRUE(QFile::exists(path)) << velotrimmer.statusString().toStdString();
     const QList<CalibrationPoint> written = velotrimmer.correctionPoints();
 
     clickMenuItem("openItem");
-    QObject* open = find("openDialog");
-    ASSERT_TRUE(open->property("visible").toBool());
-    EXPECT_EQ(QDir(open->property("currentFolder").toUrl().toLocalFile()), QDir(folder.path()));
-    EXPECT_EQ(open->property("selectedFile").toUrl().toLocalFile(), path);
-    QMetaObject::invokeMethod(open, "accept");
-    settle(50);
+    QFileDialog* open = shownFileDialog();
+    ASSERT_NE(open, nullptr);
+    EXPECT_EQ(QDir(open->directory()), QDir(folder.path()));
+    EXPECT_EQ(open->directory().filePath(proposedName(open)), path);
+    QTest::keyClick(nameField(open), Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return !open->isVisible(); }, 5000));
     EXPECT_EQ(velotrimmer.filename(), path);
     EXPECT_EQ(velotrimmer.correctionPoints().size(), written.size());
     EXPECT_TRUE(velotrimmer.calibrationAvailable());
@@ -574,7 +698,9 @@ TEST_P(FileUrls, AreBuiltFromLocalPathsInOnePlace)
     QQmlEngine engine;
     QQmlComponent component(&engine);
     component.setData("import QtQml\nimport \"qrc:/src/ui/FileUrls.js\" as F\n"
-                      "QtObject { function call(name, path) { return F[name](path, \"/home/op/Documents\") } }",
+                      "QtObject { function call(name, path) {\n"
+                      "  return name === \"withExtension\" ? F.withExtension(path, \"Values (*.tsv *.txt)\")\n"
+                      "       : F[name](path, \"/home/op/Documents/\", \"Text files (*.txt)\") } }",
                       QUrl("qrc:/test/FileUrlsTest.qml"));
     std::unique_ptr<QObject> object(component.create());
     ASSERT_NE(object, nullptr) << component.errorString().toStdString();
@@ -594,8 +720,12 @@ INSTANTIATE_TEST_SUITE_P(
         UrlCase{"PathWithSpace", "fromLocalPath", "/home/op/my logs/a.txt", "file:///home/op/my%20logs/a.txt"},
         UrlCase{"DrivePath", "fromLocalPath", "C:/Users/op/", "file:///C:/Users/op/"},
         UrlCase{"EmptyPath", "fromLocalPath", "", ""},
-        UrlCase{"FolderOfFile", "folderUrl", "/home/op/x/run.tsv", "file:///home/op/x/"},
-        UrlCase{"NoFolderMeansDocuments", "folderUrl", "", "file:///home/op/Documents"},
-        UrlCase{"BareNameProposedInDocuments", "proposal", "VelotrimLog-1", "file:///home/op/Documents/VelotrimLog-1"},
-        UrlCase{"FullPathProposedAsIs", "proposal", "/srv/a b/VelotrimLog-1", "file:///srv/a%20b/VelotrimLog-1"}),
+        UrlCase{"NameOfAPath", "fileNameOf", "/home/op/x/run.tsv", "run.tsv"},
+        UrlCase{"ExtensionAdded", "withExtension", "KestraCal-1", "KestraCal-1.tsv"},
+        UrlCase{"ExtensionKept", "withExtension", "run.TXT", "run.TXT"},
+        UrlCase{"OtherExtensionExtended", "withExtension", "run.csv", "run.csv.tsv"},
+        UrlCase{"LogProposedInTheFolderWithItsExtension", "proposal", "/gone/VelotrimLog-1",
+                "file:///home/op/Documents/VelotrimLog-1.txt"},
+        UrlCase{"NoNameNoProposal", "proposal", "", ""}),
     [](const ::testing::TestParamInfo<UrlCase>& info) { return std::string(info.param.name); });
+
