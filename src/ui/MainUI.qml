@@ -28,6 +28,7 @@ ColumnLayout {
     property bool autoRestart: false
     property alias splitView: split
     property alias messageBox: messageBox
+    property alias question: question
     property alias screenPanel: screenPanel
 
     // The developer's automatic restart of a finished run.
@@ -302,6 +303,13 @@ ColumnLayout {
     MessageBox {
         id: messageBox
         objectName: "messageBox"
+        parent: Overlay.overlay
+    }
+    // Questions have a box of their own, so that a message arriving meanwhile does not take the
+    // place of one.
+    MessageBox {
+        id: question
+        objectName: "question"
         parent: Overlay.overlay
     }
     AboutBox {

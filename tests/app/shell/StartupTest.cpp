@@ -1,5 +1,7 @@
+#include <QByteArray>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QSettings>
@@ -15,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <memory>
 
 namespace {
 
@@ -69,6 +72,63 @@ QStringList qmlWarnings(const QByteArray& output)
             found.append(line);
     }
     return found;
+}
+
+// The real program with its real interface, started on a settings folder; waits until the
+// interface has loaded (its start-up update check has run).
+class RealProgram
+{
+public:
+    explicit RealProgram(QProcessEnvironment env)
+    {
+        // Qt's raster scene graph keeps blocks at exit on the offscreen platform; the program's
+        // own leak check runs on a real display (RealDisplayTest), here only its status counts.
+        const QString sanitizer = env.value("ASAN_OPTIONS");
+        env.insert("ASAN_OPTIONS", (sanitizer.isEmpty() ? "" : sanitizer + ":") + "detect_leaks=0");
+        m_process.setProcessEnvironment(env);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(VELOTRIM_BINARY);
+    }
+    ~RealProgram()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(10000);
+        }
+    }
+    // Reads the output until it holds the text or the program ends; whether it holds it.
+    bool waitFor(const QByteArray& text, int limitMs = kRootLoadLimit)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!m_output.contains(text) && clock.elapsed() < limitMs && m_process.state() != QProcess::NotRunning) {
+            m_process.waitForReadyRead(200);
+            m_output += m_process.readAll();
+        }
+        m_output += m_process.readAll();
+        return m_output.contains(text);
+    }
+    bool loaded() { return waitFor("Updater::check("); }
+    // Sends a signal and waits for the end; whether it ended.
+    bool stop(int signalNumber)
+    {
+        ::kill(m_process.processId(), signalNumber);
+        const bool ended = m_process.waitForFinished(30000);
+        m_output += m_process.readAll();
+        return ended;
+    }
+    QProcess& process() { return m_process; }
+    const char* output() const { return m_output.constData(); }
+
+private:
+    QProcess m_process;
+    QByteArray m_output;
+};
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -255,4 +315,83 @@ TEST(Startup, QuittingWhileTheProcessorIsSilentEndsPromptly)
         program.kill();
         program.waitForFinished(10000);
     }
+}
+
+// Without any display the program itself falls back to the offscreen platform and says so; it
+// used to abort in the platform plugin.
+TEST(Startup, WithoutADisplayItStartsOffscreenAndSaysSo)
+{
+    QTemporaryDir config;
+    QProcessEnvironment env = programEnvironment(config);
+    for (const char* variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(variable);
+    RealProgram program(env);
+    EXPECT_TRUE(program.loaded()) << program.output();
+    EXPECT_TRUE(QByteArray(program.output()).contains("No display found; starting on Qt's offscreen platform"))
+        << program.output();
+    ASSERT_TRUE(program.stop(SIGTERM));
+    EXPECT_EQ(program.process().exitStatus(), QProcess::NormalExit) << program.output();
+    EXPECT_EQ(program.process().exitCode(), 0) << program.output();
+}
+
+// A quit by signal keeps the window's geometry as closing the window does: here a geometry kept
+// beyond the screen, which the interface pulled back onto it.
+TEST(Startup, AQuitBySignalKeepsTheWindowGeometry)
+{
+    QTemporaryDir config;
+    const QString settingsFile = config.path() + "/Corvane/Velotrim.conf";
+    {
+        QSettings stored(settingsFile, QSettings::IniFormat);
+        stored.setValue("MainWindow/x", 5000);
+        stored.setValue("MainWindow/y", 4000);
+    }
+    RealProgram program(programEnvironment(config));
+    ASSERT_TRUE(program.loaded()) << program.output();
+    ASSERT_TRUE(program.stop(SIGTERM));
+    EXPECT_EQ(program.process().exitCode(), 0) << program.output();
+
+    QSettings kept(settingsFile, QSettings::IniFormat);
+    EXPECT_LT(kept.value("MainWindow/x").toInt(), 5000);
+    EXPECT_LT(kept.value("MainWindow/y").toInt(), 4000);
+    EXPECT_GE(kept.value("MainWindow/x").toInt(), 0);
+    EXPECT_TRUE(kept.contains("MainWindow/width"));
+    EXPECT_EQ(kept.value("MainWindow/dummyShown").toInt(), 0);
+}
+
+// One velotrim per account: a second start says it is already running and ends with a non-zero
+// status, the first runs on untouched; a lock left by a killed one is taken over.
+TEST(Startup, ASecondStartIsRefusedWhileTheFirstRuns)
+{
+    QTemporaryDir config;
+    const QProcessEnvironment env = programEnvironment(config);
+    const QString settingsFile = config.path() + "/Corvane/Velotrim.conf";
+    const QString lockFile = config.path() + "/Corvane/Velotrim.lock";
+
+    auto first = std::make_unique<RealProgram>(env);
+    ASSERT_TRUE(first->loaded()) << first->output();
+    EXPECT_TRUE(QFile::exists(lockFile));
+    // Once the interface has written its own settings after loading.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fileBytes(settingsFile).contains("[MainWindow]"); }, 30000));
+    const QByteArray settingsBefore = fileBytes(settingsFile);
+
+    RealProgram second(env);
+    EXPECT_TRUE(second.waitFor("Velotrim is already running")) << second.output();
+    // Its message waits for the operator; a signal ends it as closing it would.
+    ASSERT_TRUE(second.stop(SIGTERM)) << second.output();
+    EXPECT_EQ(second.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.process().exitCode(), 1) << second.output();
+    EXPECT_FALSE(QByteArray(second.output()).contains("Updater::check(")) << second.output();
+    EXPECT_EQ(first->process().state(), QProcess::Running);
+    EXPECT_EQ(fileBytes(settingsFile).toStdString(), settingsBefore.toStdString());
+    EXPECT_TRUE(QFile::exists(lockFile));
+
+    // Killed, the first leaves its lock behind; the next start takes it over.
+    ASSERT_TRUE(first->stop(SIGKILL));
+    first.reset();
+    ASSERT_TRUE(QFile::exists(lockFile));
+    RealProgram third(env);
+    EXPECT_TRUE(third.loaded()) << third.output();
+    ASSERT_TRUE(third.stop(SIGTERM));
+    EXPECT_EQ(third.process().exitCode(), 0) << third.output();
+    EXPECT_FALSE(QFile::exists(lockFile));
 }
