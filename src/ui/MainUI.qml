@@ -39,6 +39,21 @@ ColumnLayout {
     // The interface's windows and dialogs, provided by the root.
     required property var windows
 
+    // The smallest size at which every panel control and the footer stay usable: the left
+    // column and the logs scroll, the status line elides, nothing else gives way.
+    readonly property int smallestViewWidth: 200
+    readonly property int smallestStatusWidth: 120
+    readonly property int upperMinimumHeight: 300
+    readonly property int logMinimumHeight: 100
+    readonly property int minimumWidth: Math.max(
+        leftColumn.Layout.minimumWidth + upperRow.spacing
+            + Math.max(smallestViewWidth, linearityMode ? linearityLogPanel.implicitWidth : screenPanel.implicitWidth)
+            + (outputControlPanel.visible ? upperRow.spacing + outputControlPanel.implicitWidth : 0),
+        footer.leftPadding + smallestStatusWidth + progressBar.Layout.preferredWidth
+            + (linearityMode ? resumeButton.implicitWidth : 0) + runButton.implicitWidth
+            + 3 * footerRow.spacing + footer.rightPadding)
+    readonly property int minimumHeight: upperMinimumHeight + (logShown ? logMinimumHeight + 2 : 0) + footer.implicitHeight
+
     readonly property bool canRun: running || linearityMode
                                    || (uniformityMode && device !== null && device.adjustableLdmCount > 0
                                        && velotrimmer.balanceTargetRed > 0 && camera !== null && camera.cameraReady)
@@ -328,11 +343,13 @@ ColumnLayout {
         orientation: Qt.Vertical
 
         RowLayout {
+            id: upperRow
             SplitView.fillHeight: true
-            SplitView.minimumHeight: 300
+            SplitView.minimumHeight: ui.upperMinimumHeight
             spacing: 4
 
             ScrollView {
+                id: leftColumn
                 Layout.fillHeight: true
                 Layout.preferredWidth: 290
                 Layout.minimumWidth: 290
@@ -357,6 +374,7 @@ ColumnLayout {
                 }
             }
             LogPanel {
+                id: linearityLogPanel
                 objectName: "linearityLogPanel"
                 Layout.fillWidth: true
                 Layout.fillHeight: true
@@ -374,6 +392,7 @@ ColumnLayout {
                 ui: ui
             }
             OutputControlPanel {
+                id: outputControlPanel
                 objectName: "outputControlPanel"
                 Layout.fillHeight: true
                 visible: ui.linearityMode && ui.outputControlsShown
@@ -382,6 +401,7 @@ ColumnLayout {
         LogPanel {
             objectName: "appLogPanel"
             SplitView.preferredHeight: 150
+            SplitView.minimumHeight: ui.logMinimumHeight
             visible: ui.logShown
             title: "Log Messages"
             model: appLog
@@ -404,6 +424,8 @@ ColumnLayout {
             Label {
                 objectName: "statusLabel"
                 Layout.fillWidth: true
+                Layout.minimumWidth: ui.smallestStatusWidth
+                Layout.preferredWidth: ui.smallestStatusWidth
                 elide: Text.ElideRight
                 text: ui.restarting ? "restarting in " + ui.restartCount + "; hit ESC to stop..."
                                     : velotrimmer.statusString
@@ -425,6 +447,7 @@ ColumnLayout {
                 }
             }
             VeloButton {
+                id: resumeButton
                 objectName: "resumeButton"
                 text: "Resume"
                 visible: ui.linearityMode
@@ -432,6 +455,7 @@ ColumnLayout {
                 onClicked: resumeAction.trigger()
             }
             VeloButton {
+                id: runButton
                 objectName: "runButton"
                 text: ui.running ? "Stop" : "Run"
                 enabled: ui.canRun

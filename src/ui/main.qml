@@ -18,8 +18,8 @@ ApplicationWindow {
     title: "%1 %2 – %3".arg(appName).arg(velotrimVersion).arg(ui.linearityMode ? "Linearity Mode" : "Uniformity Mode")
     width: defaultWidth
     height: defaultHeight
-    minimumWidth: Math.min(defaultWidth, ui.implicitWidth)
-    minimumHeight: Math.min(defaultHeight, ui.implicitHeight + (menuBar ? menuBar.implicitHeight : 0))
+    minimumWidth: Math.max(ui.minimumWidth, menuBar ? menuBar.implicitWidth : 0)
+    minimumHeight: ui.minimumHeight + (menuBar ? menuBar.implicitHeight : 0)
     visible: true
 
     Settings {
