@@ -1,3 +1,5 @@
+#include "support/StartedProgram.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -44,33 +46,6 @@ private:
     QTemporaryFile m_file;
 };
 
-constexpr int kRootLoadLimit = 60000; // ms; the sanitizer build loads slowly under load
-constexpr int kAfterLoad = 3000;      // ms
-
-// The warnings of the interface in output written with "%{type}|%{category}|%{message}": the QML
-// engine's (file and line of a .qml file, binding loops, refused connections), the scripts'
-// console.warn and console.error, and the Quick libraries'.
-QStringList qmlWarnings(const QByteArray& output)
-{
-    QStringList found;
-    for (const QString& line : QString::fromUtf8(output).split('\n')) {
-        const QStringList fields = line.split('|');
-        if (fields.size() < 3)
-            continue;
-        const QString& type = fields.at(0);
-        const QString& category = fields.at(1);
-        const QString message = line.section('|', 2);
-        if (type != "warning" && type != "critical" && type != "fatal")
-            continue;
-        const bool fromInterface = category.startsWith("qml") || category.startsWith("js")
-            || category.startsWith("qt.qml") || category.startsWith("qt.quick") || message.contains(".qml")
-            || message.contains("QML") || message.contains("Illegal attempt to connect");
-        if (fromInterface)
-            found.append(line);
-    }
-    return found;
-}
-
 } // namespace
 
 // The real interface on fresh settings: the program keeps running with it, and nothing in the
@@ -78,35 +53,10 @@ QStringList qmlWarnings(const QByteArray& output)
 TEST(Startup, ProgramKeepsRunningWithItsRootLoaded)
 {
     QTemporaryDir config;
-    QProcessEnvironment env = programEnvironment(config);
-    // Every message with its severity and category, so that the interface's warnings stand out.
-    env.insert("QT_MESSAGE_PATTERN", "%{type}|%{category}|%{message}");
-    QProcess program;
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(VELOTRIM_BINARY);
-    ASSERT_TRUE(program.waitForStarted(10000));
-
-    // The start-up update check runs once the root is loaded and its windows are restored; a few
-    // seconds more let the first layout and the controller's answers reach the interface.
-    QByteArray output;
-    QElapsedTimer clock;
-    clock.start();
-    while (!output.contains("Updater::check(") && clock.elapsed() < kRootLoadLimit && program.state() == QProcess::Running) {
-        program.waitForReadyRead(200);
-        output += program.readAll();
-    }
-    EXPECT_TRUE(output.contains("Updater::check(")) << "the interface never finished loading:\n" << output.constData();
-    clock.restart();
-    while (clock.elapsed() < kAfterLoad && program.state() == QProcess::Running) {
-        program.waitForReadyRead(200);
-        output += program.readAll();
-    }
-    EXPECT_EQ(program.state(), QProcess::Running) << "exit code " << program.exitCode() << "\n" << output.constData();
-    program.kill();
-    program.waitForFinished(10000);
-
-    const QStringList found = qmlWarnings(output);
+    const StartedProgram program(VELOTRIM_BINARY, programEnvironment(config));
+    EXPECT_TRUE(program.loaded()) << "the interface never finished loading:\n" << program.output().constData();
+    EXPECT_TRUE(program.running()) << "exit code " << program.exitCode() << "\n" << program.output().constData();
+    const QStringList found = program.qmlWarnings();
     EXPECT_TRUE(found.isEmpty()) << found.join('\n').toStdString();
 }
 
