@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <numbers>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -79,11 +80,96 @@ Vector2D<float> Grader::gaussianKernel(int size)
     return kernel;
 }
 
-// Each output cell is the sum over kernel rows, then kernel columns, of weight x reflected
-// sample, accumulated in single precision from 0: exactly the order of a plain per-cell loop,
-// so results do not depend on how the loops are arranged. The arrangement is for speed: per
-// kernel row, one source row is laid out tile by tile with its reflections, so the innermost
-// loop runs over contiguous cells.
+namespace {
+
+// Where the kernel is the outer product of a column and a row of weights, each weight of it lies
+// within this fraction of the product: the blur then runs as two passes of size weights each in
+// place of one of size x size. Each output then lies within this fraction (and a last rounding
+// to float) of the exact sum of weight x sample over the whole kernel, measured against the sum
+// of their magnitudes. gaussianKernel's float weights hold to it with room to spare.
+constexpr double kSeparableTolerance = 5e-7;
+
+// The kernel as column weights (down) times row weights (across).
+struct Factors {
+    std::vector<double> down;
+    std::vector<double> across;
+};
+
+// With row sums R, column sums C and total S, a kernel that is an outer product equals R C / S.
+std::optional<Factors> separate(const Vector2D<float>& kernel)
+{
+    const std::size_t size = kernel.size();
+    Factors f{std::vector<double>(size, 0.0), std::vector<double>(size, 0.0)};
+    double total = 0.0;
+    for (std::size_t r = 0; r < size; ++r)
+        for (std::size_t c = 0; c < size; ++c) {
+            f.down[r] += kernel[r][c];
+            f.across[c] += kernel[r][c];
+            total += kernel[r][c];
+        }
+    if (total == 0.0 || !std::isfinite(total))
+        return std::nullopt;
+    for (double& weight : f.down)
+        weight /= total;
+    for (std::size_t r = 0; r < size; ++r)
+        for (std::size_t c = 0; c < size; ++c) {
+            const double weight = kernel[r][c];
+            if (!(std::abs(weight - f.down[r] * f.across[c]) <= kSeparableTolerance * std::abs(weight)))
+                return std::nullopt;
+        }
+    return f;
+}
+
+// Sums along the rows of a grid within its column tiles. Per tile, one source row is laid out
+// once with its reflections on both sides, so that every weight runs over contiguous cells.
+class RowPass {
+public:
+    RowPass(Index width, Index tileWidth, Index size)
+        : m_size(size)
+    {
+        const Index half = (size - 1) / 2;
+        for (Index first = 0; first < width; first += tileWidth) {
+            Tile tile{tileOf(first, tileWidth, width), {}};
+            for (Index x = tile.span.first - half; x <= tile.span.last + size - 1 - half; ++x)
+                tile.sources.push_back(reflect(x, tile.span));
+            m_tiles.push_back(std::move(tile));
+        }
+    }
+
+    // sums[x] += the sum over k of weights[k] x row[x - half + k, reflected into x's tile].
+    void add(const float* row, const double* weights, double* sums)
+    {
+        for (const Tile& tile : m_tiles) {
+            m_samples.resize(tile.sources.size());
+            for (std::size_t i = 0; i < tile.sources.size(); ++i)
+                m_samples[i] = row[tile.sources[i]];
+            const Index cells = tile.span.last - tile.span.first + 1;
+            double* const target = sums + tile.span.first;
+            for (Index k = 0; k < m_size; ++k) {
+                const double weight = weights[k];
+                const double* const sample = m_samples.data() + k;
+                for (Index i = 0; i < cells; ++i)
+                    target[i] += weight * sample[i];
+            }
+        }
+    }
+
+private:
+    struct Tile {
+        Span span;
+        std::vector<Index> sources; // the source column of every sample position of the tile
+    };
+
+    Index m_size;
+    std::vector<Tile> m_tiles;
+    std::vector<double> m_samples;
+};
+
+} // namespace
+
+// Sums in double precision throughout, rounded to float once per cell. A separable kernel (a
+// Gaussian) runs as a pass along the rows into a grid of doubles, then one down the columns;
+// any other kernel as one row pass per kernel row.
 Vector2D<float> Grader::blurWithinTiles(const Vector2D<float>& grid, const Vector2D<float>& kernel, int tilesAcross,
                                         int tilesDown)
 {
@@ -97,42 +183,40 @@ Vector2D<float> Grader::blurWithinTiles(const Vector2D<float>& grid, const Vecto
     const auto size = Index(kernel.width());
     const Index half = (size - 1) / 2;
     const Index tileWidth = width / tilesAcross, tileHeight = height / tilesDown;
+    // The source row of kernel row k for output row y.
+    const auto sourceRow = [&](Index y, Index k) { return reflect(y - half + k, tileOf(y, tileHeight, height)); };
 
-    // Per column tile, the source column of every sample position x0 - half .. x1 + size - 1 - half.
-    struct ColumnTile {
-        Span span;
-        std::vector<Index> sources;
+    RowPass rows(width, tileWidth, size);
+    Vector2D<float> out(grid.width(), grid.height(), 0.0f);
+    std::vector<double> sums(grid.width());
+    const auto store = [&](Index y) {
+        std::copy(sums.begin(), sums.end(), out[std::size_t(y)].begin());
+        std::fill(sums.begin(), sums.end(), 0.0);
     };
-    std::vector<ColumnTile> columnTiles;
-    for (Index first = 0; first < width; first += tileWidth) {
-        ColumnTile tile{tileOf(first, tileWidth, width), {}};
-        for (Index x = tile.span.first - half; x <= tile.span.last + size - 1 - half; ++x)
-            tile.sources.push_back(reflect(x, tile.span));
-        columnTiles.push_back(std::move(tile));
+
+    if (const std::optional<Factors> factors = separate(kernel)) {
+        std::vector<double> across(std::size_t(width * height), 0.0);
+        for (Index y = 0; y < height; ++y)
+            rows.add(grid[std::size_t(y)].data(), factors->across.data(), across.data() + y * width);
+        for (Index y = 0; y < height; ++y) {
+            for (Index k = 0; k < size; ++k) {
+                const double weight = factors->down[std::size_t(k)];
+                const double* const source = across.data() + sourceRow(y, k) * width;
+                for (Index x = 0; x < width; ++x)
+                    sums[std::size_t(x)] += weight * source[x];
+            }
+            store(y);
+        }
+        return out;
     }
 
-    Vector2D<float> out(grid.width(), grid.height(), 0.0f);
-    std::vector<float> samples;
+    Vector2D<double> weights(kernel.width(), kernel.height());
+    for (std::size_t r = 0; r < kernel.size(); ++r)
+        std::copy(kernel[r].begin(), kernel[r].end(), weights[r].begin());
     for (Index y = 0; y < height; ++y) {
-        const Span rows = tileOf(y, tileHeight, height);
-        float* const sums = out[std::size_t(y)].data();
-        for (Index kr = 0; kr < size; ++kr) {
-            const auto& source = grid[std::size_t(reflect(y - half + kr, rows))];
-            const auto& weights = kernel[std::size_t(kr)];
-            for (const ColumnTile& tile : columnTiles) {
-                samples.resize(tile.sources.size());
-                for (std::size_t i = 0; i < tile.sources.size(); ++i)
-                    samples[i] = source[std::size_t(tile.sources[i])];
-                const Index cells = tile.span.last - tile.span.first + 1;
-                float* const target = sums + tile.span.first;
-                for (Index kc = 0; kc < size; ++kc) {
-                    const float weight = weights[std::size_t(kc)];
-                    const float* const sample = samples.data() + kc;
-                    for (Index i = 0; i < cells; ++i)
-                        target[i] += weight * sample[i];
-                }
-            }
-        }
+        for (Index k = 0; k < size; ++k)
+            rows.add(grid[std::size_t(sourceRow(y, k))].data(), weights[std::size_t(k)].data(), sums.data());
+        store(y);
     }
     return out;
 }

@@ -2,6 +2,13 @@
 
 #include <gmock/gmock.h>
 
+#include <boost/asio/ip/udp.hpp>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <resolv.h>
+
+#include <array>
 #include <functional>
 
 using namespace ClientTest;
@@ -233,6 +240,60 @@ const BrokenFrameCase kBrokenFrameCases[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, ClientBrokenFrames, ::testing::ValuesIn(kBrokenFrameCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A reply the server sends twice, or one that follows a wrong reply, answers a request already
+// done with: every later command still gets its own reply, on the same connection.
+struct ExtraReplyCase {
+    const char* name;
+    Plan plan;
+    Error first;
+};
+
+// Test names carry the case's name, not its bytes.
+void PrintTo(const ExtraReplyCase& c, std::ostream* out) { *out << c.name; }
+
+class ClientExtraReplies : public ServerTest, public ::testing::WithParamInterface<ExtraReplyCase>
+{
+};
+
+TEST_P(ClientExtraReplies, LeaveLaterCommandsTheirOwnReplies)
+{
+    server->script({GetParam().plan});
+    EXPECT_EQ(errorOf(client->Ping()), GetParam().first);
+    const auto version = client->GetVersion();
+    ASSERT_TRUE(std::holds_alternative<VersionResponse>(version)) << ::testing::PrintToString(errorOf(version));
+    EXPECT_THAT(std::get<VersionResponse>(version).numbers, ElementsAre(1, 2, 3, 4));
+    const auto uptime = client->GetUptime();
+    ASSERT_TRUE(std::holds_alternative<UptimeResponse>(uptime)) << ::testing::PrintToString(errorOf(uptime));
+    EXPECT_EQ(std::get<UptimeResponse>(uptime).milliseconds, ScriptedServer::kUptime);
+    EXPECT_EQ(server->frames().size(), 3u);
+    EXPECT_EQ(server->connections(), 1u);
+}
+
+namespace {
+
+const ExtraReplyCase kExtraReplyCases[] = {
+    {"Duplicate", with([](Plan& p) { p.thenSound = true; }), Error{}},
+    {"AfterAWrongSequence", with([](Plan& p) { p.sequence = 9; p.thenSound = true; }), Error{WrongSequence}},
+    {"AfterARefusal", with([](Plan& p) { p.responseCode = 3; p.thenSound = true; }), Error{Sound, 3}},
+};
+
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(Cases, ClientExtraReplies, ::testing::ValuesIn(kExtraReplyCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Replies to earlier requests are passed over only within the transfer limit: a server that
+// sends nothing else leaves the command without a reply.
+TEST_F(ClientCommands, OnlyEarlierRepliesRunOutTheLimit)
+{
+    ASSERT_EQ(errorOf(client->Ping()), Error{});
+    server->always(with([](Plan& p) { p.sequence = 0; }));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(errorOf(client->GetVersion()), Error{ReadFailed});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, TestClient::shortLimits().transfer + 3s);
+    EXPECT_EQ(errorOf(client->Ping()), Error{WriteFailed});
+}
+
 using ClientConnection = PortTest;
 
 TEST_F(ClientConnection, NamedHostWithoutServerThrows)
@@ -243,4 +304,67 @@ TEST_F(ClientConnection, NamedHostWithoutServerThrows)
     } catch (const boost::system::system_error& error) {
         EXPECT_EQ(error.code(), boost::asio::error::connection_refused);
     }
+}
+
+namespace {
+
+// A name server on 127.0.0.1 that takes every query and never answers.
+class SilentNameServer
+{
+public:
+    SilentNameServer()
+        : m_socket(m_context, boost::asio::ip::udp::endpoint(boost::asio::ip::make_address_v4("127.0.0.1"), 0))
+    {
+    }
+
+    std::uint16_t port() const { return m_socket.local_endpoint().port(); }
+
+    // Whether a query has come, waiting for one at most `limit`.
+    bool queried(std::chrono::milliseconds limit)
+    {
+        std::array<std::uint8_t, 512> query{};
+        boost::asio::ip::udp::endpoint sender;
+        bool received = false;
+        m_socket.async_receive_from(boost::asio::buffer(query), sender,
+                                    [&](const boost::system::error_code& error, std::size_t) { received = !error; });
+        m_context.run_for(limit);
+        return received;
+    }
+
+private:
+    boost::asio::io_context m_context;
+    boost::asio::ip::udp::socket m_socket;
+};
+
+} // namespace
+
+// The system resolver of the client's resolving thread asks only the silent name server, and
+// waits for it longer than the client may: the construction ends at the connect limit.
+TEST(ClientResolution, ANameServerThatNeverAnswersEndsAtTheConnectLimit)
+{
+    SilentNameServer nameServer;
+    const std::uint16_t port = nameServer.port();
+    const auto askOnlyTheSilentServer = [port] {
+        res_init();
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        _res.nscount = 1;
+        _res.nsaddr_list[0] = address;
+        _res.retrans = 3; // seconds before it gives up on the server
+        _res.retry = 1;
+    };
+    TestClient::Limits limits = TestClient::shortLimits();
+    limits.connect = 300ms;
+
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        TestClient client("receiver.example.com", limits, askOnlyTheSilentServer);
+        FAIL() << "resolved without an answer";
+    } catch (const boost::system::system_error& error) {
+        EXPECT_EQ(error.code(), boost::asio::error::timed_out) << error.what();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, limits.connect + 1500ms);
+    EXPECT_TRUE(nameServer.queried(2s)) << "the name server was never asked";
 }
