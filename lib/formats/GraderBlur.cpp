@@ -1,8 +1,11 @@
 #include "formats/Grader.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <cstddef>
+#include <memory>
 #include <numbers>
 #include <optional>
 #include <stdexcept>
@@ -120,12 +123,58 @@ std::optional<Factors> separate(const Vector2D<float>& kernel)
     return f;
 }
 
+// How a weighted sum stores its result.
+enum class Into { Replace, Add };
+
+// Two doubles, for the compiler to keep in one vector register.
+using Lanes = double __attribute__((vector_size(2 * sizeof(double))));
+constexpr Index kLanes = 2;
+// Cells summed at once: their sums stay in registers across all the weights.
+constexpr Index kBlock = 4 * kLanes;
+
+Lanes load(const double* p)
+{
+    Lanes lanes;
+    std::memcpy(&lanes, p, sizeof lanes);
+    return lanes;
+}
+
+// target[i] = (or +=) the sum over k of weights[k] x sources[k][i], for i below count, the terms
+// added in the order of k. Cells are taken a block at a time, their sums held in registers
+// across all the weights: one store per cell, not one per weight.
+void weightedSum(const double* const* sources, const double* weights, Index taps, Index count, double* target,
+                 Into into)
+{
+    Index i = 0;
+    for (; i + kBlock <= count; i += kBlock) {
+        std::array<Lanes, kBlock / kLanes> sums{};
+        for (Index k = 0; k < taps; ++k) {
+            const double weight = weights[k];
+            const double* const source = sources[k] + i;
+            for (std::size_t v = 0; v < sums.size(); ++v)
+                sums[v] += weight * load(source + Index(v) * kLanes);
+        }
+        for (std::size_t v = 0; v < sums.size(); ++v) {
+            double* const cells = target + i + Index(v) * kLanes;
+            const Lanes result = into == Into::Add ? sums[v] + load(cells) : sums[v];
+            std::memcpy(cells, &result, sizeof result);
+        }
+    }
+    for (; i < count; ++i) {
+        double sum = 0.0;
+        for (Index k = 0; k < taps; ++k)
+            sum += weights[k] * sources[k][i];
+        target[i] = into == Into::Add ? target[i] + sum : sum;
+    }
+}
+
 // Sums along the rows of a grid within its column tiles. Per tile, one source row is laid out
 // once with its reflections on both sides, so that every weight runs over contiguous cells.
 class RowPass {
 public:
     RowPass(Index width, Index tileWidth, Index size)
         : m_size(size)
+        , m_taps(std::size_t(size))
     {
         const Index half = (size - 1) / 2;
         for (Index first = 0; first < width; first += tileWidth) {
@@ -136,21 +185,17 @@ public:
         }
     }
 
-    // sums[x] += the sum over k of weights[k] x row[x - half + k, reflected into x's tile].
-    void add(const float* row, const double* weights, double* sums)
+    // sums[x] = (or +=) the sum over k of weights[k] x row[x - half + k, reflected into x's tile].
+    void run(const float* row, const double* weights, double* sums, Into into)
     {
         for (const Tile& tile : m_tiles) {
             m_samples.resize(tile.sources.size());
             for (std::size_t i = 0; i < tile.sources.size(); ++i)
                 m_samples[i] = row[tile.sources[i]];
-            const Index cells = tile.span.last - tile.span.first + 1;
-            double* const target = sums + tile.span.first;
-            for (Index k = 0; k < m_size; ++k) {
-                const double weight = weights[k];
-                const double* const sample = m_samples.data() + k;
-                for (Index i = 0; i < cells; ++i)
-                    target[i] += weight * sample[i];
-            }
+            for (Index k = 0; k < m_size; ++k)
+                m_taps[std::size_t(k)] = m_samples.data() + k;
+            weightedSum(m_taps.data(), weights, m_size, tile.span.last - tile.span.first + 1,
+                        sums + tile.span.first, into);
         }
     }
 
@@ -163,6 +208,7 @@ private:
     Index m_size;
     std::vector<Tile> m_tiles;
     std::vector<double> m_samples;
+    std::vector<const double*> m_taps;
 };
 
 } // namespace
@@ -187,25 +233,19 @@ Vector2D<float> Grader::blurWithinTiles(const Vector2D<float>& grid, const Vecto
     const auto sourceRow = [&](Index y, Index k) { return reflect(y - half + k, tileOf(y, tileHeight, height)); };
 
     RowPass rows(width, tileWidth, size);
-    Vector2D<float> out(grid.width(), grid.height(), 0.0f);
+    Vector2D<float> out(grid.width(), grid.height());
     std::vector<double> sums(grid.width());
-    const auto store = [&](Index y) {
-        std::copy(sums.begin(), sums.end(), out[std::size_t(y)].begin());
-        std::fill(sums.begin(), sums.end(), 0.0);
-    };
+    std::vector<const double*> taps(static_cast<std::size_t>(size));
 
     if (const std::optional<Factors> factors = separate(kernel)) {
-        std::vector<double> across(std::size_t(width * height), 0.0);
+        const auto across = std::make_unique_for_overwrite<double[]>(std::size_t(width * height));
         for (Index y = 0; y < height; ++y)
-            rows.add(grid[std::size_t(y)].data(), factors->across.data(), across.data() + y * width);
+            rows.run(grid[std::size_t(y)].data(), factors->across.data(), across.get() + y * width, Into::Replace);
         for (Index y = 0; y < height; ++y) {
-            for (Index k = 0; k < size; ++k) {
-                const double weight = factors->down[std::size_t(k)];
-                const double* const source = across.data() + sourceRow(y, k) * width;
-                for (Index x = 0; x < width; ++x)
-                    sums[std::size_t(x)] += weight * source[x];
-            }
-            store(y);
+            for (Index k = 0; k < size; ++k)
+                taps[std::size_t(k)] = across.get() + sourceRow(y, k) * width;
+            weightedSum(taps.data(), factors->down.data(), size, width, sums.data(), Into::Replace);
+            std::copy(sums.begin(), sums.end(), out[std::size_t(y)].begin());
         }
         return out;
     }
@@ -215,8 +255,9 @@ Vector2D<float> Grader::blurWithinTiles(const Vector2D<float>& grid, const Vecto
         std::copy(kernel[r].begin(), kernel[r].end(), weights[r].begin());
     for (Index y = 0; y < height; ++y) {
         for (Index k = 0; k < size; ++k)
-            rows.add(grid[std::size_t(sourceRow(y, k))].data(), weights[std::size_t(k)].data(), sums.data());
-        store(y);
+            rows.run(grid[std::size_t(sourceRow(y, k))].data(), weights[std::size_t(k)].data(), sums.data(),
+                     k == 0 ? Into::Replace : Into::Add);
+        std::copy(sums.begin(), sums.end(), out[std::size_t(y)].begin());
     }
     return out;
 }
