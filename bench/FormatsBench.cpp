@@ -151,20 +151,26 @@ constexpr std::size_t kCaptureHeight = 3000;
 constexpr std::size_t kBlurSide = 400;
 constexpr int kBlurTiles = 8;
 
+// A grid of values drawn evenly from low to high.
+Vector2D<float> randomGrid(std::size_t width, std::size_t height, float low, float high, unsigned seed)
+{
+    Vector2D<float> grid(width, height);
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> value(low, high);
+    for (auto& row : grid)
+        for (float& v : row)
+            v = value(rng);
+    return grid;
+}
+
 // One 4000 x 3000 float capture on disk for the run, written once.
 const std::string& captureFile()
 {
     static const std::string path = [] {
         const auto folder = std::filesystem::temp_directory_path() / ("formats-bench-" + std::to_string(getpid()));
         std::filesystem::create_directories(folder);
-        Vector2D<float> image(kCaptureWidth, kCaptureHeight);
-        std::mt19937 rng(5);
-        std::uniform_real_distribution<float> value(0.0f, 1000.0f);
-        for (auto& row : image)
-            for (float& v : row)
-                v = value(rng);
         const std::string file = (folder / "R_X_bench.fit").string();
-        Grader::writeFits(image, "!" + file);
+        Grader::writeFits(randomGrid(kCaptureWidth, kCaptureHeight, 0.0f, 1000.0f, 5), "!" + file);
         std::atexit([] { std::filesystem::remove_all(std::filesystem::path(captureFile()).parent_path()); });
         return file;
     }();
@@ -240,15 +246,7 @@ BENCHMARK(BM_CaptureReadPlainCfitsio)->Unit(benchmark::kMillisecond)->UseRealTim
 
 const Vector2D<float>& blurGrid()
 {
-    static const Vector2D<float> grid = [] {
-        Vector2D<float> g(kBlurSide, kBlurSide);
-        std::mt19937 rng(9);
-        std::uniform_real_distribution<float> value(50.0f, 150.0f);
-        for (auto& row : g)
-            for (float& v : row)
-                v = value(rng);
-        return g;
-    }();
+    static const Vector2D<float> grid = randomGrid(kBlurSide, kBlurSide, 50.0f, 150.0f, 9);
     return grid;
 }
 

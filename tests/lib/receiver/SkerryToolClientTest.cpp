@@ -201,18 +201,19 @@ const ReplyCase kReplyCases[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, ClientReplies, ::testing::ValuesIn(kReplyCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// After a reply that broke its frame the connection is gone: the next command fails at its
-// write, and nothing more reaches the server.
-struct BrokenFrameCase {
+// A plan for the first request, and the Error its command gives.
+struct PlanCase {
     const char* name;
     Plan plan;
     Error expected;
 };
 
 // Test names carry the case's name, not its bytes.
-void PrintTo(const BrokenFrameCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const PlanCase& c, std::ostream* out) { *out << c.name; }
 
-class ClientBrokenFrames : public ServerTest, public ::testing::WithParamInterface<BrokenFrameCase>
+// After a reply that broke its frame the connection is gone: the next command fails at its
+// write, and nothing more reaches the server.
+class ClientBrokenFrames : public ServerTest, public ::testing::WithParamInterface<PlanCase>
 {
 };
 
@@ -229,7 +230,7 @@ TEST_P(ClientBrokenFrames, EndTheConnection)
 
 namespace {
 
-const BrokenFrameCase kBrokenFrameCases[] = {
+const PlanCase kBrokenFrameCases[] = {
     {"Silence", with([](Plan& p) { p.silent = true; }), Error{ReadFailed}},
     {"WrongMagic", with([](Plan& p) { p.magic = 0x12345678; }), Error{WrongMagic}},
     {"TruncatedPayload", with([](Plan& p) { p.closeAfterHeader = true; }), Error{ReadFailed}},
@@ -242,23 +243,14 @@ INSTANTIATE_TEST_SUITE_P(Cases, ClientBrokenFrames, ::testing::ValuesIn(kBrokenF
 
 // A reply the server sends twice, or one that follows a wrong reply, answers a request already
 // done with: every later command still gets its own reply, on the same connection.
-struct ExtraReplyCase {
-    const char* name;
-    Plan plan;
-    Error first;
-};
-
-// Test names carry the case's name, not its bytes.
-void PrintTo(const ExtraReplyCase& c, std::ostream* out) { *out << c.name; }
-
-class ClientExtraReplies : public ServerTest, public ::testing::WithParamInterface<ExtraReplyCase>
+class ClientExtraReplies : public ServerTest, public ::testing::WithParamInterface<PlanCase>
 {
 };
 
 TEST_P(ClientExtraReplies, LeaveLaterCommandsTheirOwnReplies)
 {
     server->script({GetParam().plan});
-    EXPECT_EQ(errorOf(client->Ping()), GetParam().first);
+    EXPECT_EQ(errorOf(client->Ping()), GetParam().expected);
     const auto version = client->GetVersion();
     ASSERT_TRUE(std::holds_alternative<VersionResponse>(version)) << ::testing::PrintToString(errorOf(version));
     EXPECT_THAT(std::get<VersionResponse>(version).numbers, ElementsAre(1, 2, 3, 4));
@@ -271,7 +263,7 @@ TEST_P(ClientExtraReplies, LeaveLaterCommandsTheirOwnReplies)
 
 namespace {
 
-const ExtraReplyCase kExtraReplyCases[] = {
+const PlanCase kExtraReplyCases[] = {
     {"Duplicate", with([](Plan& p) { p.thenSound = true; }), Error{}},
     {"AfterAWrongSequence", with([](Plan& p) { p.sequence = 9; p.thenSound = true; }), Error{WrongSequence}},
     {"AfterARefusal", with([](Plan& p) { p.responseCode = 3; p.thenSound = true; }), Error{Sound, 3}},
