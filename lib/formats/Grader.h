@@ -45,9 +45,9 @@ public:
     // width / tilesAcross by height / tilesDown cells; the last, partial tiles are clipped to the
     // grid, and a reflection that still leaves a tile is held at its edge). Every output lies
     // within 1e-6 of the exact sum of weight x sample over the kernel, relative to the sum of
-    // their magnitudes (for samples of one sign, relative to the output itself): sums run in
-    // double precision. A kernel that is an outer product to within 5e-7 of each weight (as
-    // gaussianKernel's is) is applied as two one-dimensional passes.
+    // their magnitudes (for weights and samples of one sign, relative to the output itself):
+    // sums run in double precision. A kernel that is an outer product to within 5e-7 of each
+    // weight (as gaussianKernel's is) is applied as two one-dimensional passes.
     static Vector2D<float> blurWithinTiles(const Vector2D<float>& grid, const Vector2D<float>& kernel,
                                            int tilesAcross, int tilesDown);
     // An 8-bit grey RGB PNG mapping low..high to 0..255 (clamped). When low equals high the

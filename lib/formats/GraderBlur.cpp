@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <numbers>
 #include <optional>
