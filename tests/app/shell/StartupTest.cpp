@@ -1,3 +1,5 @@
+#include "support/StartedProgram.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QElapsedTimer>
@@ -47,33 +49,6 @@ private:
     QTemporaryFile m_file;
 };
 
-constexpr int kRootLoadLimit = 60000; // ms; the sanitizer build loads slowly under load
-constexpr int kAfterLoad = 3000;      // ms
-
-// The warnings of the interface in output written with "%{type}|%{category}|%{message}": the QML
-// engine's (file and line of a .qml file, binding loops, refused connections), the scripts'
-// console.warn and console.error, and the Quick libraries'.
-QStringList qmlWarnings(const QByteArray& output)
-{
-    QStringList found;
-    for (const QString& line : QString::fromUtf8(output).split('\n')) {
-        const QStringList fields = line.split('|');
-        if (fields.size() < 3)
-            continue;
-        const QString& type = fields.at(0);
-        const QString& category = fields.at(1);
-        const QString message = line.section('|', 2);
-        if (type != "warning" && type != "critical" && type != "fatal")
-            continue;
-        const bool fromInterface = category.startsWith("qml") || category.startsWith("js")
-            || category.startsWith("qt.qml") || category.startsWith("qt.quick") || message.contains(".qml")
-            || message.contains("QML") || message.contains("Illegal attempt to connect");
-        if (fromInterface)
-            found.append(line);
-    }
-    return found;
-}
-
 // The environment of a run of the real interface whose exit status is checked: Qt's raster scene
 // graph keeps blocks at exit on the offscreen platform, so the program's leak check is left to
 // its runs on a real display (RealDisplayTest) and to the runs on a minimal root here.
@@ -83,56 +58,6 @@ QProcessEnvironment withoutLeakCheck(QProcessEnvironment env)
     env.insert("ASAN_OPTIONS", (sanitizer.isEmpty() ? "" : sanitizer + ":") + "detect_leaks=0");
     return env;
 }
-
-// The real program, started with an environment, its output read as it comes.
-class RealProgram
-{
-public:
-    explicit RealProgram(const QProcessEnvironment& env)
-    {
-        m_process.setProcessEnvironment(env);
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(VELOTRIM_BINARY);
-    }
-    ~RealProgram()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(10000);
-        }
-    }
-    // Reads the output until it holds the text or the program ends; whether it holds it.
-    bool waitFor(const QByteArray& text, int limitMs = kRootLoadLimit)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        auto found = [&] { return !text.isEmpty() && m_output.contains(text); };
-        while (!found() && clock.elapsed() < limitMs && m_process.state() != QProcess::NotRunning) {
-            m_process.waitForReadyRead(200);
-            m_output += m_process.readAll();
-        }
-        m_output += m_process.readAll();
-        return found();
-    }
-    // Until the real interface has loaded: its start-up update check has run.
-    bool loaded() { return waitFor("Updater::check("); }
-    // Reads the output for a while (as long as the program runs).
-    void readFor(int milliseconds) { waitFor(QByteArray(), milliseconds); }
-    // Sends a signal and waits for the end; whether it ended.
-    bool stop(int signalNumber)
-    {
-        ::kill(m_process.processId(), signalNumber);
-        const bool ended = m_process.waitForFinished(30000);
-        m_output += m_process.readAll();
-        return ended;
-    }
-    QProcess& process() { return m_process; }
-    const QByteArray& output() const { return m_output; }
-
-private:
-    QProcess m_process;
-    QByteArray m_output;
-};
 
 QByteArray fileBytes(const QString& path)
 {
@@ -147,19 +72,10 @@ QByteArray fileBytes(const QString& path)
 TEST(Startup, ProgramKeepsRunningWithItsRootLoaded)
 {
     QTemporaryDir config;
-    QProcessEnvironment env = programEnvironment(config);
-    // Every message with its severity and category, so that the interface's warnings stand out.
-    env.insert("QT_MESSAGE_PATTERN", "%{type}|%{category}|%{message}");
-    RealProgram program(env);
-
-    // The start-up update check runs once the root is loaded and its windows are restored; a few
-    // seconds more let the first layout and the controller's answers reach the interface.
+    const StartedProgram program(VELOTRIM_BINARY, programEnvironment(config));
     EXPECT_TRUE(program.loaded()) << "the interface never finished loading:\n" << program.output().constData();
-    program.readFor(kAfterLoad);
-    EXPECT_EQ(program.process().state(), QProcess::Running)
-        << "exit code " << program.process().exitCode() << "\n" << program.output().constData();
-
-    const QStringList found = qmlWarnings(program.output());
+    EXPECT_TRUE(program.running()) << "exit code " << program.exitCode() << "\n" << program.output().constData();
+    const QStringList found = program.qmlWarnings();
     EXPECT_TRUE(found.isEmpty()) << found.join('\n').toStdString();
 }
 
@@ -212,13 +128,13 @@ TEST(Startup, SigtermAndSigintQuitInOrder)
                       "  Component.onCompleted: { velotrimmer.readDelay = 1234; console.log(\"root ready\") } }\n");
         QProcessEnvironment env = programEnvironment(config);
         env.insert("VELOTRIM_TEST_ROOT_URL", root.url());
-        RealProgram program(env);
-        ASSERT_TRUE(program.waitFor("root ready")) << program.output().constData();
+        StartedProgram program(VELOTRIM_BINARY, env, "root ready");
+        ASSERT_TRUE(program.loaded()) << program.output().constData();
 
         ASSERT_TRUE(program.stop(signalNumber));
         const QByteArray& output = program.output();
-        EXPECT_EQ(program.process().exitStatus(), QProcess::NormalExit) << output.constData();
-        EXPECT_EQ(program.process().exitCode(), 0) << output.constData();
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << output.constData();
+        EXPECT_EQ(program.exitCode(), 0) << output.constData();
         EXPECT_TRUE(output.contains("Received signal " + QByteArray::number(signalNumber) + "; quitting"));
         EXPECT_TRUE(output.contains("Controller shut down; worker threads joined"));
         EXPECT_TRUE(output.contains("Shut down with status 0"));
@@ -306,13 +222,13 @@ TEST(Startup, WithoutADisplayItStartsOffscreenAndSaysSo)
     QProcessEnvironment env = programEnvironment(config);
     for (const char* variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         env.remove(variable);
-    RealProgram program(withoutLeakCheck(env));
+    StartedProgram program(VELOTRIM_BINARY, withoutLeakCheck(env));
     EXPECT_TRUE(program.loaded()) << program.output().constData();
     EXPECT_TRUE(program.output().contains("No display found; starting on Qt's offscreen platform"))
         << program.output().constData();
     ASSERT_TRUE(program.stop(SIGTERM));
-    EXPECT_EQ(program.process().exitStatus(), QProcess::NormalExit) << program.output().constData();
-    EXPECT_EQ(program.process().exitCode(), 0) << program.output().constData();
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << program.output().constData();
+    EXPECT_EQ(program.exitCode(), 0) << program.output().constData();
 }
 
 // A quit by signal keeps the window's geometry as closing the window does: here a geometry kept
@@ -326,10 +242,10 @@ TEST(Startup, AQuitBySignalKeepsTheWindowGeometry)
         stored.setValue("MainWindow/x", 5000);
         stored.setValue("MainWindow/y", 4000);
     }
-    RealProgram program(withoutLeakCheck(programEnvironment(config)));
+    StartedProgram program(VELOTRIM_BINARY, withoutLeakCheck(programEnvironment(config)));
     ASSERT_TRUE(program.loaded()) << program.output().constData();
     ASSERT_TRUE(program.stop(SIGTERM));
-    EXPECT_EQ(program.process().exitCode(), 0) << program.output().constData();
+    EXPECT_EQ(program.exitCode(), 0) << program.output().constData();
 
     QSettings kept(settingsFile, QSettings::IniFormat);
     EXPECT_LT(kept.value("MainWindow/x").toInt(), 5000);
@@ -348,21 +264,21 @@ TEST(Startup, ASecondStartIsRefusedWhileTheFirstRuns)
     const QString settingsFile = config.path() + "/Corvane/Velotrim.conf";
     const QString lockFile = config.path() + "/Corvane/Velotrim.lock";
 
-    auto first = std::make_unique<RealProgram>(env);
+    auto first = std::make_unique<StartedProgram>(VELOTRIM_BINARY, env);
     ASSERT_TRUE(first->loaded()) << first->output().constData();
     EXPECT_TRUE(QFile::exists(lockFile));
     // Once the interface has written its own settings after loading.
     ASSERT_TRUE(QTest::qWaitFor([&] { return fileBytes(settingsFile).contains("[MainWindow]"); }, 30000));
     const QByteArray settingsBefore = fileBytes(settingsFile);
 
-    RealProgram second(env);
-    EXPECT_TRUE(second.waitFor("Velotrim is already running")) << second.output().constData();
+    StartedProgram second(VELOTRIM_BINARY, env, "Velotrim is already running");
+    EXPECT_TRUE(second.loaded()) << second.output().constData();
     // Its message waits for the operator; a signal ends it as closing it would.
     ASSERT_TRUE(second.stop(SIGTERM)) << second.output().constData();
-    EXPECT_EQ(second.process().exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second.process().exitCode(), 1) << second.output().constData();
-    EXPECT_FALSE(second.output().contains("Updater::check(")) << second.output().constData();
-    EXPECT_EQ(first->process().state(), QProcess::Running);
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 1) << second.output().constData();
+    EXPECT_FALSE(second.output().contains(StartedProgram::LoadedMark)) << second.output().constData();
+    EXPECT_TRUE(first->running());
     EXPECT_EQ(fileBytes(settingsFile).toStdString(), settingsBefore.toStdString());
     EXPECT_TRUE(QFile::exists(lockFile));
 
@@ -370,9 +286,9 @@ TEST(Startup, ASecondStartIsRefusedWhileTheFirstRuns)
     ASSERT_TRUE(first->stop(SIGKILL));
     first.reset();
     ASSERT_TRUE(QFile::exists(lockFile));
-    RealProgram third(env);
+    StartedProgram third(VELOTRIM_BINARY, env);
     EXPECT_TRUE(third.loaded()) << third.output().constData();
     ASSERT_TRUE(third.stop(SIGTERM));
-    EXPECT_EQ(third.process().exitCode(), 0) << third.output().constData();
+    EXPECT_EQ(third.exitCode(), 0) << third.output().constData();
     EXPECT_FALSE(QFile::exists(lockFile));
 }
