@@ -436,7 +436,11 @@ TEST_P(SmallestWindow, KeepsEveryControlUsableAndEveryLabelWhole)
             EXPECT_TRUE(withinWidth(sceneRect(text), sceneRect(panel))) << '"' << name << "\" runs past its panel";
         }
     }
-    expectNoWarnings();
+    // A processor without an address says so at every poll, which a slow run reaches: the
+    // device's word, not the interface's.
+    QStringList found = warnings();
+    found.removeIf([](const QString& warning) { return warning.contains("No network address"); });
+    EXPECT_TRUE(found.isEmpty()) << found.join('\n').toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
