@@ -28,7 +28,9 @@ Window {
         property int height: 0
     }
     // Shows the window where it was left, pulled back inside the screen if that has shrunk since;
-    // the first time beside the anchor (the main window), so that it covers none of it.
+    // the first time beside the anchor (the main window), so that it covers none of it. Placed
+    // once a run of the program ("Reset Windows" places it too); hidden and shown again it keeps
+    // its place.
     property bool placed: false
     function showBeside(anchor) {
         if (!visible && !placed) {
