@@ -2,18 +2,19 @@
 
 #include <QElapsedTimer>
 
+#include <csignal>
+
 namespace {
 
 constexpr int kStartLimit = 10000; // ms
 constexpr int kLoadLimit = 60000;  // ms; the sanitizer build loads slowly under load
 constexpr int kAfterLoad = 3000;   // ms
 constexpr int kPoll = 200;         // ms
-// Logged by the start-up update check, which runs once the root is loaded and its windows restored.
-constexpr char kLoadedMark[] = "Updater::check(";
+constexpr int kStopLimit = 30000;  // ms
 
 } // namespace
 
-StartedProgram::StartedProgram(const QString& program, QProcessEnvironment environment)
+StartedProgram::StartedProgram(const QString& program, QProcessEnvironment environment, const QByteArray& mark)
 {
     // Every message with its severity and category, so that the interface's warnings stand out.
     environment.insert("QT_MESSAGE_PATTERN", "%{type}|%{category}|%{message}");
@@ -24,8 +25,8 @@ StartedProgram::StartedProgram(const QString& program, QProcessEnvironment envir
         m_output = "could not start " + program.toUtf8() + ": " + m_process.errorString().toUtf8();
         return;
     }
-    readFor(kLoadLimit, kLoadedMark);
-    m_loaded = m_output.contains(kLoadedMark);
+    readFor(kLoadLimit, mark);
+    m_loaded = m_output.contains(mark);
     if (m_loaded)
         readFor(kAfterLoad, {});
 }
@@ -36,6 +37,16 @@ StartedProgram::~StartedProgram()
         m_process.kill();
         m_process.waitForFinished(kStartLimit);
     }
+}
+
+bool StartedProgram::stop(int signalNumber)
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return true;
+    ::kill(pid_t(m_process.processId()), signalNumber);
+    const bool ended = m_process.waitForFinished(kStopLimit);
+    m_output += m_process.readAll();
+    return ended;
 }
 
 // Collects the output while the program runs, for at most `milliseconds`, or until it holds
