@@ -17,13 +17,18 @@
 
 void InterfaceFixture::TearDown()
 {
+    unload();
+    ControllerFixture::TearDown();
+}
+
+void InterfaceFixture::unload()
+{
     if (m_window)
         m_window->close();
     m_engine.reset();
     m_window = nullptr;
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     m_capture.reset();
-    ControllerFixture::TearDown();
 }
 
 void InterfaceFixture::load()
