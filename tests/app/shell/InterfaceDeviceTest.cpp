@@ -9,10 +9,7 @@
 
 #include "display/DisplayBase.h"
 #include "display/Kestra.h"
-#include "display/SimulatedDisplay.h"
-#include "instruments/CR100.h"
 #include "instruments/CameraController.h"
-#include "instruments/CineMeterII.h"
 #include "instruments/OptionList.h"
 #include "instruments/SonyCamera.h"
 #include "shell/Velotrimmer.h"
@@ -25,7 +22,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <ostream>
 #include <string>
 
