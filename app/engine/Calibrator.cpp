@@ -285,6 +285,11 @@ void Calibrator::beginRun()
 
 void Calibrator::endRun()
 {
+    // An adjuster driven by a master is only marked, as setRunning marks it.
+    if (m_usingCoroutines && m_number > 0) {
+        m_running = false;
+        return;
+    }
     QMutexLocker lock(&m_runMutex);
     if (!m_running)
         return;

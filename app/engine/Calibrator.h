@@ -394,7 +394,8 @@ private:
     void runTask();
     // Marks the calibrator running for a task entered through its own slot; no task is dispatched.
     void beginRun();
-    // Clears running at the end of a task, with runningChanged when it was set.
+    // Clears running, on the master with runningChanged when it was set; a driven adjuster is
+    // only marked.
     void endRun();
     // ---- Balance and template runs ----
     // The run of task 5 or 6 on the master: every adjuster advanced in lock-step, one photograph
@@ -424,8 +425,8 @@ private:
     bool driveTask(EngineTask& task);
     // Sets gains for the coroutines and sends them at once.
     bool setAndSendGains(double red, double green, double blue, uint kind);
-    // The engine stops on its own account: running clears and reason becomes the run's status
-    // (unless the run had already been stopped from outside).
+    // The engine stops on its own account: running clears as endRun clears it, and reason
+    // becomes the run's status (unless the run had already been stopped from outside).
     void stopRun(const QString& reason);
     QString displayFailure() const;
     QString colorimeterFailure() const;

@@ -129,7 +129,7 @@ void Calibrator::stopRun(const QString& reason)
     // A run already stopped from outside keeps being a cancel.
     if (m_running && !reason.isEmpty() && m_stopReason.isEmpty())
         m_stopReason = reason;
-    m_running = false;
+    endRun();
 }
 
 EngineTask Calibrator::coCalibrateStep(double luminance)

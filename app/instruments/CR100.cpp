@@ -394,7 +394,7 @@ void CR100::handleStatus(const QString& line, const QStringList& fields)
     const QString& data = fields[3];
     // A reply to anything but the command awaited (a late one, to a command that timed out) is
     // not this chain's: taken, it would send commands of its own in the middle of the chain.
-    if (echo != QLatin1String(m_awaited)) {
+    if (!answersAwaited(echo)) {
         qDebug("%s: ignoring [%s] while awaiting the reply to [%s]", qUtf8Printable(name()), qUtf8Printable(line),
                m_awaited.constData());
         return;
@@ -411,15 +411,20 @@ void CR100::handleStatus(const QString& line, const QStringList& fields)
     failChain(QStringLiteral("Error: [%1]").arg(line), ErrorType::Fatal);
 }
 
-void CR100::dispatch(const QString& echo, const QString& data)
+namespace {
+enum class Match { Exact, Prefix };
+} // namespace
+
+// One row of the dispatch table: the echo it answers and the action it takes.
+struct CR100::Route
 {
-    enum class Match { Exact, Prefix };
-    struct Route
-    {
-        const char* echo;
-        Match match;
-        ReplyHandler handle;
-    };
+    const char* echo;
+    Match match;
+    ReplyHandler handle;
+};
+
+const CR100::Route* CR100::route(const QString& echo)
+{
     // The first matching row applies; exact rows come before prefixes.
     static constexpr std::array Routes{
         Route{"M", Match::Exact, &CR100::measured},
@@ -436,11 +441,30 @@ void CR100::dispatch(const QString& echo, const QString& data)
     };
     for (const Route& route : Routes) {
         const QLatin1String key(route.echo);
-        if (route.match == Match::Exact ? echo == key : echo.startsWith(key)) {
-            (this->*route.handle)(data);
-            return;
-        }
+        if (route.match == Match::Exact ? echo == key : echo.startsWith(key))
+            return &route;
     }
+    return nullptr;
+}
+
+bool CR100::answersAwaited(const QString& echo) const
+{
+    const QString awaited = QString::fromLatin1(m_awaited);
+    if (echo == awaited)
+        return true;
+    // Some instruments echo a command without its argument ("SM Filter1" for "SM Filter1 5").
+    // Such an echo is the beginning of the command and is handled as the command itself would
+    // be; a whole other command ("SM Filter1 4") is not a beginning of it.
+    if (!awaited.startsWith(echo))
+        return false;
+    const Route* echoRoute = route(echo);
+    return echoRoute && echoRoute == route(awaited);
+}
+
+void CR100::dispatch(const QString& echo, const QString& data)
+{
+    if (const Route* found = route(echo))
+        (this->*found->handle)(data);
 }
 
 void CR100::reportDarkReading(const QString& code, const QString& data)

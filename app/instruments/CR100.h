@@ -71,6 +71,7 @@ public slots:
 private:
     // The handler of one kind of status reply; data is the reply's last field.
     using ReplyHandler = void (CR100::*)(const QString& data);
+    struct Route;
 
     // True when an open port is held; discovers and opens the instrument's port when none is.
     bool findPort();
@@ -91,6 +92,11 @@ private:
 
     void processLine(const QByteArray& line);
     void handleStatus(const QString& line, const QStringList& fields);
+    // The dispatch table's row for an echo; null for an echo no action is for.
+    static const Route* route(const QString& echo);
+    // The echo answers the command awaited: it is that command, or that command without its
+    // argument, routed to the same action.
+    bool answersAwaited(const QString& echo) const;
     void dispatch(const QString& echo, const QString& data);
     void handleListLine(const QString& line);
     void reportDarkReading(const QString& code, const QString& data);

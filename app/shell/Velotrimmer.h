@@ -167,6 +167,15 @@ public:
     static constexpr int TargetMaxRedBlue = 235;
     static constexpr int TargetMaxGreen = 190;
     static constexpr uint MaxExposureAdjustments = 20;
+    // How long the target LDM's exposure steps let the camera settle: before each change, and
+    // again after a change the camera made.
+    struct ExposureTiming
+    {
+        int settleMs = 1500;
+        int changedSettleMs = 500;
+    };
+    // Tests shorten the waits.
+    void setExposureTiming(const ExposureTiming& timing) { m_exposureTiming = timing; }
 
     Velotrimmer(boost::asio::io_context& ioContext, QObject* parent = nullptr);
     ~Velotrimmer() override;
@@ -255,6 +264,8 @@ public:
     const QList<CalibrationPoint>& correctionPoints() const { return m_points; }
     const AdjusterSet& adjusterSet() const { return m_adjusterSet; }
     bool pollDisplay() const { return m_pollDisplay; }
+    // Stops the periodic poll of the devices; pollDevices still polls when called.
+    void stopPeriodicPoll() { m_timer.stop(); }
     bool targetLdmPending() const { return m_targetLdmPending; }
 
     void setColorimeter(Colorimeter* colorimeter);
@@ -697,6 +708,7 @@ private:
 
     bool m_targetLdmPending = false;
     uint m_aeCount = 0;
+    ExposureTiming m_exposureTiming;
     int m_grabKind = 1;
     // The verbose flag of this controller's last grab request (the grabber's own copy belongs
     // to its thread).

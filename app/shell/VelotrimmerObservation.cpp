@@ -254,9 +254,6 @@ void Velotrimmer::getTilesObservedPart2(bool ok)
     qWarning("Velotrimmer::getTilesObservedPart2() failed; terminating balance");
     endRunning();
 }
-#include <algorithm>
-#include <limits>
-
 
 // ---- Capture-and-processing test -----------------------------------------------------------------
 

@@ -19,8 +19,6 @@ namespace {
 
 constexpr int TargetExposureGreen = 175;
 constexpr double GreenPerClick = 20.0;
-constexpr int ExposureSettleMs = 1500;
-constexpr int ExposureChangedSettleMs = 500;
 // The mesh test pattern: a faint mesh, so the cells show without hiding the picture; its dark
 // cells take this gain in red and blue.
 constexpr float MeshTestPatternAmount = 0.05f;
@@ -164,13 +162,13 @@ bool Velotrimmer::adjustExposureClicks()
         return false;
     const int green = static_cast<int>(m_adjusterSet.macropixels().constFirst()->greenObserved);
     const int clicks = static_cast<int>(std::round(static_cast<float>(TargetExposureGreen - green) / GreenPerClick));
-    waitWhileRunning(ExposureSettleMs);
+    waitWhileRunning(m_exposureTiming.settleMs);
     qDebug("******* %+d clicks: green is %d  (target %d, diff %+d) *******", clicks, green, TargetExposureGreen,
            TargetExposureGreen - green);
     const bool changed = m_imageSource->changeExposure(clicks) != 0;
     qDebug("requested %+d clicks, got %schanges", clicks, changed ? "" : "NO ");
     if (changed)
-        waitWhileRunning(ExposureChangedSettleMs);
+        waitWhileRunning(m_exposureTiming.changedSettleMs);
     if (clicks == 0 || changed)
         return changed;
     qDebug("exposure didn't change; camera at limits.");

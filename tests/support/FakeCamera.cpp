@@ -1,5 +1,6 @@
 #include "support/FakeCamera.h"
 
+#include "instruments/CameraController.h"
 #include "instruments/camera/CameraSdk.h"
 #include "instruments/camera/IDeviceCallback.h"
 
@@ -177,6 +178,19 @@ bool FakeCamera::storesOnComputer() const
 {
     constexpr std::uint64_t DestinationComputer = 1;
     return deviceProperty(PropertyCode::StillImageStoreDestination).currentValue == DestinationComputer;
+}
+
+bool FakeCamera::setUpDone(const CameraController& controller) const
+{
+    if (!storesOnComputer() || !controller.cameraReady() || controller.cameraBusy())
+        return false;
+    // The controller learns of the camera's readiness through queued signals, so it may still
+    // show the camera ready from before the last change. The camera itself knows: the round
+    // trip waits until its thread has finished the step that made the change.
+    SonyCamera* camera = controller.camera();
+    bool ready = false;
+    QMetaObject::invokeMethod(camera, [camera, &ready] { ready = camera->cameraReady(); }, Qt::BlockingQueuedConnection);
+    return ready;
 }
 
 int FakeCamera::callCount(const QString& call) const

@@ -15,6 +15,8 @@
 #include <mutex>
 #include <string>
 
+class CameraController;
+
 // A scripted camera behind the camera SDK, for tests. It calls its callbacks from a thread of
 // its own, as a real SDK does: discovery finds one camera, none, or fails with a scripted code;
 // a connection succeeds after a short delay, or is refused once first; it keeps the device
@@ -67,6 +69,12 @@ public:
     // Photos are stored on the computer: the last setting the driver's set-up changes after
     // connecting (but the saved shutter).
     bool storesOnComputer() const;
+    // The camera driven through this fake has finished its set-up: after connecting, the driver
+    // changes the camera's settings one at a time, and the camera is not ready while each
+    // changes, so a grab in between is refused. True when photos are stored on the computer,
+    // the camera, asked on its own thread after that change, is ready again, and the controller
+    // shows it ready and idle. Call on the controller's thread.
+    bool setUpDone(const CameraController& controller) const;
     int callCount(const QString& call) const;
     // Every SDK call's name, in order.
     QStringList calls() const;

@@ -64,7 +64,7 @@ TEST_F(DisplayBaseTest, SetAddressStripsThePrefixPersistsAndSignalsChanges)
     EXPECT_EQ(changed.count(), 2);
 }
 
-TEST_F(DisplayBaseTest, SimplePropertiesSignalAsSpecified)
+TEST_F(DisplayBaseTest, CountersAdvanceOnEveryReadAndSettersSignalTheirChanges)
 {
     TestDisplay display;
     SignalRecorder recorder(&display);

@@ -132,7 +132,7 @@ protected:
     {
         camera = std::make_unique<CameraController>();
         camera->connect();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return camera->cameraReady(); }, ConnectTimeoutMs));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return fake->setUpDone(*camera); }, ConnectTimeoutMs));
         use(camera.get());
     }
 
@@ -333,9 +333,8 @@ TEST_F(BackgroundTest, AStopDuringAWaitEndsTheGrabPromptlyWithoutTheFailureLine)
     fake->skipDownloads(true);
     setTiming(Background::Timing{}); // the program's own ten-second wait for a photo
     startGrab();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return countLines(QStringLiteral("CaptureImage(): grabbing image...")) > 0; },
-                                ConnectTimeoutMs));
-    QTest::qWait(200);
+    // The shutter is down: the grab waits for its photo.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake->releaseCommands().contains(QLatin1Char('1')); }, ConnectTimeoutMs));
 
     QElapsedTimer elapsed;
     elapsed.start();
@@ -407,9 +406,14 @@ TEST_F(BackgroundTest, QuittingDuringAGrabIsClean)
 
 TEST_F(BackgroundTest, AnUnrecoverableCameraErrorTakesNoPhoto)
 {
-    connectCamera();
+    // A camera that finds nothing to connect to reports a fatal error, and no later report of
+    // its own clears it.
+    fake->setDiscovery(FakeCamera::Discovery::NoList);
+    camera = std::make_unique<CameraController>();
+    camera->connect();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return camera->errorType().kind == ErrorType::Fatal; }, ConnectTimeoutMs));
+    use(camera.get());
     drawShots(false);
-    camera->setErrorType(ErrorType::failure(ErrorType::Fatal, QStringLiteral("camera lost")));
     startGrab();
 
     const ControllerStandIn::Answer& answer = waitForAnswer();

@@ -221,6 +221,9 @@ TEST(CorrectionRunTest, DisplayFailureEndsTheRunWithItsError)
     ASSERT_TRUE(run.worker.waitForDone());
     EXPECT_EQ(run.worker.doneCalls().first(), (std::pair<uint, bool>{0u, false}));
     EXPECT_EQ(run.calibrator().statusString(), QStringLiteral("Correction stopped with display error processor gone"));
+    // Running is signalled cleared as the failure clears it, before done.
+    ASSERT_TRUE(run.worker.waitForTaskEnd());
+    EXPECT_EQ(run.worker.runSignals(), WorkerCalibrator::taskEndSignals(false));
     const uint finished = run.calibrator().resumeStep();
     EXPECT_GE(finished, 1u);
     EXPECT_LT(finished, 4u);

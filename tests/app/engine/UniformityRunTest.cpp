@@ -144,13 +144,16 @@ protected:
         worker->calibrator().setTiming(timing);
     }
 
-    // done once, and no second one within a short while.
+    // done once, and no second one within a short while; running is signalled cleared before
+    // done, however the run ended.
     void expectOneDone(bool completed)
     {
         ASSERT_TRUE(worker->waitForDone(1));
         EXPECT_FALSE(worker->waitForDone(2, 200));
         EXPECT_EQ(worker->doneCalls(), (QList<std::pair<uint, bool>>{{0u, completed}}));
         EXPECT_FALSE(worker->calibrator().running());
+        ASSERT_TRUE(worker->waitForTaskEnd());
+        EXPECT_EQ(worker->runSignals(), WorkerCalibrator::taskEndSignals(completed));
     }
 
     MessageCapture log;

@@ -415,6 +415,46 @@ TEST_F(CR100Test, ALateReplyIsNotTakenIntoTheNextChain)
     EXPECT_DOUBLE_EQ(colorimeter().luminance(), 123.45);
 }
 
+// Some instruments echo a command without its argument. Such an echo answers the command awaited;
+// a reply to the same command with another argument (a late one) does not.
+TEST_F(CR100Test, AnEchoWithoutItsArgumentAnswersTheCommand)
+{
+    struct Case
+    {
+        const char* what;
+        QByteArray command;
+        QByteArray reply;
+    };
+    const Case cases[] = {
+        {"filter", "SM Filter1 4", "OK:0:SM Filter1:\r\n"},
+        {"matrix", "SM Matrix 3", "OK:0:SM Matrix:\r\n"},
+        {"calibration mode", "SM UserCalibMode 1", "OK:0:SM UserCalibMode:\r\n"},
+        {"matrix list", "RC MatrixCalib",
+         "OK:0:RC Matrix:2,9\r\n0,Matrix One," + Coefficients + "\r\n3,Ventana," + Coefficients + "\r\n"},
+        // An error to an earlier filter command comes first and is not this one's answer.
+        {"late reply to another filter", "SM Filter1 4", "ER:-200:SM Filter1 9:\r\nOK:0:SM Filter1:\r\n"},
+        {"late reply to another matrix", "SM Matrix 3", "ER:-200:SM Matrix 0:\r\nOK:0:SM Matrix:\r\n"},
+    };
+    const Commands setup = {"SM Reset",     "RC Model",       "RC InstrumentType", "RC Filter",
+                            "SM Filter1 4", "RC MatrixCalib", "SM Matrix 3",       "SM UserCalibMode 1",
+                            "M",            "RM Y",           "RM CCT"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        startOver();
+        QSettings settings;
+        settings.setValue(CR100::InstrumentName + QStringLiteral("/filter"), 4);
+        settings.setValue(CR100::InstrumentName + QStringLiteral("/matrix"), 3);
+        settings.sync();
+        instrument->setReply(c.command, c.reply);
+        readOnce();
+        EXPECT_EQ(instrument->commands(), setup);
+        expectError(0, QString());
+        EXPECT_EQ(colorimeter().filter(), 4);
+        EXPECT_EQ(colorimeter().matrix(), 3);
+        EXPECT_DOUBLE_EQ(colorimeter().cct(), 6504.2);
+    }
+}
+
 // Numbers that are not finite read as 0: a luminance of 0, a CCT of 0 that makes the reading
 // unavailable.
 TEST_F(CR100Test, NumbersThatAreNotFiniteReadAsZero)

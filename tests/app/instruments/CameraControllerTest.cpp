@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -110,19 +111,30 @@ protected:
     {
         makeController();
         controller->connect();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return controller->cameraReady(); }, ConnectTimeoutMs));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return fake->setUpDone(*controller); }, ConnectTimeoutMs));
     }
 
-    // Takes one photo and returns its path as the controller reports it.
+    // Takes one photo and returns its path as the controller reports it, once the camera has
+    // reported itself ready again (the report comes after the path and the readiness).
     QString capture()
     {
+        const qsizetype before = log->statuses().size();
+        const auto readyAgain = [&] {
+            const QList<Status>& statuses = log->statuses();
+            return std::any_of(statuses.begin() + before, statuses.end(),
+                               [](const Status& s) { return s.message == QStringLiteral("Camera ready"); });
+        };
         controller->grab();
         EXPECT_TRUE(controller->imagePath().isEmpty());
         const bool done = QTest::qWaitFor(
-            [&] { return !controller->imagePath().isEmpty() && controller->cameraReady(); }, CaptureTimeoutMs);
+            [&] { return !controller->imagePath().isEmpty() && controller->cameraReady() && readyAgain(); },
+            CaptureTimeoutMs);
         EXPECT_TRUE(done);
         return controller->imagePath();
     }
+
+    // Returns once the camera's thread has handled every request sent to it so far.
+    void settleCamera() { QMetaObject::invokeMethod(controller->camera(), [] {}, Qt::BlockingQueuedConnection); }
 
     ScopedTempFolder temp;
     InstalledFakeCamera fake;
@@ -158,7 +170,11 @@ TEST_P(CameraConnectionTest, ReportsTheOutcome)
     makeController();
     controller->connect();
     ASSERT_TRUE(QTest::qWaitFor([&] { return log->outcome().message.size() > 0; }, ConnectTimeoutMs));
-    waitPastStatusDelay();
+    // A connected camera goes on to its set-up; a failure is shown once the status delay has
+    // passed without a success.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return c.ready ? fake->setUpDone(*controller) : controller->errorType().kind != 0; },
+        ConnectTimeoutMs));
 
     const Status outcome = log->outcome();
     EXPECT_EQ(fake->callCount(QStringLiteral("Connect")), c.connectCalls);
@@ -247,7 +263,7 @@ TEST_F(CameraControllerTest, CaptureDeliversThePhotoAndKeepsOnlyTheSavedOne)
     controller->saveLastImage();
     controller->saveLastImage();
     ASSERT_TRUE(QTest::qWaitFor([&] { return controller->imagePath().isEmpty(); }, CaptureTimeoutMs));
-    QTest::qWait(200);
+    settleCamera();
     EXPECT_TRUE(QFile::exists(second));
     const QString third = capture();
     const QString fourth = capture();

@@ -34,6 +34,8 @@
 namespace {
 
 constexpr int CameraWaitMs = 10000;
+// The grabber's wait for a photo where the camera delivers none, so that its tries run out soon.
+constexpr int NoPhotoWaitMs = 1500;
 // What a JPEG photo of a flat patch, averaged by the grader, may differ from the colour drawn.
 constexpr double PhotoTolerance = 6.0;
 
@@ -73,7 +75,7 @@ protected:
         quickGrabTiming();
         replies = std::make_unique<ReplyCounter>(velotrimmer.background());
         EXPECT_EQ(velotrimmer.imageSource(), velotrimmer.cameraController());
-        EXPECT_TRUE(waitForCamera([this] { return fake->storesOnComputer(); }, CameraWaitMs));
+        EXPECT_TRUE(waitUntil([&] { return fake->setUpDone(*velotrimmer.cameraController()); }, CameraWaitMs));
         return velotrimmer;
     }
 
@@ -129,6 +131,7 @@ TEST_F(ControllerGrab, InTheBusyStateEachLitLdmObservesTheColourDrawnForIt)
 TEST_F(ControllerGrab, WithACameraThatDeliversNothingTheObservedValuesStayAsTheyWere)
 {
     Velotrimmer& velotrimmer = buildWithCamera();
+    quickGrabTiming(NoPhotoWaitMs);
     TestDisplay display;
     display.buildWall(2, 1, 2, 200);
     DisplayInUse inUse(velotrimmer, display);
@@ -252,6 +255,7 @@ TEST_F(CameraBalance, ABalanceRunOnTheTestWallCompletes)
 TEST_F(CameraBalance, AGrabFailingMidRunTerminatesTheBalance)
 {
     Velotrimmer& velotrimmer = buildBalance();
+    quickGrabTiming(NoPhotoWaitMs);
     RespondingWall responding(velotrimmer, *fake);
     const WallCamera& wall = responding.camera;
 
@@ -369,6 +373,9 @@ WallCamera::Colour scriptedGreys(std::vector<double> levels)
 
 constexpr int TargetLdm = 3;
 constexpr int ExposureSequenceLimitMs = 120000;
+// The pause before each exposure change only lets a real wall and camera settle; the one after a
+// change stays, as the camera walks through its new settings.
+constexpr int QuickSettleMs = 20;
 
 class TargetExposure : public ControllerGrab
 {
@@ -376,6 +383,7 @@ protected:
     Velotrimmer& buildTarget()
     {
         Velotrimmer& velotrimmer = buildWithCamera();
+        velotrimmer.setExposureTiming({QuickSettleMs, Velotrimmer::ExposureTiming{}.changedSettleMs});
         velotrimmer.setMode(Velotrimmer::Balance);
         QObject::connect(&velotrimmer, &Velotrimmer::statusStringChanged, &velotrimmer,
                          [this, &velotrimmer] { statuses.append(velotrimmer.statusString()); });
@@ -492,7 +500,7 @@ TEST_F(TargetExposure, TheSequenceStopsAfterTwentyAdjustmentsAndRunsItsAcceptanc
     WallCamera wall(*fake, display, scriptedGreys(levels));
 
     velotrimmer.chooseTargetLdm(TargetLdm);
-    ASSERT_TRUE(waitUntil([&] { return !velotrimmer.targetLdmPending(); }, 180000));
+    ASSERT_TRUE(waitUntil([&] { return !velotrimmer.targetLdmPending(); }, ExposureSequenceLimitMs));
     EXPECT_EQ(adjustments().size(), qsizetype(Velotrimmer::MaxExposureAdjustments));
     EXPECT_EQ(wall.shots(), int(Velotrimmer::MaxExposureAdjustments));
     // The last photo (the twentieth, too bright) is the one judged.
@@ -631,7 +639,7 @@ std::vector<cv::Mat> tileAverages(int rows, int columns)
 }
 
 const MappingCase mappingCases[] = {
-    {"PartExampleEightByFour", false, [](Velotrimmer&, TestDisplay& display) { buildLdmArray(display, false); },
+    {"EightByFourArrayTakesEachLdmsAverage", false, [](Velotrimmer&, TestDisplay& display) { buildLdmArray(display, false); },
      [] { return ldmArrayAverages(32); },
      [](Velotrimmer&, TestDisplay& display, const MessageCapture& log) {
          EXPECT_TRUE(log.contains("LDM array is 8 x 4 (one LDM is 240 x 270)"));

@@ -132,7 +132,7 @@ protected:
             },
             Qt::BlockingQueuedConnection);
         velotrimmer.setRegistrationTiming({20, 20, 20});
-        EXPECT_TRUE(waitForCamera([this] { return fake->storesOnComputer(); }, CameraWaitMs));
+        EXPECT_TRUE(waitUntil([&] { return fake->setUpDone(*velotrimmer.cameraController()); }, CameraWaitMs));
         return velotrimmer;
     }
 

@@ -208,7 +208,7 @@ TEST_F(InterfaceDevices, LensAndFocalPicksReachTheControllerAsValuesAndAreShownA
     storeStart(1, false, false);
     load();
     auto startCamera = [&] {
-        return waitForCamera([&] { return fake->storesOnComputer(); }, CameraWaitMs);
+        return waitUntil([&] { return fake->setUpDone(*controller().cameraController()); }, CameraWaitMs);
     };
     ASSERT_TRUE(startCamera());
     settle(50);

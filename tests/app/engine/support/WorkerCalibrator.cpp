@@ -6,6 +6,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+
 WorkerCalibrator::WorkerCalibrator(Colorimeter* colorimeter, DisplayBase* display)
     : m_calibrator(new Calibrator(Calibrator::ColorimeterMode, 0))
 {
@@ -16,8 +18,10 @@ WorkerCalibrator::WorkerCalibrator(Colorimeter* colorimeter, DisplayBase* displa
     QObject::connect(colorimeter, &Colorimeter::dataAvailable, m_calibrator, &Calibrator::readColorimeterData);
     QObject::connect(m_calibrator, &Calibrator::done, &m_receiver, [this](uint number, bool completed) {
         m_done.append({number, completed});
-        if (m_waiting && m_done.size() >= m_waitingFor)
-            m_waiting->quit();
+        recordRunSignal(QStringLiteral("done(%1, %2)").arg(number).arg(completed ? "true" : "false"));
+    });
+    QObject::connect(m_calibrator, &Calibrator::runningChanged, &m_receiver, [this](bool running) {
+        recordRunSignal(QStringLiteral("runningChanged(%1)").arg(running ? "true" : "false"));
     });
     m_thread.start(QThread::InheritPriority);
 }
@@ -46,19 +50,50 @@ void WorkerCalibrator::stop()
 
 bool WorkerCalibrator::waitForDone(int count, int timeoutMs)
 {
+    return waitUntil([this, count] { return m_done.size() >= count; }, timeoutMs);
+}
+
+bool WorkerCalibrator::waitForTaskEnd(int timeoutMs)
+{
+    return waitUntil(
+        [this] {
+            const auto done = std::find_if(m_runSignals.cbegin(), m_runSignals.cend(),
+                                           [](const QString& signal) { return signal.startsWith(QLatin1String("done")); });
+            return done != m_runSignals.cend() && done + 1 != m_runSignals.cend();
+        },
+        timeoutMs);
+}
+
+QStringList WorkerCalibrator::taskEndSignals(bool completed)
+{
+    return {QStringLiteral("runningChanged(false)"),
+            QStringLiteral("done(0, %1)").arg(completed ? "true" : "false"),
+            QStringLiteral("runningChanged(false)")};
+}
+
+void WorkerCalibrator::recordRunSignal(const QString& signal)
+{
+    m_runSignals.append(signal);
+    if (m_waiting && m_reached())
+        m_waiting->quit();
+}
+
+bool WorkerCalibrator::waitUntil(const std::function<bool()>& reached, int timeoutMs)
+{
     // An event loop rather than polling with sleeps: every reading of a task crosses to this
-    // thread and back, and must not wait for a sleep to end. The recorder of done ends the loop,
-    // so a done that was already queued when the wait began is not missed.
-    if (m_done.size() >= count)
+    // thread and back, and must not wait for a sleep to end. The recorder of run signals ends the
+    // loop, so a signal that was already queued when the wait began is not missed.
+    if (reached())
         return true;
     QEventLoop loop;
     QTimer timeout;
     timeout.setSingleShot(true);
     QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
     m_waiting = &loop;
-    m_waitingFor = count;
+    m_reached = reached;
     timeout.start(timeoutMs);
     loop.exec();
     m_waiting = nullptr;
-    return m_done.size() >= count;
+    m_reached = nullptr;
+    return reached();
 }

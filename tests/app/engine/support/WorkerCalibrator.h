@@ -3,6 +3,7 @@
 #include "engine/Calibrator.h"
 
 #include <QList>
+#include <QStringList>
 #include <QThread>
 
 #include <functional>
@@ -41,15 +42,30 @@ public:
     bool waitForDone(int count = 1, int timeoutMs = DefaultTimeoutMs);
     // Every done (number, completed) received, in order.
     const QList<std::pair<uint, bool>>& doneCalls() const { return m_done; }
+    // Every runningChanged and done received, in order, written as "runningChanged(false)" and
+    // "done(0, true)".
+    const QStringList& runSignals() const { return m_runSignals; }
+    // Waits until a done and the run signal that follows it have arrived: the start has
+    // returned, and its task's signals are all in. False on time-out.
+    bool waitForTaskEnd(int timeoutMs = DefaultTimeoutMs);
+    // The run signals that end a task started by setRunning(true): running cleared and signalled
+    // as the task clears it, done, then the start's own signal of the value running holds after
+    // the task.
+    static QStringList taskEndSignals(bool completed);
     QThread* thread() { return &m_thread; }
 
 private:
+    // Runs this thread's events until reached holds, at most timeoutMs.
+    bool waitUntil(const std::function<bool()>& reached, int timeoutMs);
+    void recordRunSignal(const QString& signal);
+
     // Receives done on this thread.
     QObject m_receiver;
     QThread m_thread;
     Calibrator* m_calibrator;
     QList<std::pair<uint, bool>> m_done;
-    // The wait in progress, ended by the recorder of done once enough have arrived.
+    QStringList m_runSignals;
+    // The wait in progress, ended by the recorder of run signals once it has been reached.
     QEventLoop* m_waiting = nullptr;
-    int m_waitingFor = 0;
+    std::function<bool()> m_reached;
 };

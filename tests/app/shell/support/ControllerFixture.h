@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class Calibrator;
 class DisplayBase;
@@ -32,14 +33,12 @@ protected:
     void useSimulatedBench();
     // Waits, with events flowing, until the condition holds; false after the limit.
     static bool waitUntil(const std::function<bool()>& condition, int limitMs = WaitLimitMs);
-    // Waits until the controller's camera is ready and idle and its set-up is done: after
-    // connecting, a camera changes its settings one at a time and is not ready while each
-    // changes, so a grab in between is refused.
-    bool waitForCamera(const std::function<bool()>& setUpDone, int limitMs);
     // Makes the engine's fixed pauses short.
     void quickEngineTiming();
-    // Makes the photo grabber's waits for the camera and its pauses short.
-    void quickGrabTiming(int imageWaitMs = 1500);
+    // Makes the photo grabber's pauses short. A photo is waited for as long as the program waits
+    // (a loaded machine may take seconds to deliver one), unless the test, of a camera that
+    // delivers nothing, gives a shorter wait.
+    void quickGrabTiming(std::optional<int> imageWaitMs = std::nullopt);
     // Runs the calls queued for the calibrator's thread so far.
     void settleCalibrator();
     // Lets the engine read without the settling delay the controller insists on (at least
