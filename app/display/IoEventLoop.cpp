@@ -12,6 +12,34 @@ IoEventLoop::IoEventLoop(boost::asio::io_context& ioContext, std::function<void(
 {
 }
 
+namespace {
+
+// Runs one handler through run; false when none was run. A handler's exception is logged.
+template <class Run>
+bool ranOne(Run run)
+{
+    try {
+        return run() > 0;
+    } catch (const std::exception& e) {
+        qCritical("IoEventLoop: handler threw: %s", e.what());
+    } catch (...) {
+        qCritical("IoEventLoop: handler threw an unknown exception");
+    }
+    return true;
+}
+
+} // namespace
+
+bool IoEventLoop::runReady(boost::asio::io_context& ioContext, std::chrono::steady_clock::duration budget)
+{
+    const auto deadline = std::chrono::steady_clock::now() + budget;
+    while (ranOne([&ioContext] { return ioContext.poll_one(); })) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return true;
+    }
+    return false;
+}
+
 void IoEventLoop::runIo(std::chrono::milliseconds limit)
 {
     // A context that ran out of work once stays stopped; the guard keeps this run from ending
@@ -19,14 +47,8 @@ void IoEventLoop::runIo(std::chrono::milliseconds limit)
     if (m_ioContext.stopped())
         m_ioContext.restart();
     const auto guard = boost::asio::make_work_guard(m_ioContext);
-    try {
-        if (m_ioContext.run_one_for(limit) > 0)
-            m_ioContext.poll();
-    } catch (const std::exception& e) {
-        qCritical("IoEventLoop: handler threw: %s", e.what());
-    } catch (...) {
-        qCritical("IoEventLoop: handler threw an unknown exception");
-    }
+    if (ranOne([this, limit] { return m_ioContext.run_one_for(limit); }))
+        runReady(m_ioContext);
 }
 
 void IoEventLoop::runUntil(const std::function<bool()>& done)

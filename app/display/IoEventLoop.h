@@ -16,8 +16,10 @@
 //
 // The wait alternates between Qt's pending events and the I/O context, blocking in the I/O context
 // for at most a short slice when nothing is ready: completions resume at once instead of at the
-// next pump tick, and an idle wait sleeps instead of spinning. Other slots may run meanwhile,
-// including ones that wait in turn (the waits nest).
+// next pump tick, and an idle wait sleeps instead of spinning. However much is ready, one turn
+// runs handlers for a few milliseconds at most before Qt's events come again (runReady), so a
+// large upload never freezes the interface. Other slots may run meanwhile, including ones that
+// wait in turn (the waits nest).
 //
 // When the application is quitting (the event loop refuses to run), the wait cancels every
 // operation in flight through the given function and runs the I/O context alone until the
@@ -29,6 +31,15 @@ class IoEventLoop
 public:
     // Longest time the wait blocks in the I/O context before it looks at Qt's events again.
     static constexpr std::chrono::milliseconds kIoSlice{5};
+    // Longest time one turn spends running handlers that are ready: short enough that the
+    // interface answers within a frame or two, long enough that a turn is not all overhead.
+    static constexpr std::chrono::milliseconds kDrainBudget{4};
+
+    // Runs handlers that are ready, one after another, until none is ready or the budget has
+    // passed (the handler running then ends first); true when it stopped for the budget, so that
+    // more may be ready. A handler that throws is logged and the drain goes on. Every drain of an
+    // I/O context on the GUI thread goes through here.
+    static bool runReady(boost::asio::io_context& ioContext, std::chrono::steady_clock::duration budget = kDrainBudget);
 
     IoEventLoop(boost::asio::io_context& ioContext, std::function<void()> cancelAll);
 

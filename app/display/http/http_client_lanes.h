@@ -1,0 +1,125 @@
+#pragma once
+
+#include "display/http/http_client.h"
+#include "display/http/http_digest.h"
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+
+#include <chrono>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace http_client {
+
+// One connection to a server, kept open between exchanges, and the Digest state of the requests
+// made on it: its own nonce, opaque and realm, and a nonce count that rises in the order its
+// requests are written, since a lane carries one exchange at a time.
+class lane
+{
+public:
+    lane() = default;
+    lane(const lane&) = delete;
+    lane& operator=(const lane&) = delete;
+
+    digest_state digest;
+
+    // True when the open connection can carry the next request to one of these endpoints: it
+    // goes to one of them, and the server has neither closed it nor sent anything unasked.
+    bool reusable_for(const endpoints& resolved);
+    bool connected() const;
+    // How many connections the lane has opened.
+    std::size_t connections_opened() const { return m_opened; }
+    // Closes the connection. An operation pending on it ends with operation_aborted; the stream
+    // itself stays until the exchange lets it go.
+    void close();
+
+    // For the exchange (http_client.cpp). A new stream for a new connection, replacing the old.
+    boost::beast::tcp_stream& open_stream(boost::asio::io_context& ioc);
+    void connected_to(const boost::asio::ip::tcp::endpoint& peer);
+    boost::beast::tcp_stream& stream() { return *m_stream; }
+    boost::beast::flat_buffer& buffer() { return m_buffer; }
+    // Closes the connection and lets its stream go; only when nothing is pending on it.
+    void discard();
+
+private:
+    std::optional<boost::beast::tcp_stream> m_stream;
+    boost::asio::ip::tcp::endpoint m_peer;
+    boost::beast::flat_buffer m_buffer;
+    std::size_t m_opened = 0;
+};
+
+// A small fixed set of lanes to one server, through which every request to it goes. An exchange
+// takes the first free lane (one with an open connection first); beyond the lanes, exchanges wait
+// in the order they were asked for.
+//
+// A wait for a lane is bounded: while exchanges wait, the lanes must keep getting responses. When
+// none has come for the context's time limit (every lane stuck on a silent or unreachable
+// server), every waiting exchange ends with boost::beast::error::timeout. A slow server that keeps
+// answering keeps the queue moving however long it is. cancel_all ends the waits at once with
+// operation_aborted.
+//
+// The lanes' connections hold I/O objects of the context's I/O context; should that context go
+// first, they are let go with it, and the pool touches it no more.
+class lane_pool
+{
+public:
+    lane_pool(context& ctx, std::size_t lanes);
+    ~lane_pool();
+    lane_pool(const lane_pool&) = delete;
+    lane_pool& operator=(const lane_pool&) = delete;
+
+    std::size_t size() const { return m_slots.size(); }
+    context& client() const { return m_ctx; }
+
+    // digest_request on a lane of the pool, once every exchange asked for earlier has one.
+    QCoro::Task<response_result> digest_request(endpoints resolved, std::string host, boost::beast::http::verb method,
+                                                std::string target, std::string contentType,
+                                                std::uint64_t contentLength, std::string body);
+    QCoro::Task<response_result> digest_request(endpoints resolved, std::string host, boost::beast::http::verb method,
+                                                std::string target, std::string contentType,
+                                                std::uint64_t contentLength, boost::beast::multi_buffer& body);
+
+    // Closes every connection (the server's address changed, or the program is ending); the
+    // next exchange on each lane connects again. The Digest states stay.
+    void close_connections();
+
+private:
+    class waiter;
+    class registry;
+    struct slot
+    {
+        http_client::lane line;
+        bool busy = false;
+    };
+    using clock = std::chrono::steady_clock;
+
+    template <class Body>
+    QCoro::Task<response_result> run(endpoints resolved, std::string host, boost::beast::http::verb method,
+                                     std::string target, std::string contentType, std::uint64_t contentLength,
+                                     Body body);
+    slot* take_free();
+    void enqueue(waiter& w);
+    void withdraw(waiter& w);
+    void hand_over(waiter& w, slot* granted, boost::system::error_code error);
+    void release(slot& s, bool answered);
+    void arm_watchdog();
+    void watchdog_fired();
+    void io_gone();
+
+    context& m_ctx;
+    std::vector<std::unique_ptr<slot>> m_slots;
+    std::deque<waiter*> m_queue;
+    clock::time_point m_progress; // the last response, or the moment exchanges began to wait
+    std::optional<boost::asio::steady_timer> m_watchdog;
+    bool m_watchdogArmed = false;
+    std::shared_ptr<lane_pool*> m_self; // lets a late timer handler see that the pool is gone
+    registry* m_registry = nullptr;
+};
+
+} // namespace http_client
