@@ -114,6 +114,8 @@ public:
 
     // The mesh upload's waits; tests shorten them.
     void setTileStateTiming(const TileStateTiming& timing) { m_tileStateTiming = timing; }
+    // How long connecting, and one exchange from its write to its reply, may take; tests shorten it.
+    void setExchangeTimeLimit(std::chrono::milliseconds limit) { m_http.time_limit = limit; }
 
     // While false, sendDisplaySettings sends nothing and succeeds.
     bool sendingEnabled() const { return m_sendingEnabled; }

@@ -76,12 +76,25 @@ http::request<Body> prepareRequest(const std::string& host, http::verb method, c
     return request;
 }
 
-void setContentLength(auto& request, std::uint64_t contentLength)
+// Sets the body and its length; bad_content_length when they disagree. Without a body a POST,
+// PUT or PATCH still says "Content-Length: 0": standard servers refuse such a request without a
+// length (411 Length Required); other methods say nothing.
+template <class Request, class Body>
+error_code attachBody(Request& request, std::uint64_t contentLength, Body&& body)
 {
+    if (contentLength == 0) {
+        const http::verb method = request.method();
+        if (method == http::verb::post || method == http::verb::put || method == http::verb::patch)
+            request.set(http::field::content_length, "0");
+        return {};
+    }
+    if (contentLength != body.size())
+        return http::error::bad_content_length;
     request.set(http::field::content_length, std::to_string(contentLength));
+    request.body() = std::forward<Body>(body);
+    return {};
 }
 
-// Steps shared by both forms of digest_request once the request is built.
 // The failures that mean the server had closed a kept connection before the request reached it:
 // nothing of a reply came, the connection simply ended.
 bool closedBeforeReply(const error_code& error)
@@ -91,6 +104,7 @@ bool closedBeforeReply(const error_code& error)
         || error == boost::asio::error::broken_pipe;
 }
 
+// Steps shared by both forms of digest_request once the request is built.
 // Steps shared by both forms of digest_request once the request is built.
 template <class Request>
 QCoro::Task<response_result> digestExchange(context& ctx, lane& line, endpoints resolved, Request request)
@@ -253,12 +267,8 @@ QCoro::Task<response_result> digest_request(context& ctx, lane& line, endpoints 
                                             std::uint64_t contentLength, std::string body)
 {
     auto request = prepareRequest<http::string_body>(host, method, target, contentType);
-    if (contentLength != 0) {
-        if (contentLength != body.size())
-            co_return error_code(http::error::bad_content_length);
-        setContentLength(request, contentLength);
-        request.body() = std::move(body);
-    }
+    if (const error_code refused = attachBody(request, contentLength, std::move(body)))
+        co_return refused;
     co_return co_await guardedExchange(ctx, line, std::move(resolved), std::move(request));
 }
 
@@ -267,12 +277,8 @@ QCoro::Task<response_result> digest_request(context& ctx, lane& line, endpoints 
                                             std::uint64_t contentLength, boost::beast::multi_buffer& body)
 {
     auto request = prepareRequest<http::dynamic_body>(host, method, target, contentType);
-    if (contentLength != 0) {
-        if (contentLength != body.size())
-            co_return error_code(http::error::bad_content_length);
-        setContentLength(request, contentLength);
-        request.body() = body;
-    }
+    if (const error_code refused = attachBody(request, contentLength, body))
+        co_return refused;
     co_return co_await guardedExchange(ctx, line, std::move(resolved), std::move(request));
 }
 

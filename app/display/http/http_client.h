@@ -46,7 +46,7 @@ QCoro::Task<response_result> http_request(context& ctx, lane& line, endpoints re
 
 // A request on the lane answered, when the server asks for it, with Digest credentials: one
 // retry after a 401 with a challenge; a second 401 comes back as a response. With contentLength
-// 0 neither a body nor Content-Length is sent. Host, target and content type must be free of
+// 0 no body is sent, and Content-Length only for POST, PUT and PATCH (as "0"). Host, target and content type must be free of
 // control characters (the error is bad_value or bad_target, and nothing is sent). The lane must
 // not carry another exchange meanwhile (lane_pool sees to that).
 QCoro::Task<response_result> digest_request(context& ctx, lane& line, endpoints resolved, std::string host,
