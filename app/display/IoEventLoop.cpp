@@ -40,15 +40,16 @@ bool IoEventLoop::runReady(boost::asio::io_context& ioContext, std::chrono::stea
     return false;
 }
 
-void IoEventLoop::runIo(std::chrono::milliseconds limit)
+void IoEventLoop::runIo(const std::function<bool()>& done)
 {
     // A context that ran out of work once stays stopped; the guard keeps this run from ending
     // at once (and the wait from spinning) when nothing is pending yet.
     if (m_ioContext.stopped())
         m_ioContext.restart();
     const auto guard = boost::asio::make_work_guard(m_ioContext);
-    if (ranOne([this, limit] { return m_ioContext.run_one_for(limit); }))
-        runReady(m_ioContext);
+    const auto deadline = std::chrono::steady_clock::now() + kIoSlice;
+    while (!done() && ranOne([this, deadline] { return m_ioContext.run_one_until(deadline); })) {
+    }
 }
 
 void IoEventLoop::runUntil(const std::function<bool()>& done)
@@ -63,8 +64,7 @@ void IoEventLoop::runUntil(const std::function<bool()>& done)
     QTimer ticker;
     ticker.setInterval(0);
     QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
-        if (!done())
-            runIo(kIoSlice);
+        runIo(done);
         if (done()) {
             quitRequested = true;
             loop.quit();
@@ -88,6 +88,6 @@ void IoEventLoop::cancelAndSettle(const std::function<bool()>& done)
 {
     while (!done()) {
         m_cancelAll();
-        runIo(kIoSlice);
+        runIo(done);
     }
 }

@@ -246,7 +246,9 @@ QCoro::Task<response_result> http_request(context& ctx, lane& line, endpoints re
 
         if (outcome.has_value()) {
             stream.expires_never();
-            if (!read.keep)
+            if (read.keep)
+                line.kept();
+            else
                 line.discard();
             co_return outcome;
         }

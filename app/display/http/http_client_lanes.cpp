@@ -33,6 +33,8 @@ bool lane::reusable_for(const endpoints& resolved)
         return false;
     if (std::none_of(resolved.begin(), resolved.end(), [this](const auto& entry) { return entry.endpoint() == m_peer; }))
         return false;
+    if (std::chrono::steady_clock::now() - m_lastUsed < kQuietBeforeCheck)
+        return true;
     // A server whose idle limit ran out has closed the connection, and one that sent something
     // unasked (a 408 before closing, say) left bytes to read: both make the next request go on a
     // new connection. A look at the socket, without waiting, tells them from a quiet open one.
@@ -69,6 +71,11 @@ void lane::connected_to(const boost::asio::ip::tcp::endpoint& peer)
     // Lets reusable_for look at the socket without blocking; asynchronous operations are not
     // affected.
     m_stream->socket().non_blocking(true, ignored);
+}
+
+void lane::kept()
+{
+    m_lastUsed = std::chrono::steady_clock::now();
 }
 
 void lane::discard()

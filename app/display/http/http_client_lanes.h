@@ -29,8 +29,14 @@ public:
 
     digest_state digest;
 
+    // A connection quiet this long is looked at before it carries a request: servers close idle
+    // connections after a few seconds. A close between two requests in quick succession shows
+    // as the request's failure before any reply, and that request goes once more.
+    static constexpr std::chrono::milliseconds kQuietBeforeCheck{500};
+
     // True when the open connection can carry the next request to one of these endpoints: it
-    // goes to one of them, and the server has neither closed it nor sent anything unasked.
+    // goes to one of them, and (when it was quiet a while) the server has neither closed it nor
+    // sent anything unasked.
     bool reusable_for(const endpoints& resolved);
     bool connected() const;
     // How many connections the lane has opened.
@@ -44,6 +50,8 @@ public:
     void connected_to(const boost::asio::ip::tcp::endpoint& peer);
     boost::beast::tcp_stream& stream() { return *m_stream; }
     boost::beast::flat_buffer& buffer() { return m_buffer; }
+    // An exchange on the connection has ended well; it stays open.
+    void kept();
     // Closes the connection and lets its stream go; only when nothing is pending on it.
     void discard();
 
@@ -52,6 +60,7 @@ private:
     boost::asio::ip::tcp::endpoint m_peer;
     boost::beast::flat_buffer m_buffer;
     std::size_t m_opened = 0;
+    std::chrono::steady_clock::time_point m_lastUsed;
 };
 
 // A small fixed set of lanes to one server, through which every request to it goes. An exchange
