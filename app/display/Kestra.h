@@ -33,7 +33,8 @@
 // the processor never receives an older document after a newer one.
 //
 // Nothing is retried and nothing is rolled back: a value is stored (and signalled) whether or not
-// the processor took it.
+// the processor took it. Every request goes through a few connections kept open to the processor
+// (kProcessorLanes), in the order asked for.
 class Kestra : public DisplayBase
 {
     Q_OBJECT
@@ -166,7 +167,8 @@ signals:
 
 protected:
     // Builds one correction mesh per LDM from the cells (grouped by tile and containing LDM),
-    // uploads the files of all tiles at once and waits until every tile has taken them in.
+    // uploads the files of all tiles at once (their requests sharing the processor's lanes) and
+    // waits until every tile has taken them in.
     ErrorType setMeshRGBs_(QList<Macropixel*>& ldms, float scale) override;
     // Asks every tile of the cells, once each and in name order, to save its uploaded meshes.
     ErrorType commitMeshRGBs_(QList<Macropixel*>& ldms) override;

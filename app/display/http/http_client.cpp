@@ -105,7 +105,6 @@ bool closedBeforeReply(const error_code& error)
 }
 
 // Steps shared by both forms of digest_request once the request is built.
-// Steps shared by both forms of digest_request once the request is built.
 template <class Request>
 QCoro::Task<response_result> digestExchange(context& ctx, lane& line, endpoints resolved, Request request)
 {
