@@ -14,7 +14,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTest>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -69,11 +68,6 @@ private:
 class HttpClient : public HttpClientFixture
 {
 protected:
-    http_client::endpoints endpointsOf(const ProcessorSimulator& server)
-    {
-        return boost::asio::ip::tcp::resolver(io).resolve(server.host(), std::to_string(server.port()));
-    }
-
     QCoro::Task<Result> get(http_client::context& c, http_client::lane& l, const http_client::endpoints& to,
                             std::string target)
     {
@@ -493,11 +487,11 @@ TEST_F(HttpClient, CancellingEndsEachStageWithOperationAborted)
     for (const Stage& stage : stages) {
         std::optional<Result> result;
         auto waiter = storeResult(stage.start(), &result);
-        ASSERT_TRUE(QTest::qWaitFor(stage.reached, kFinishLimitMs)) << stage.name;
+        ASSERT_TRUE(waitUntil(stage.reached, kFinishLimitMs)) << stage.name;
         EXPECT_FALSE(result.has_value()) << stage.name;
 
         http_client::cancel_all(ctx);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, kFinishLimitMs)) << stage.name;
+        ASSERT_TRUE(waitUntil([&] { return result.has_value(); }, kFinishLimitMs)) << stage.name;
         expectError(result, boost::asio::error::operation_aborted);
         EXPECT_TRUE(registrations.empty()) << stage.name;
     }

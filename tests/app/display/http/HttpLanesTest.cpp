@@ -30,11 +30,6 @@ using Reply = ProcessorSimulator::Reply;
 class HttpLanes : public HttpClientFixture
 {
 protected:
-    http_client::endpoints endpointsOf(const ProcessorSimulator& server)
-    {
-        return boost::asio::ip::tcp::resolver(io).resolve(server.host(), std::to_string(server.port()));
-    }
-
     QCoro::Task<Result> get(http_client::lane& on, const ProcessorSimulator& server, std::string target)
     {
         return http_client::digest_request(ctx, on, endpointsOf(server), server.host(), http::verb::get,
@@ -236,11 +231,11 @@ TEST_F(HttpLanes, CancellingEndsTheExchangesInFlightAndTheWaitingOnes)
     std::vector<QCoro::Task<void>> waiters;
     for (auto& result : results)
         waiters.push_back(storeResult(get(pool, "/silent"), &result));
-    ASSERT_TRUE(QTest::qWaitFor([this] { return simulator.requestCount() == 1; }, kFinishLimitMs));
+    ASSERT_TRUE(waitUntil([this] { return simulator.requestCount() == 1; }, kFinishLimitMs));
     EXPECT_EQ(registrations.size(), 4u);
 
     http_client::cancel_all(ctx);
-    ASSERT_TRUE(QTest::qWaitFor(
+    ASSERT_TRUE(waitUntil(
         [&] { return std::all_of(results.begin(), results.end(), [](const auto& r) { return r.has_value(); }); },
         kFinishLimitMs));
     for (const auto& result : results)

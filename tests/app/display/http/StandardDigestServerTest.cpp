@@ -3,7 +3,6 @@
 
 #include <boost/beast/http/verb.hpp>
 
-#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -70,7 +69,7 @@ TEST_F(StandardDigestServer, AWrongPasswordEndsWithTheServersRefusal)
     ASSERT_NO_FATAL_FAILURE(start({}));
     ctx.password = "wrong";
     expectStatus(get("/api/data.json"), 401);
-    EXPECT_TRUE(QTest::qWaitFor([this] { return refusedLogins() > 0; }, kFinishLimitMs));
+    EXPECT_TRUE(waitUntil([this] { return refusedLogins() > 0; }, kFinishLimitMs));
     EXPECT_EQ(refusedLogins(), 1) << "one answer to the challenge, no further attempt";
 }
 

@@ -1,6 +1,7 @@
 #include "HttpClientFixture.h"
 
 #include <algorithm>
+#include <string>
 
 HttpClientFixture::HttpClientFixture()
 {
@@ -13,8 +14,20 @@ HttpClientFixture::~HttpClientFixture()
 {
     // Whatever a failed test left running ends before the context goes.
     http_client::cancel_all(ctx);
-    if (!QTest::qWaitFor([this] { return registrations.empty(); }, kDrainLimitMs))
+    if (!waitUntil([this] { return registrations.empty(); }, kDrainLimitMs))
         ADD_FAILURE() << "requests were still running at the end of the test";
+}
+
+http_client::endpoints HttpClientFixture::endpointsOf(const ProcessorSimulator& server)
+{
+    return boost::asio::ip::tcp::resolver(io).resolve(server.host(), std::to_string(server.port()));
+}
+
+bool HttpClientFixture::waitUntil(const std::function<bool()>& done, int limitMs)
+{
+    const QDeadlineTimer deadline(limitMs);
+    m_loop.runUntil([&] { return done() || deadline.hasExpired(); });
+    return done();
 }
 
 std::vector<std::optional<Result>> HttpClientFixture::finishAll(std::vector<QCoro::Task<Result>> tasks, int limitMs)
@@ -26,7 +39,7 @@ std::vector<std::optional<Result>> HttpClientFixture::finishAll(std::vector<QCor
     const auto allEnded = [&results] {
         return std::all_of(results.begin(), results.end(), [](const auto& r) { return r.has_value(); });
     };
-    if (!QTest::qWaitFor(allEnded, limitMs)) {
+    if (!waitUntil(allEnded, limitMs)) {
         ADD_FAILURE() << "the requests did not end in time";
         cancelAndDrain(allEnded);
     }
@@ -36,7 +49,7 @@ std::vector<std::optional<Result>> HttpClientFixture::finishAll(std::vector<QCor
 void HttpClientFixture::cancelAndDrain(const std::function<bool()>& ended)
 {
     http_client::cancel_all(ctx);
-    if (!QTest::qWaitFor(ended, kDrainLimitMs))
+    if (!waitUntil(ended, kDrainLimitMs))
         ADD_FAILURE() << "the requests did not end when cancelled";
 }
 

@@ -3,13 +3,15 @@
 #include "display/http/http_client.h"
 #include "display/http/http_client_cancel_registration.h"
 #include "display/http/http_client_lanes.h"
+#include "display/IoEventLoop.h"
 #include "shell/AsioPump.h"
+#include "support/ProcessorSimulator.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/system/error_code.hpp>
 
-#include <QTest>
+#include <QDeadlineTimer>
 
 #include <gtest/gtest.h>
 
@@ -37,6 +39,10 @@ protected:
     HttpClientFixture();
     ~HttpClientFixture() override;
 
+    // Waits as the program's device calls wait, until done() holds or the limit has passed;
+    // whether it holds.
+    bool waitUntil(const std::function<bool()>& done, int limitMs = kFinishLimitMs);
+
     // Waits for the task and hands back its result; nothing when it did not end in time (the
     // test has then failed and the task is cancelled).
     template <class T>
@@ -44,12 +50,15 @@ protected:
     {
         std::optional<T> result;
         auto waiter = storeResult(std::move(task), &result);
-        if (!QTest::qWaitFor([&] { return result.has_value(); }, kFinishLimitMs)) {
+        if (!waitUntil([&] { return result.has_value(); })) {
             ADD_FAILURE() << "the request did not end in time";
             cancelAndDrain([&] { return result.has_value(); });
         }
         return result;
     }
+
+    // The endpoints of a loopback simulator.
+    http_client::endpoints endpointsOf(const ProcessorSimulator& server);
 
     // Runs the tasks at once and waits until every one has ended.
     std::vector<std::optional<Result>> finishAll(std::vector<QCoro::Task<Result>> tasks, int limitMs = kFinishLimitMs);
@@ -62,6 +71,8 @@ protected:
     http_client::lane line;
 
 private:
+    IoEventLoop m_loop{io, [this] { http_client::cancel_all(ctx); }};
+
     void cancelAndDrain(const std::function<bool()>& ended);
 };
 
