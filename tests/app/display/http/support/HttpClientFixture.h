@@ -46,11 +46,11 @@ protected:
     // Waits for the task and hands back its result; nothing when it did not end in time (the
     // test has then failed and the task is cancelled).
     template <class T>
-    std::optional<T> finish(QCoro::Task<T> task)
+    std::optional<T> finish(QCoro::Task<T> task, int limitMs = kFinishLimitMs)
     {
         std::optional<T> result;
         auto waiter = storeResult(std::move(task), &result);
-        if (!waitUntil([&] { return result.has_value(); })) {
+        if (!waitUntil([&] { return result.has_value(); }, limitMs)) {
             ADD_FAILURE() << "the request did not end in time";
             cancelAndDrain([&] { return result.has_value(); });
         }
