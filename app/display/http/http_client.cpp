@@ -138,6 +138,12 @@ QCoro::Task<response_result> guardedExchange(context& ctx, lane& line, endpoints
     co_return exchange_failed();
 }
 
+// A step's failure as the exchange reports it: one the lane's deadline ended is a timeout.
+error_code failure(const lane& line, const error_code& error)
+{
+    return line.timed_out() ? error_code(boost::beast::error::timeout) : error;
+}
+
 // What reading a response left behind besides the response.
 struct ReadState
 {
@@ -154,7 +160,7 @@ QCoro::Task<response_result> readResponse(context& ctx, lane& line, const cancel
                                           ReadState& state)
 {
     const error_code aborted = boost::asio::error::operation_aborted;
-    boost::beast::tcp_stream& stream = line.stream();
+    boost::asio::ip::tcp::socket& stream = line.socket();
     boost::beast::flat_buffer& buffer = line.buffer();
     buffer.consume(buffer.size());
     http::response_parser<http::string_body> parser;
@@ -165,7 +171,7 @@ QCoro::Task<response_result> readResponse(context& ctx, lane& line, const cancel
     if (registration.cancelled())
         co_return aborted;
     if (!header)
-        co_return header.error();
+        co_return failure(line, header.error());
     if (const auto declared = parser.content_length(); declared && *declared > ctx.body_limit) {
         qCritical("http_request: refused a response body of %llu bytes (the limit is %llu)",
                   static_cast<unsigned long long>(*declared), static_cast<unsigned long long>(ctx.body_limit));
@@ -177,7 +183,7 @@ QCoro::Task<response_result> readResponse(context& ctx, lane& line, const cancel
         if (registration.cancelled())
             co_return aborted;
         if (!read)
-            co_return read.error();
+            co_return failure(line, read.error());
         if (parser.get().body().size() > ctx.body_limit) {
             qCritical("http_request: refused a response body longer than %llu bytes",
                       static_cast<unsigned long long>(ctx.body_limit));
@@ -215,12 +221,13 @@ QCoro::Task<response_result> http_request(context& ctx, lane& line, endpoints re
     for (bool again = false;; again = true) {
         const bool reused = line.reusable_for(resolved);
         if (!reused) {
-            boost::beast::tcp_stream& fresh = line.open_stream(ctx.ioc);
-            fresh.expires_after(ctx.time_limit);
+            boost::asio::ip::tcp::socket& fresh = line.open_socket(ctx.ioc);
+            line.start_deadline(ctx.ioc, ctx.time_limit);
             auto connected = co_await async_connect(fresh, resolved);
+            line.end_deadline();
             if (registration.cancelled() || !connected) {
                 line.discard();
-                co_return registration.cancelled() ? aborted : connected.error();
+                co_return registration.cancelled() ? aborted : failure(line, connected.error());
             }
             line.connected_to(connected.value());
         }
@@ -229,22 +236,22 @@ QCoro::Task<response_result> http_request(context& ctx, lane& line, endpoints re
         if (const std::string authorization = digest_authorization(ctx, line.digest, request); !authorization.empty())
             request.set(http::field::authorization, authorization);
 
-        boost::beast::tcp_stream& stream = line.stream();
-        stream.expires_after(ctx.time_limit);
+        // The exchange's time runs from its write to the end of its reply.
+        line.start_deadline(ctx.ioc, ctx.time_limit);
         ReadState read;
         response_result outcome = aborted;
-        auto written = co_await async_write<Request>(stream, request);
+        auto written = co_await async_write<Request>(line.socket(), request);
         if (!registration.cancelled()) {
             if (!written)
-                outcome = written.error();
+                outcome = failure(line, written.error());
             else
                 outcome = co_await readResponse(ctx, line, registration, read);
         }
+        line.end_deadline();
         if (registration.cancelled())
             outcome = aborted;
 
         if (outcome.has_value()) {
-            stream.expires_never();
             if (read.keep)
                 line.kept();
             else

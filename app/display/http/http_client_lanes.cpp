@@ -20,11 +20,21 @@ namespace http_client {
 
 using boost::system::error_code;
 
-// ---- lane ---------------------------------------------------------------------------------------
+// ---- lane -----------------------------------------------------------------------------------------
+
+lane::lane()
+    : m_self(std::make_shared<lane*>(this))
+{
+}
+
+lane::~lane()
+{
+    m_self.reset();
+}
 
 bool lane::connected() const
 {
-    return m_stream && m_stream->socket().is_open();
+    return m_socket && m_socket->is_open();
 }
 
 bool lane::reusable_for(const endpoints& resolved)
@@ -33,32 +43,32 @@ bool lane::reusable_for(const endpoints& resolved)
         return false;
     if (std::none_of(resolved.begin(), resolved.end(), [this](const auto& entry) { return entry.endpoint() == m_peer; }))
         return false;
-    if (std::chrono::steady_clock::now() - m_lastUsed < kQuietBeforeCheck)
+    if (clock::now() - m_lastUsed < kQuietBeforeCheck)
         return true;
     // A server whose idle limit ran out has closed the connection, and one that sent something
     // unasked (a 408 before closing, say) left bytes to read: both make the next request go on a
     // new connection. A look at the socket, without waiting, tells them from a quiet open one.
     char byte = 0;
     error_code state;
-    m_stream->socket().receive(boost::asio::buffer(&byte, 1), boost::asio::socket_base::message_peek, state);
+    m_socket->receive(boost::asio::buffer(&byte, 1), boost::asio::socket_base::message_peek, state);
     return state == boost::asio::error::would_block;
 }
 
 void lane::close()
 {
-    if (!m_stream)
+    if (!m_socket)
         return;
     error_code ignored;
-    m_stream->socket().shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
-    m_stream->close();
+    m_socket->shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
+    m_socket->close(ignored);
 }
 
-boost::beast::tcp_stream& lane::open_stream(boost::asio::io_context& ioc)
+boost::asio::ip::tcp::socket& lane::open_socket(boost::asio::io_context& ioc)
 {
     discard();
     m_buffer.clear();
     ++m_opened;
-    return m_stream.emplace(ioc);
+    return m_socket.emplace(ioc);
 }
 
 void lane::connected_to(const boost::asio::ip::tcp::endpoint& peer)
@@ -67,21 +77,68 @@ void lane::connected_to(const boost::asio::ip::tcp::endpoint& peer)
     error_code ignored;
     // Requests go as one write each and wait for their answer: nothing is gained by holding
     // small segments back.
-    m_stream->socket().set_option(boost::asio::ip::tcp::no_delay(true), ignored);
+    m_socket->set_option(boost::asio::ip::tcp::no_delay(true), ignored);
     // Lets reusable_for look at the socket without blocking; asynchronous operations are not
     // affected.
-    m_stream->socket().non_blocking(true, ignored);
+    m_socket->non_blocking(true, ignored);
 }
 
 void lane::kept()
 {
-    m_lastUsed = std::chrono::steady_clock::now();
+    m_lastUsed = clock::now();
 }
 
 void lane::discard()
 {
     close();
-    m_stream.reset();
+    m_socket.reset();
+}
+
+void lane::start_deadline(boost::asio::io_context& ioc, clock::duration limit)
+{
+    m_deadline = clock::now() + limit;
+    m_timedOut = false;
+    if (!m_timer)
+        m_timer.emplace(ioc);
+    if (!m_timerArmed || m_timer->expiry() > m_deadline)
+        arm_timer();
+}
+
+void lane::end_deadline()
+{
+    m_deadline = clock::time_point::max();
+}
+
+void lane::arm_timer()
+{
+    m_timerArmed = true;
+    m_timer->expires_at(m_deadline); // a wait set earlier ends with operation_aborted
+    m_timer->async_wait([self = std::weak_ptr<lane*>(m_self)](const error_code& error) {
+        const auto alive = self.lock();
+        if (!alive || error == boost::asio::error::operation_aborted)
+            return;
+        (*alive)->deadline_reached();
+    });
+}
+
+void lane::deadline_reached()
+{
+    m_timerArmed = false;
+    if (m_deadline == clock::time_point::max())
+        return; // the step ended in time; nothing runs now
+    if (clock::now() < m_deadline) {
+        arm_timer(); // a later step's deadline
+        return;
+    }
+    m_timedOut = true;
+    close();
+}
+
+void lane::let_go()
+{
+    discard();
+    m_timer.reset();
+    m_timerArmed = false;
 }
 
 // ---- the pool's registration with its I/O context -----------------------------------------------
@@ -339,7 +396,7 @@ void lane_pool::watchdog_fired()
 void lane_pool::io_gone()
 {
     for (const auto& s : m_slots)
-        s->line.discard();
+        s->line.let_go();
     m_watchdog.reset();
     m_watchdogArmed = false;
     m_registry = nullptr;

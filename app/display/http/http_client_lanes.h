@@ -6,7 +6,6 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/core/tcp_stream.hpp>
 
 #include <chrono>
 #include <cstddef>
@@ -23,16 +22,19 @@ namespace http_client {
 class lane
 {
 public:
-    lane() = default;
-    lane(const lane&) = delete;
-    lane& operator=(const lane&) = delete;
-
-    digest_state digest;
+    using clock = std::chrono::steady_clock;
 
     // A connection quiet this long is looked at before it carries a request: servers close idle
     // connections after a few seconds. A close between two requests in quick succession shows
     // as the request's failure before any reply, and that request goes once more.
     static constexpr std::chrono::milliseconds kQuietBeforeCheck{500};
+
+    lane();
+    ~lane();
+    lane(const lane&) = delete;
+    lane& operator=(const lane&) = delete;
+
+    digest_state digest;
 
     // True when the open connection can carry the next request to one of these endpoints: it
     // goes to one of them, and (when it was quiet a while) the server has neither closed it nor
@@ -41,26 +43,44 @@ public:
     bool connected() const;
     // How many connections the lane has opened.
     std::size_t connections_opened() const { return m_opened; }
-    // Closes the connection. An operation pending on it ends with operation_aborted; the stream
+    // Closes the connection. An operation pending on it ends with operation_aborted; the socket
     // itself stays until the exchange lets it go.
     void close();
 
-    // For the exchange (http_client.cpp). A new stream for a new connection, replacing the old.
-    boost::beast::tcp_stream& open_stream(boost::asio::io_context& ioc);
+    // For the exchange (http_client.cpp). A new socket for a new connection, replacing the old.
+    boost::asio::ip::tcp::socket& open_socket(boost::asio::io_context& ioc);
     void connected_to(const boost::asio::ip::tcp::endpoint& peer);
-    boost::beast::tcp_stream& stream() { return *m_stream; }
+    boost::asio::ip::tcp::socket& socket() { return *m_socket; }
     boost::beast::flat_buffer& buffer() { return m_buffer; }
     // An exchange on the connection has ended well; it stays open.
     void kept();
-    // Closes the connection and lets its stream go; only when nothing is pending on it.
+    // Closes the connection and lets its socket go; only when nothing is pending on it.
     void discard();
 
+    // The step now running on the connection may take this long; past it the connection is
+    // closed and timed_out() holds. One timer of the lane serves every deadline and is set again
+    // only when it fires, so that a deadline met costs no timer operation.
+    void start_deadline(boost::asio::io_context& ioc, clock::duration limit);
+    void end_deadline();
+    bool timed_out() const { return m_timedOut; }
+
+    // Lets every I/O object go: the I/O context is going.
+    void let_go();
+
 private:
-    std::optional<boost::beast::tcp_stream> m_stream;
+    void arm_timer();
+    void deadline_reached();
+
+    std::optional<boost::asio::ip::tcp::socket> m_socket;
     boost::asio::ip::tcp::endpoint m_peer;
     boost::beast::flat_buffer m_buffer;
     std::size_t m_opened = 0;
-    std::chrono::steady_clock::time_point m_lastUsed;
+    clock::time_point m_lastUsed;
+    std::optional<boost::asio::steady_timer> m_timer;
+    bool m_timerArmed = false;
+    clock::time_point m_deadline = clock::time_point::max();
+    bool m_timedOut = false;
+    std::shared_ptr<lane*> m_self; // lets a late timer handler see that the lane is gone
 };
 
 // A small fixed set of lanes to one server, through which every request to it goes. An exchange
