@@ -126,6 +126,9 @@ class Velotrimmer : public QObject
     Q_PROPERTY(uint rawInterpolation READ rawInterpolation WRITE setRawInterpolation NOTIFY rawInterpolationChanged)
     Q_PROPERTY(uint highlightRecovery READ highlightRecovery WRITE setHighlightRecovery NOTIFY highlightRecoveryChanged)
     Q_PROPERTY(float gainTweak READ gainTweak WRITE setGainTweak NOTIFY gainTweakChanged)
+    // Whether the current display answered its last poll (a DisplayAnswer), and the error when not.
+    Q_PROPERTY(int displayAnswer READ displayAnswer NOTIFY displayAnswerChanged)
+    Q_PROPERTY(QString displayError READ displayError NOTIFY displayAnswerChanged)
 
 public:
     enum Mode : quint32 {
@@ -134,6 +137,14 @@ public:
         Template = 2,  // camera-based uniformity, one adjuster per mesh cell of every adjustable tile
     };
     Q_ENUM(Mode)
+
+    // What the current display (at its current address) made of the last poll.
+    enum DisplayAnswer : int {
+        DisplayFailed = -1, // no answer, or an unusable one: displayError says why
+        DisplayNotAsked = 0,
+        DisplayAnswered = 1,
+    };
+    Q_ENUM(DisplayAnswer)
 
     // Clamps and limits of the settings.
     static constexpr uint MinTargetCCT = 1667;
@@ -224,6 +235,8 @@ public:
     uint rawInterpolation() const { return m_rawInterpolation; }
     uint highlightRecovery() const { return m_highlightRecovery; }
     float gainTweak() const { return m_gainTweak; }
+    int displayAnswer() const { return m_displayAnswer; }
+    QString displayError() const { return m_displayError; }
 
     // The devices the controller owns, whichever is current.
     Colorimeter* dummyColorimeter() const { return m_dummyColorimeter; }
@@ -344,7 +357,12 @@ public slots:
     void calibratorDone(uint number, bool completed);
     QString elapsedTimeString() const;
     QString defaultLogFileName() const;
+    // The folder a file dialog starts in: that of the path, else the kept one, as long as it
+    // exists; else the documents folder (created when missing), else the home folder. Ends in "/".
+    Q_INVOKABLE QString offeredFolder(const QString& path);
 
+    // Each ends with the outcome in statusString and status: 1 when written, -1 with the reason
+    // when not. No file is written where a folder is or is offered.
     bool saveCalibration(QUrl url);
     bool readCalibration(QUrl url);
     bool saveLog(QUrl url);
@@ -424,6 +442,7 @@ signals:
     void rawInterpolationChanged();
     void highlightRecoveryChanged();
     void gainTweakChanged();
+    void displayAnswerChanged();
 
     void calibrate();
     void ldmsObserved(QList<Macropixel*> ldms);
@@ -498,6 +517,8 @@ private:
     };
 
     void restoreSettings();
+    // A file not written: the reason in the status line, the status red.
+    void reportUnsaved(const QString& path, const QString& reason);
     // A stored mode from an older or damaged store falls back to the colorimeter correction.
     static Mode validMode(uint value);
     void connectCalibrator();
@@ -514,9 +535,19 @@ private:
     bool refuseWhileBusy(const QString& duringRun);
     // True when a new activity may not start now: the program quits, or busy (said so).
     bool refuseStart();
+    // True, with the reason in the status line, when no colorimeter can take readings: a run
+    // that needs one is refused before anything is sent to the display.
+    bool refuseWithoutColorimeter();
     // Announces the start to the calibrator and the grabber.
     void startCalibrator();
     bool kestraIsCurrent() const;
+    // The poll's answer, kept when the display it asked is still current at the same address.
+    void noteDisplayAnswer(const ErrorType& result, quint64 question);
+    // The current display or its address changed: nothing is known of it yet.
+    void forgetDisplayAnswer();
+    // The camera in use reported its state: an error goes to the status line in the modes that
+    // use the camera, and a success replaces what the camera itself said there last.
+    void showCameraStatus(const ErrorType& error, const QString& message);
 
     // Runs a call on the main calibrator's thread, after every call queued before it.
     void onCalibrator(std::function<void(Calibrator&)> call);
@@ -657,6 +688,12 @@ private:
     uint m_highlightRecovery = 1;
     float m_gainTweak = 1.0f;
     QString m_filepath;
+    int m_displayAnswer = DisplayNotAsked;
+    QString m_displayError;
+    // Counts the changes of the display or its address, so that an answer about an earlier one is dropped.
+    quint64 m_displayQuestion = 0;
+    // The status line the camera wrote last.
+    QString m_cameraStatusShown;
 
     bool m_targetLdmPending = false;
     uint m_aeCount = 0;

@@ -36,6 +36,26 @@ GroupBox {
                 }
             }
         }
+        // What the processor made of the last poll at this address: answered, or the error.
+        ColumnLayout {
+            objectName: "processorState"
+            readonly property int answer: velotrimmer.displayAnswer
+            visible: device !== null && device.isKestra && device.address !== ""
+            VeloLED {
+                objectName: "processorLamp"
+                on: parent.answer !== 0
+                onColor: parent.answer > 0 ? "#2ECC40" : "#FF4136"
+                text: parent.answer > 0 ? "Processor answers"
+                                        : parent.answer < 0 ? "Processor: no usable answer" : "Processor: not polled yet"
+            }
+            Label {
+                objectName: "processorError"
+                Layout.maximumWidth: 260
+                visible: parent.answer < 0
+                wrapMode: Text.Wrap
+                text: velotrimmer.displayError
+            }
+        }
         // First start: the processor has no address yet, and the log says so every few seconds.
         ColumnLayout {
             objectName: "noAddressHint"
@@ -56,8 +76,12 @@ GroupBox {
         ColumnLayout {
             visible: ui.uniformityMode
             RowLayout {
+                Layout.fillWidth: true
+                // Wrapped, so that the time never pushes Clear out of the panel.
                 Label {
                     objectName: "targetLabel"
+                    Layout.fillWidth: true
+                    wrapMode: Text.Wrap
                     text: panel.hasTarget
                           ? "Target RGB %1, %2, %3  %4".arg(velotrimmer.balanceTargetRed.toFixed(1))
                                 .arg(velotrimmer.balanceTargetGreen.toFixed(1))
