@@ -23,13 +23,11 @@ using boost::system::error_code;
 // ---- lane -----------------------------------------------------------------------------------------
 
 lane::lane()
-    : m_self(std::make_shared<lane*>(this))
+    : m_deadline([this] {
+        m_timedOut = true;
+        close();
+    })
 {
-}
-
-lane::~lane()
-{
-    m_self.reset();
 }
 
 bool lane::connected() const
@@ -96,49 +94,19 @@ void lane::discard()
 
 void lane::start_deadline(boost::asio::io_context& ioc, clock::duration limit)
 {
-    m_deadline = clock::now() + limit;
     m_timedOut = false;
-    if (!m_timer)
-        m_timer.emplace(ioc);
-    if (!m_timerArmed || m_timer->expiry() > m_deadline)
-        arm_timer();
+    m_deadline.set(ioc, clock::now() + limit);
 }
 
 void lane::end_deadline()
 {
-    m_deadline = clock::time_point::max();
-}
-
-void lane::arm_timer()
-{
-    m_timerArmed = true;
-    m_timer->expires_at(m_deadline); // a wait set earlier ends with operation_aborted
-    m_timer->async_wait([self = std::weak_ptr<lane*>(m_self)](const error_code& error) {
-        const auto alive = self.lock();
-        if (!alive || error == boost::asio::error::operation_aborted)
-            return;
-        (*alive)->deadline_reached();
-    });
-}
-
-void lane::deadline_reached()
-{
-    m_timerArmed = false;
-    if (m_deadline == clock::time_point::max())
-        return; // the step ended in time; nothing runs now
-    if (clock::now() < m_deadline) {
-        arm_timer(); // a later step's deadline
-        return;
-    }
-    m_timedOut = true;
-    close();
+    m_deadline.clear();
 }
 
 void lane::let_go()
 {
     discard();
-    m_timer.reset();
-    m_timerArmed = false;
+    m_deadline.release();
 }
 
 // ---- the pool's registration with its I/O context -----------------------------------------------
@@ -245,7 +213,7 @@ private:
 
 lane_pool::lane_pool(context& ctx, std::size_t lanes)
     : m_ctx(ctx)
-    , m_self(std::make_shared<lane_pool*>(this))
+    , m_watchdog([this] { watchdog_fired(); })
 {
     for (std::size_t i = 0; i < std::max<std::size_t>(lanes, 1); ++i)
         m_slots.push_back(std::make_unique<slot>());
@@ -255,7 +223,6 @@ lane_pool::lane_pool(context& ctx, std::size_t lanes)
 
 lane_pool::~lane_pool()
 {
-    m_self.reset();
     if (m_registry)
         m_registry->remove(this);
 }
@@ -332,9 +299,8 @@ lane_pool::slot* lane_pool::take_free()
 void lane_pool::enqueue(waiter& w)
 {
     if (m_queue.empty())
-        m_progress = clock::now();
+        m_watchdog.set(m_ctx.ioc, clock::now() + m_ctx.time_limit);
     m_queue.push_back(&w);
-    arm_watchdog();
 }
 
 void lane_pool::withdraw(waiter& w)
@@ -348,42 +314,21 @@ void lane_pool::withdraw(waiter& w)
 
 void lane_pool::release(slot& s, bool answered)
 {
-    if (answered)
-        m_progress = clock::now();
     if (m_queue.empty()) {
         s.busy = false;
         return;
     }
+    if (answered)
+        m_watchdog.set(m_ctx.ioc, clock::now() + m_ctx.time_limit);
     waiter* next = m_queue.front();
     m_queue.pop_front();
     next->finish(&s, {});
 }
 
-void lane_pool::arm_watchdog()
-{
-    if (m_watchdogArmed || m_queue.empty())
-        return;
-    if (!m_watchdog)
-        m_watchdog.emplace(m_ctx.ioc);
-    m_watchdogArmed = true;
-    m_watchdog->expires_at(m_progress + m_ctx.time_limit);
-    m_watchdog->async_wait([self = std::weak_ptr<lane_pool*>(m_self)](const error_code& error) {
-        const auto pool = self.lock();
-        if (!pool || error == boost::asio::error::operation_aborted)
-            return;
-        (*pool)->watchdog_fired();
-    });
-}
-
 void lane_pool::watchdog_fired()
 {
-    m_watchdogArmed = false;
     if (m_queue.empty())
         return;
-    if (clock::now() < m_progress + m_ctx.time_limit) {
-        arm_watchdog();
-        return;
-    }
     qWarning("http_client: no response from the server for %lld ms; %zu waiting exchanges end",
              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(m_ctx.time_limit).count()),
              m_queue.size());
@@ -397,8 +342,7 @@ void lane_pool::io_gone()
 {
     for (const auto& s : m_slots)
         s->line.let_go();
-    m_watchdog.reset();
-    m_watchdogArmed = false;
+    m_watchdog.release();
     m_registry = nullptr;
 }
 

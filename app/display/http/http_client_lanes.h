@@ -1,10 +1,10 @@
 #pragma once
 
 #include "display/http/http_client.h"
+#include "display/http/http_client_lazy_timer.h"
 #include "display/http/http_digest.h"
 
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 
 #include <chrono>
@@ -30,7 +30,6 @@ public:
     static constexpr std::chrono::milliseconds kQuietBeforeCheck{500};
 
     lane();
-    ~lane();
     lane(const lane&) = delete;
     lane& operator=(const lane&) = delete;
 
@@ -58,8 +57,7 @@ public:
     void discard();
 
     // The step now running on the connection may take this long; past it the connection is
-    // closed and timed_out() holds. One timer of the lane serves every deadline and is set again
-    // only when it fires, so that a deadline met costs no timer operation.
+    // closed and timed_out() holds.
     void start_deadline(boost::asio::io_context& ioc, clock::duration limit);
     void end_deadline();
     bool timed_out() const { return m_timedOut; }
@@ -68,19 +66,13 @@ public:
     void let_go();
 
 private:
-    void arm_timer();
-    void deadline_reached();
-
     std::optional<boost::asio::ip::tcp::socket> m_socket;
     boost::asio::ip::tcp::endpoint m_peer;
     boost::beast::flat_buffer m_buffer;
     std::size_t m_opened = 0;
     clock::time_point m_lastUsed;
-    std::optional<boost::asio::steady_timer> m_timer;
-    bool m_timerArmed = false;
-    clock::time_point m_deadline = clock::time_point::max();
+    lazy_timer m_deadline;
     bool m_timedOut = false;
-    std::shared_ptr<lane*> m_self; // lets a late timer handler see that the lane is gone
 };
 
 // A small fixed set of lanes to one server, through which every request to it goes. An exchange
@@ -137,17 +129,15 @@ private:
     void withdraw(waiter& w);
     void hand_over(waiter& w, slot* granted, boost::system::error_code error);
     void release(slot& s, bool answered);
-    void arm_watchdog();
     void watchdog_fired();
     void io_gone();
 
     context& m_ctx;
     std::vector<std::unique_ptr<slot>> m_slots;
     std::deque<waiter*> m_queue;
-    clock::time_point m_progress; // the last response, or the moment exchanges began to wait
-    std::optional<boost::asio::steady_timer> m_watchdog;
-    bool m_watchdogArmed = false;
-    std::shared_ptr<lane_pool*> m_self; // lets a late timer handler see that the pool is gone
+    // Set a time limit ahead whenever exchanges begin to wait and whenever a response comes
+    // while they wait.
+    lazy_timer m_watchdog;
     registry* m_registry = nullptr;
 };
 
