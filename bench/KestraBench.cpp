@@ -1,10 +1,15 @@
-// One authenticated PATCH from the processor driver to the loopback processor simulator, waited
-// for as every device operation waits; and, for scale, what curl needs for a Digest PATCH (its
-// challenge and its authenticated request) against the same server.
-#include "display/Kestra.h"
-#include "support/ProcessorSimulator.h"
-
+// One authenticated PATCH from the processor driver to the loopback processor simulator, on a
+// connection kept from the exchange before, waited for as every device operation waits; and, as
+// the reference, libcurl in this process sending the same PATCH with Digest to the same server:
+// with a fresh handle each time (a new connection, the challenge, the authenticated request), and
+// with one handle kept between requests (its connection and its Digest state kept).
+#include "CurlReference.h"
 #include "RunBenchmarks.h"
+
+#include "display/IoEventLoop.h"
+#include "display/Kestra.h"
+#include "display/http/http_client_lanes.h"
+#include "support/ProcessorSimulator.h"
 
 #include <benchmark/benchmark.h>
 
@@ -12,11 +17,10 @@
 #include <boost/asio/io_context.hpp>
 
 #include <QCoreApplication>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include <cstdio>
+#include <memory>
+#include <string>
 
 namespace {
 
@@ -24,64 +28,123 @@ constexpr const char* kUser = "admin";
 constexpr const char* kPassword = "secret";
 constexpr int kRepetitions = 7;
 
+// The simulator as the processor, and a driver connected to it.
+struct DriverAndProcessor
+{
+    DriverAndProcessor()
+    {
+        simulator.requireDigest();
+        simulator.acceptUpdates();
+        kestra.setUsername(QString::fromLatin1(kUser));
+        kestra.setPassword(QString::fromLatin1(kPassword));
+        kestra.setAddress(QString::fromStdString(simulator.address()));
+    }
+
+    ProcessorSimulator simulator;
+    boost::asio::io_context io;
+    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> guard = boost::asio::make_work_guard(io);
+    Kestra kestra{io};
+};
+
+// The driver's own PATCH document, for the transport and libcurl to send the same bytes.
+CurlRequest driversPatch()
+{
+    DriverAndProcessor setup;
+    setup.kestra.sendDisplaySettings();
+    return {"PATCH", ProcessorSimulator::kDataTarget, "application/json",
+            setup.simulator.bodies("PATCH", ProcessorSimulator::kDataTarget).back()};
+}
+
 void KestraAuthenticatedPatch(benchmark::State& state)
 {
-    ProcessorSimulator simulator;
-    simulator.requireDigest();
-    simulator.acceptUpdates();
-    boost::asio::io_context io;
-    auto guard = boost::asio::make_work_guard(io);
-    Kestra kestra(io);
-    kestra.setUsername(kUser);
-    kestra.setPassword(kPassword);
-    kestra.setAddress(QString::fromStdString(simulator.address()));
-    if (!kestra.sendDisplaySettings().ok()) { // resolves and takes the challenge
+    DriverAndProcessor setup;
+    if (!setup.kestra.sendDisplaySettings().ok()) { // resolves, connects and takes the challenge
         state.SkipWithError("the simulator did not accept the first PATCH");
         return;
     }
+    const std::size_t before = setup.simulator.requestCount();
     for (auto _ : state) {
-        const ErrorType result = kestra.sendDisplaySettings();
+        const ErrorType result = setup.kestra.sendDisplaySettings();
         if (!result.ok()) {
             state.SkipWithError(qPrintable(result.message));
             break;
         }
     }
+    state.counters["exchanges"] = double(setup.simulator.requestCount() - before) / double(state.iterations());
 }
-BENCHMARK(KestraAuthenticatedPatch)->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
+BENCHMARK(KestraAuthenticatedPatch)->Unit(benchmark::kMicrosecond)->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
 
-void CurlDigestPatch(benchmark::State& state)
+// The transport alone: the driver's PATCH document on a lane of its pool, waited for as a device
+// call waits, without building the document each time.
+void LaneAuthenticatedPatch(benchmark::State& state)
 {
-    const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
-    if (curl.isEmpty()) {
-        state.SkipWithError("curl is not installed");
-        return;
-    }
+    const CurlRequest patch = driversPatch();
     ProcessorSimulator simulator;
     simulator.requireDigest();
     simulator.acceptUpdates();
-    const QString url = QStringLiteral("http://%1%2").arg(QString::fromStdString(simulator.address()),
-                                                        QLatin1String(ProcessorSimulator::kDataTarget));
-    const QStringList arguments{QStringLiteral("--digest"), QStringLiteral("-u"),
-                                QStringLiteral("%1:%2").arg(QLatin1String(kUser), QLatin1String(kPassword)),
-                                QStringLiteral("-X"), QStringLiteral("PATCH"), QStringLiteral("-H"),
-                                QStringLiteral("Content-Type: application/json"), QStringLiteral("-d"),
-                                QStringLiteral("{}"), QStringLiteral("-s"), QStringLiteral("-o"),
-                                QStringLiteral("/dev/null"), QStringLiteral("-w"), QStringLiteral("%{time_total}"),
-                                url};
+    boost::asio::io_context io;
+    auto guard = boost::asio::make_work_guard(io);
+    http_client::cancel_set registrations;
+    http_client::context ctx(io, &registrations);
+    ctx.username = kUser;
+    ctx.password = kPassword;
+    http_client::lane_pool lanes(ctx, Kestra::kProcessorLanes);
+    IoEventLoop loop(io, [&ctx] { http_client::cancel_all(ctx); });
+    const auto endpoints = boost::asio::ip::tcp::resolver(io).resolve(simulator.host(), std::to_string(simulator.port()));
+    const auto send = [&] {
+        const auto reply = loop.waitFor(lanes.digest_request(endpoints, simulator.host(), boost::beast::http::verb::patch,
+                                                             patch.target, patch.contentType, patch.body.size(),
+                                                             patch.body));
+        return reply.has_value() && reply.value().result_int() == 204;
+    };
+    if (!send()) {
+        state.SkipWithError("the simulator did not accept the first PATCH");
+        return;
+    }
     for (auto _ : state) {
-        QProcess process;
-        process.start(curl, arguments);
-        if (!process.waitForFinished(5000) || process.exitCode() != 0) {
-            state.SkipWithError("curl failed");
+        if (!send()) {
+            state.SkipWithError("a PATCH failed");
             break;
         }
-        // curl's own transfer time, without the cost of starting a process.
-        state.SetIterationTime(process.readAllStandardOutput().trimmed().toDouble());
     }
 }
-BENCHMARK(CurlDigestPatch)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime()
+BENCHMARK(LaneAuthenticatedPatch)->Unit(benchmark::kMicrosecond)->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
+
+void CurlDigestPatch(benchmark::State& state, bool keepHandle)
+{
+    ProcessorSimulator simulator;
+    simulator.requireDigest();
+    simulator.acceptUpdates();
+    const std::string origin = "http://" + simulator.address();
+    const CurlRequest patch = driversPatch();
+    auto kept = std::make_unique<CurlClient>(origin, kUser, kPassword);
+    kept->prepare(patch);
+    if (kept->perform() != 204) { // connects and takes the challenge
+        state.SkipWithError("the simulator did not accept libcurl's PATCH");
+        return;
+    }
+    const std::size_t before = simulator.requestCount();
+    for (auto _ : state) {
+        std::unique_ptr<CurlClient> fresh;
+        CurlClient* client = kept.get();
+        if (!keepHandle) {
+            fresh = std::make_unique<CurlClient>(origin, kUser, kPassword);
+            fresh->prepare(patch);
+            client = fresh.get();
+        }
+        if (client->perform() != 204) {
+            state.SkipWithError("libcurl's PATCH failed");
+            break;
+        }
+    }
+    state.counters["exchanges"] = double(simulator.requestCount() - before) / double(state.iterations());
+}
+BENCHMARK_CAPTURE(CurlDigestPatch, FreshHandle, false)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(CurlDigestPatch, ReusedHandle, true)
+    ->Unit(benchmark::kMicrosecond)
     ->Repetitions(kRepetitions)
     ->ReportAggregatesOnly(true);
 

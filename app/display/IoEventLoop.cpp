@@ -12,20 +12,43 @@ IoEventLoop::IoEventLoop(boost::asio::io_context& ioContext, std::function<void(
 {
 }
 
-void IoEventLoop::runIo(std::chrono::milliseconds limit)
+namespace {
+
+// Runs one handler through run; false when none was run. A handler's exception is logged.
+template <class Run>
+bool ranOne(Run run)
+{
+    try {
+        return run() > 0;
+    } catch (const std::exception& e) {
+        qCritical("IoEventLoop: handler threw: %s", e.what());
+    } catch (...) {
+        qCritical("IoEventLoop: handler threw an unknown exception");
+    }
+    return true;
+}
+
+} // namespace
+
+bool IoEventLoop::runReady(boost::asio::io_context& ioContext, std::chrono::steady_clock::duration budget)
+{
+    const auto deadline = std::chrono::steady_clock::now() + budget;
+    while (ranOne([&ioContext] { return ioContext.poll_one(); })) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return true;
+    }
+    return false;
+}
+
+void IoEventLoop::runIo(const std::function<bool()>& done)
 {
     // A context that ran out of work once stays stopped; the guard keeps this run from ending
     // at once (and the wait from spinning) when nothing is pending yet.
     if (m_ioContext.stopped())
         m_ioContext.restart();
     const auto guard = boost::asio::make_work_guard(m_ioContext);
-    try {
-        if (m_ioContext.run_one_for(limit) > 0)
-            m_ioContext.poll();
-    } catch (const std::exception& e) {
-        qCritical("IoEventLoop: handler threw: %s", e.what());
-    } catch (...) {
-        qCritical("IoEventLoop: handler threw an unknown exception");
+    const auto deadline = std::chrono::steady_clock::now() + kIoSlice;
+    while (!done() && ranOne([this, deadline] { return m_ioContext.run_one_until(deadline); })) {
     }
 }
 
@@ -41,8 +64,7 @@ void IoEventLoop::runUntil(const std::function<bool()>& done)
     QTimer ticker;
     ticker.setInterval(0);
     QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
-        if (!done())
-            runIo(kIoSlice);
+        runIo(done);
         if (done()) {
             quitRequested = true;
             loop.quit();
@@ -66,6 +88,6 @@ void IoEventLoop::cancelAndSettle(const std::function<bool()>& done)
 {
     while (!done()) {
         m_cancelAll();
-        runIo(kIoSlice);
+        runIo(done);
     }
 }

@@ -14,9 +14,11 @@
 // I/O context's completions run as soon as they are ready, so that a device operation can wait for
 // its network exchange without freezing the interface.
 //
-// The wait alternates between Qt's pending events and the I/O context, blocking in the I/O context
-// for at most a short slice when nothing is ready: completions resume at once instead of at the
-// next pump tick, and an idle wait sleeps instead of spinning. Other slots may run meanwhile,
+// The wait alternates between Qt's pending events and the I/O context. A turn in the I/O context
+// runs its handlers as they become ready, waiting for them in between, until the condition holds
+// or a short slice has passed: completions resume at once instead of at the next pump tick, an
+// idle wait sleeps instead of spinning, and however much is ready Qt's events come again within a
+// few milliseconds, so a large upload never freezes the interface. Other slots may run meanwhile,
 // including ones that wait in turn (the waits nest).
 //
 // When the application is quitting (the event loop refuses to run), the wait cancels every
@@ -27,8 +29,17 @@
 class IoEventLoop
 {
 public:
-    // Longest time the wait blocks in the I/O context before it looks at Qt's events again.
+    // Longest time a turn of the wait stays in the I/O context before Qt's events come again.
     static constexpr std::chrono::milliseconds kIoSlice{5};
+    // Longest time a drain without waiting (runReady) runs handlers that are ready: short enough
+    // that the interface answers within a frame or two, long enough that it is not all overhead.
+    static constexpr std::chrono::milliseconds kDrainBudget{4};
+
+    // Runs handlers that are ready, without waiting for more, until none is ready or the budget
+    // has passed (the handler running then ends first); true when it stopped for the budget, so
+    // that more may be ready. A handler that throws is logged and the drain goes on. For the
+    // pump; the wait's own turns are bounded by kIoSlice.
+    static bool runReady(boost::asio::io_context& ioContext, std::chrono::steady_clock::duration budget = kDrainBudget);
 
     IoEventLoop(boost::asio::io_context& ioContext, std::function<void()> cancelAll);
 
@@ -74,8 +85,9 @@ private:
         finished = true;
     }
 
-    // Runs ready completions, blocking up to limit for the first one.
-    void runIo(std::chrono::milliseconds limit);
+    // One turn in the I/O context: handlers as they become ready, until done() holds or kIoSlice
+    // has passed.
+    void runIo(const std::function<bool()>& done);
 
     boost::asio::io_context& m_ioContext;
     std::function<void()> m_cancelAll;

@@ -27,7 +27,6 @@ namespace http = boost::beast::http;
 
 constexpr const char* kDeviceName = "KESTRA";
 constexpr const char* kDefaultService = "80";
-constexpr const char* kContentType = "application/json";
 // The shortest value the scrambler can have written: version, flags and the random byte.
 constexpr qsizetype kShortestScrambledValue = 3;
 
@@ -221,6 +220,7 @@ private:
 Kestra::Kestra(boost::asio::io_context& ioContext, QObject* parent)
     : DisplayBase(QLatin1String(kDeviceName), parent)
     , m_http(ioContext, &m_registrations)
+    , m_lanes(m_http, kProcessorLanes)
     , m_loop(ioContext, [this] { http_client::cancel_all(m_http); })
 {
     setIsKestra(true);
@@ -501,19 +501,30 @@ ErrorType Kestra::send(const QJsonDocument& body, http::verb verb, const char* t
     return toErrorType(m_loop.waitFor(jsonRequest(body, verb, target)));
 }
 
-QCoro::Task<Kestra::JsonResult> Kestra::jsonRequest(QJsonDocument body, http::verb verb, const char* target)
+ErrorType Kestra::readyToSend()
 {
     if (address().isEmpty())
-        co_return ErrorType::failure(ErrorType::Fatal, tr("No network address"));
+        return ErrorType::failure(ErrorType::Fatal, tr("No network address"));
     if (m_endpoints.empty())
-        resolveAddress(); // on failure the client reports the connection failure below
+        resolveAddress(); // on failure the client reports the connection failure
+    return {};
+}
 
+std::string Kestra::hostName() const
+{
     // The Host field carries the host alone, never the port.
-    const std::string host = address().split(QLatin1Char(':')).constFirst().toStdString();
+    return address().split(QLatin1Char(':')).constFirst().toStdString();
+}
+
+QCoro::Task<Kestra::JsonResult> Kestra::jsonRequest(QJsonDocument body, http::verb verb, const char* target)
+{
+    if (const ErrorType unready = readyToSend(); !unready.ok())
+        co_return unready;
+
     std::string text = body.isNull() ? std::string() : body.toJson(QJsonDocument::Compact).toStdString();
     const std::uint64_t length = text.size();
-    auto reply = co_await http_client::digest_request(m_http, m_endpoints, host, verb, std::string(target),
-                                                      kContentType, length, std::move(text));
+    auto reply = co_await m_lanes.digest_request(m_endpoints, hostName(), verb, std::string(target), kJsonContentType,
+                                                 length, std::move(text));
     if (!reply.has_value())
         co_return ErrorType::failure(ErrorType::Retryable, QString::fromStdString(reply.error().message()));
 
@@ -688,6 +699,7 @@ void Kestra::setAddress(QString newAddress)
 void Kestra::cancelPending()
 {
     http_client::cancel_all(m_http);
+    m_lanes.close_connections();
 }
 
 bool Kestra::supportsMeshUniformity() const

@@ -5,6 +5,7 @@
 #include "display/http/http_client.h"
 #include "display/http/http_client_context.h"
 #include "display/http/http_client_expected.h"
+#include "display/http/http_client_lanes.h"
 #include "common/Scrambler.h"
 
 #include <boost/asio/io_context.hpp>
@@ -17,8 +18,10 @@
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 // The driver of the LED processor: a display that keeps the wall model like every display and
 // talks to the processor over HTTP with JSON bodies and Digest authentication.
@@ -30,7 +33,8 @@
 // the processor never receives an older document after a newer one.
 //
 // Nothing is retried and nothing is rolled back: a value is stored (and signalled) whether or not
-// the processor took it.
+// the processor took it. Every request goes through a few connections kept open to the processor
+// (kProcessorLanes), in the order asked for.
 class Kestra : public DisplayBase
 {
     Q_OBJECT
@@ -63,6 +67,13 @@ public:
     static constexpr const char* kGenerateTarget = "/api/v1/media/generate";
     // The processor reports no peak luminance below this.
     static constexpr double kMinimumLumaMax = 100.0;
+    // The connections kept open to the processor; every request waits for one of them. The web
+    // servers inside LED processors are small embedded ones: many serve only a handful of
+    // connections at once (a lwIP-class stack has five sockets by default) and handle their
+    // requests one at a time, so more connections only queue there instead of here, and past
+    // the server's limit they are refused. Four keep such a server busy while one answer is on
+    // its way, and leave it a connection for its own web page or another client.
+    static constexpr std::size_t kProcessorLanes = 4;
 
     using JsonResult = http_client::expected<QJsonDocument, ErrorType>;
 
@@ -104,6 +115,8 @@ public:
 
     // The mesh upload's waits; tests shorten them.
     void setTileStateTiming(const TileStateTiming& timing) { m_tileStateTiming = timing; }
+    // How long connecting, and one exchange from its write to its reply, may take; tests shorten it.
+    void setExchangeTimeLimit(std::chrono::milliseconds limit) { m_http.time_limit = limit; }
 
     // While false, sendDisplaySettings sends nothing and succeeds.
     bool sendingEnabled() const { return m_sendingEnabled; }
@@ -126,6 +139,8 @@ public:
     ErrorType sendCalibration(const QList<CurvePoint>& curves, double red, double green, double blue) override;
     // Uploads one flat mesh per LDM, from the LDM's own gains, and commits it on every tile.
     Q_INVOKABLE ErrorType resetMesh() override;
+    // Ends every request in flight or waiting for a connection (operation_aborted) and closes
+    // the connections kept open to the processor.
     void cancelPending() override;
 
 public slots:
@@ -152,7 +167,8 @@ signals:
 
 protected:
     // Builds one correction mesh per LDM from the cells (grouped by tile and containing LDM),
-    // uploads the files of all tiles at once and waits until every tile has taken them in.
+    // uploads the files of all tiles at once (their requests sharing the processor's lanes) and
+    // waits until every tile has taken them in.
     ErrorType setMeshRGBs_(QList<Macropixel*>& ldms, float scale) override;
     // Asks every tile of the cells, once each and in name order, to save its uploaded meshes.
     ErrorType commitMeshRGBs_(QList<Macropixel*>& ldms) override;
@@ -164,7 +180,15 @@ private:
     // The statuses with which the processor accepts a request.
     static constexpr unsigned kHttpOk = 200;
     static constexpr unsigned kHttpNoContent = 204;
+    // Sent on every JSON request, with or without a body.
+    static constexpr const char* kJsonContentType = "application/json";
 
+    // Kind 2 "No network address" without an address; else resolves it first (blocking) when it
+    // has not been resolved, and succeeds whatever the resolution's outcome (a failed one shows
+    // as the request's connection failure).
+    ErrorType readyToSend();
+    // The host part of the address: the Host field, without the port.
+    std::string hostName() const;
     // One exchange with the processor: the body (null for none) as compact JSON, the reply parsed.
     // Starts at the call; resolves the address first (blocking) when it has not been resolved.
     QCoro::Task<JsonResult> jsonRequest(QJsonDocument body, boost::beast::http::verb verb, const char* target);
@@ -190,6 +214,8 @@ private:
     static QCoro::Task<UploadResult> uploadAllTiles(MeshUpload& upload);
     static QCoro::Task<UploadResult> UploadLdms(MeshUpload& upload, std::string tile);
     static QCoro::Task<UploadResult> waitForTileState(MeshUpload& upload, std::string tile, std::string wanted);
+    // Asks each tile, in this order, to save its uploaded meshes; stops at the first failure.
+    QCoro::Task<ErrorType> commitTiles(std::vector<QString> names);
     // Hands every LDM's gains to setLdmRGBs, after a lighting change.
     void sendAllLdmGains();
 
@@ -197,6 +223,7 @@ private:
     bool m_settingsSendInFlight = false;
     http_client::cancel_set m_registrations;
     http_client::context m_http;
+    http_client::lane_pool m_lanes;
     http_client::endpoints m_endpoints;
     IoEventLoop m_loop;
     Scrambler m_scrambler{kScramblerKey};

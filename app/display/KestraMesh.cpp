@@ -193,11 +193,35 @@ QString textOf(const std::string& text)
     return QString::fromStdString(text);
 }
 
+// The longest part of a refusing server's body that goes to the log: enough for its message,
+// not a whole error page.
+constexpr qsizetype kBodyExcerptLength = 160;
+
+// Logs the body of a reply the processor refused, on one line, shortened.
+void logRefusal(const char* step, const std::string& tile, const http_client::string_response& reply)
+{
+    QString body = QString::fromUtf8(reply.body().data(), qsizetype(reply.body().size())).simplified();
+    if (body.isEmpty())
+        return;
+    if (body.size() > kBodyExcerptLength)
+        body = body.left(kBodyExcerptLength) + QStringLiteral("...");
+    qWarning("%s: tile %s, the processor answered %u: %s", step, tile.c_str(), reply.result_int(), qUtf8Printable(body));
+}
+
+QString committedBefore(std::size_t committed)
+{
+    if (committed == 0)
+        return QStringLiteral("no tile was committed before it");
+    if (committed == 1)
+        return QStringLiteral("1 tile was committed before it");
+    return QStringLiteral("%1 tiles were committed before it").arg(committed);
+}
+
 } // namespace
 
 struct Kestra::MeshUpload
 {
-    http_client::context& http;
+    http_client::lane_pool& lanes;
     std::string host;
     http_client::endpoints endpoints;
     TileStateTiming timing;
@@ -214,11 +238,10 @@ ErrorType Kestra::setMeshRGBs_(QList<Macropixel*>& ldms, float scale)
         qWarning("Kestra::setMeshRGBs: refused a mesh cell that is not made of finite numbers");
         return nonFiniteRefusal();
     }
-    if (m_endpoints.empty())
-        resolveAddress(); // on failure every request reports the connection failure
+    if (const ErrorType unready = readyToSend(); !unready.ok())
+        return unready;
 
-    const std::string host = address().split(QLatin1Char(':')).constFirst().toStdString();
-    MeshUpload upload{m_http, host, m_endpoints, m_tileStateTiming, {}};
+    MeshUpload upload{m_lanes, hostName(), m_endpoints, m_tileStateTiming, {}};
     const ErrorType built = buildMeshFiles(ldms, scale, upload);
     if (!built.ok())
         return built;
@@ -278,7 +301,8 @@ ErrorType Kestra::buildMeshFiles(const QList<Macropixel*>& cells, float factor, 
 
 QCoro::Task<Kestra::UploadResult> Kestra::uploadAllTiles(MeshUpload& upload)
 {
-    // Every tile starts at once; their exchanges interleave on this thread.
+    // Every tile starts at once; their exchanges take the processor's connections in turn, in
+    // the order they are asked for, and interleave on this thread.
     std::vector<QCoro::Task<UploadResult>> tasks;
     tasks.reserve(upload.tiles.size());
     for (const auto& entry : upload.tiles)
@@ -302,16 +326,17 @@ QCoro::Task<Kestra::UploadResult> Kestra::UploadLdms(MeshUpload& upload, std::st
         std::string target =
             "/api/v1/tile/" + tile + "/" + it->first + "/cal?raw&continuation=" + (last ? "false" : "true");
         boost::beast::multi_buffer& file = it->second;
-        const auto reply = co_await http_client::digest_request(upload.http, upload.endpoints, upload.host,
-                                                                http::verb::post, std::move(target), kMeshContentType,
-                                                                file.size(), file);
+        const auto reply = co_await upload.lanes.digest_request(upload.endpoints, upload.host, http::verb::post,
+                                                                std::move(target), kMeshContentType, file.size(), file);
         QString error;
-        if (!reply.has_value())
+        if (!reply.has_value()) {
             error = QStringLiteral("UploadLdms: tile %1, ldm %2, network error %3")
                         .arg(textOf(tile), textOf(it->first), textOf(reply.error().message()));
-        else if (!accepted(reply.value().result_int()))
+        } else if (!accepted(reply.value().result_int())) {
+            logRefusal("UploadLdms", tile, reply.value());
             error = QStringLiteral("UploadLdms: tile %1, ldm %2, http status %3")
                         .arg(textOf(tile), textOf(it->first), QString::number(reply.value().result_int()));
+        }
         if (!error.isEmpty()) {
             qCritical("%s", qUtf8Printable(error));
             co_return error;
@@ -335,15 +360,16 @@ QCoro::Task<Kestra::UploadResult> Kestra::waitForTileState(MeshUpload& upload, s
     const std::string target = "/api/v1/tile/" + tile + "/calBusy";
 
     for (;;) {
-        const auto reply = co_await http_client::digest_request(upload.http, upload.endpoints, upload.host,
-                                                                http::verb::get, target, std::string(), 0,
-                                                                std::string());
+        const auto reply = co_await upload.lanes.digest_request(upload.endpoints, upload.host, http::verb::get, target,
+                                                                std::string(), 0, std::string());
         if (!reply.has_value())
             co_return QStringLiteral("UploadLdms: tile %1, network error %2")
                 .arg(textOf(tile), textOf(reply.error().message()));
-        if (!accepted(reply.value().result_int()))
+        if (!accepted(reply.value().result_int())) {
+            logRefusal("UploadLdms", tile, reply.value());
             co_return QStringLiteral("UploadLdms: tile %1, http status %2")
                 .arg(textOf(tile), QString::number(reply.value().result_int()));
+        }
         // Compared byte for byte: "busy\n" is not "busy".
         const std::string& state = reply.value().body();
         if (state == wanted)
@@ -365,7 +391,7 @@ QCoro::Task<Kestra::UploadResult> Kestra::waitForTileState(MeshUpload& upload, s
         if (now - start >= upload.timing.limit)
             co_return QStringLiteral("UploadLdms: tile %1, timed out waiting for %2").arg(textOf(tile), textOf(wanted));
 
-        const boost::system::error_code slept = co_await sleepFor(upload.http, upload.timing.pollInterval);
+        const boost::system::error_code slept = co_await sleepFor(upload.lanes.client(), upload.timing.pollInterval);
         if (slept)
             co_return QStringLiteral("UploadLdms: tile %1, network error %2").arg(textOf(tile), textOf(slept.message()));
     }
@@ -384,17 +410,47 @@ ErrorType Kestra::commitMeshRGBs_(QList<Macropixel*>& ldms)
             qWarning("commitMeshRGBs: tile %u is not on the wall; not committed", number);
     }
 
-    for (const QString& name : names) {
-        const std::string target = "/api/v1/tile/" + name.toStdString() + "/calSave?type=user";
-        const ErrorType result = send(QJsonDocument(), http::verb::post, target.c_str());
-        if (!result.ok()) {
-            qCritical("commitMeshRGBs: tile %s, network error %s", qUtf8Printable(name),
-                      qUtf8Printable(result.message));
-            return result;
+    if (!names.empty()) {
+        if (const ErrorType unready = readyToSend(); !unready.ok()) {
+            qCritical("commitMeshRGBs: tile %s, network error %s", qUtf8Printable(*names.begin()),
+                      qUtf8Printable(unready.message));
+            return unready;
         }
+        const ErrorType result = m_loop.waitFor(commitTiles({names.begin(), names.end()}));
+        if (!result.ok())
+            return result;
     }
     qDebug("commitMeshRGBs finished!");
     return {};
+}
+
+QCoro::Task<ErrorType> Kestra::commitTiles(std::vector<QString> names)
+{
+    const std::string host = hostName();
+    const http_client::endpoints resolved = m_endpoints;
+    std::size_t committed = 0;
+    for (const QString& name : names) {
+        const std::string tile = name.toStdString();
+        const auto reply = co_await m_lanes.digest_request(resolved, host, http::verb::post,
+                                                           "/api/v1/tile/" + tile + "/calSave?type=user",
+                                                           kJsonContentType, 0, std::string());
+        QString failure;
+        if (!reply.has_value()) {
+            failure = QStringLiteral("network error %1").arg(textOf(reply.error().message()));
+        } else if (!accepted(reply.value().result_int())) {
+            logRefusal("commitMeshRGBs", tile, reply.value());
+            failure = QStringLiteral("http status %1").arg(reply.value().result_int());
+        }
+        if (!failure.isEmpty()) {
+            // The tiles before it keep what they saved: the text says how many they are.
+            const QString message =
+                QStringLiteral("commitMeshRGBs: tile %1, %2; %3").arg(name, failure, committedBefore(committed));
+            qCritical("%s", qUtf8Printable(message));
+            co_return ErrorType::failure(ErrorType::Retryable, message);
+        }
+        ++committed;
+    }
+    co_return ErrorType();
 }
 
 ErrorType Kestra::resetMesh()

@@ -1,8 +1,6 @@
 #include "shell/AsioPump.h"
 
-#include <QDebug>
-
-#include <exception>
+#include "display/IoEventLoop.h"
 
 AsioPump::AsioPump(boost::asio::io_context& ioContext, QObject* parent)
     : QObject(parent)
@@ -25,11 +23,7 @@ void AsioPump::stop()
 
 void AsioPump::poll()
 {
-    try {
-        m_ioContext.poll();
-    } catch (const std::exception& e) {
-        qCritical("AsioPump::poll: handler threw: %s", e.what());
-    } catch (...) {
-        qCritical("AsioPump::poll: handler threw an unknown exception");
-    }
+    // Work left over comes back after Qt's pending events, not a whole tick later.
+    if (IoEventLoop::runReady(m_ioContext))
+        QMetaObject::invokeMethod(this, &AsioPump::poll, Qt::QueuedConnection);
 }

@@ -6,7 +6,8 @@
 #include <QTimer>
 
 // Drives an I/O context that has no thread of its own: every tick runs the handlers that are
-// ready, on the thread that owns the pump (the GUI thread), without blocking.
+// ready, on the thread that owns the pump (the GUI thread), without blocking and for a few
+// milliseconds at most (IoEventLoop::runReady); what is left runs at the next ticks.
 class AsioPump : public QObject
 {
     Q_OBJECT
@@ -19,7 +20,8 @@ public:
     void stop();
 
 public slots:
-    // Runs every ready handler. An exception thrown by a handler is logged and pumping goes on.
+    // Runs ready handlers for a few milliseconds at most. An exception thrown by a handler is
+    // logged and pumping goes on.
     void poll();
 
 private:

@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <functional>
 #include <future>
 #include <limits>
 #include <map>
@@ -204,14 +205,35 @@ public:
 
     std::uint16_t port() const { return m_port; }
 
+    // What one connection holds between its requests.
+    struct Connection
+    {
+        std::size_t id = 0;
+        std::string nonce; // strict Digest: the nonce issued on this connection
+        bool counted = true; // among the open connections
+    };
+
     // What the server answers to a request, decided under the lock; the verdict goes into the
-    // log entry.
-    Reply decide(Request& request)
+    // log entry. In slow mode the reply waits for its turn as well.
+    Reply decide(Request& request, Connection& connection)
+    {
+        Reply reply = chooseReply(request, connection);
+        std::lock_guard lock(m_mutex);
+        if (m_slowStep.count() > 0) {
+            const auto now = std::chrono::steady_clock::now();
+            m_slowUntil = std::max(m_slowUntil, now) + m_slowStep;
+            reply.delay += std::chrono::duration_cast<std::chrono::milliseconds>(m_slowUntil - now);
+        }
+        return reply;
+    }
+
+    Reply chooseReply(Request& request, Connection& connection)
     {
         Handler handler;
         {
             std::lock_guard lock(m_mutex);
-            const std::optional<Reply> refusal = checkDigest(request);
+            request.connection = connection.id;
+            const std::optional<Reply> refusal = checkDigest(request, connection);
             request.authorized = !refusal;
             m_log.push_back(request);
             if (refusal)
@@ -228,6 +250,34 @@ public:
         if (handler)
             return handler(request);
         return Reply::text("not found", 404);
+    }
+
+    // Counts a new connection; false when it is over the limit and must be closed at once.
+    bool admit(Connection& connection)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_connectionLimit != 0 && m_open >= m_connectionLimit) {
+            ++m_counts.refused;
+            connection.counted = false;
+            return false;
+        }
+        connection.id = ++m_counts.accepted;
+        m_counts.peak = std::max(m_counts.peak, ++m_open);
+        return true;
+    }
+
+    void closed(Connection& connection)
+    {
+        std::lock_guard lock(m_mutex);
+        if (connection.counted)
+            --m_open;
+        connection.counted = false;
+    }
+
+    KeepAlive keepAlive() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_keepAlive;
     }
 
     bool stalled() const
@@ -249,6 +299,13 @@ public:
     Handler m_handler;
     bool m_stalled = false;
     std::vector<Request> m_log;
+    KeepAlive m_keepAlive = KeepAlive::On;
+    std::size_t m_connectionLimit = 0;
+    std::size_t m_open = 0;
+    Connections m_counts;
+    std::chrono::milliseconds m_slowStep{0};
+    std::chrono::steady_clock::time_point m_slowUntil;
+    std::map<std::string, std::uint64_t> m_nonceCounts; // strict Digest: the last count of each nonce
 
     static std::string makeNonce(unsigned serial)
     {
@@ -258,13 +315,13 @@ public:
         return QByteArray(raw).toBase64().toStdString();
     }
 
-    std::string challenge(bool stale) const
+    std::string challenge(const std::string& nonce, bool stale) const
     {
         const Digest& d = *m_digest;
         std::string value = "Digest realm=" + quoted(d.realm);
         if (!d.qop.empty())
             value += ", qop=" + quoted(d.qop);
-        value += ", nonce=" + quoted(m_nonce);
+        value += ", nonce=" + quoted(nonce);
         if (d.opaque)
             value += ", opaque=" + quoted(*d.opaque);
         if (!d.algorithm.empty())
@@ -275,25 +332,42 @@ public:
     }
 
     // Nothing when the request may pass; otherwise the 401 to send. Caller holds the lock.
-    std::optional<Reply> checkDigest(const Request& request) const
+    std::optional<Reply> checkDigest(const Request& request, Connection& connection)
     {
         if (!m_digest)
             return std::nullopt;
         const Digest& d = *m_digest;
+        if (d.strict && connection.nonce.empty())
+            connection.nonce = makeNonce(++m_nonceSerial);
+        const std::string& current = d.strict ? connection.nonce : m_nonce;
         bool stale = false;
         if (const auto authorization = request.header("Authorization")) {
             const auto p = parseAuthorization(*authorization);
             if (p && verify(*p, request)) {
-                if (p->at("nonce") == m_nonce)
+                if (p->at("nonce") != current)
+                    stale = true;
+                else if (!d.strict || nextCount(current, *p))
                     return std::nullopt;
-                stale = true;
             }
         }
         Reply refusal = Reply::text("Unauthorized", 401);
         for (const std::string& other : d.challengesBefore)
             refusal.headers.emplace_back("WWW-Authenticate", other);
-        refusal.headers.emplace_back("WWW-Authenticate", challenge(stale));
+        refusal.headers.emplace_back("WWW-Authenticate", challenge(current, stale));
         return refusal;
+    }
+
+    // A strict server's replay check: the count must be the one after the nonce's last.
+    bool nextCount(const std::string& nonce, const std::map<std::string, std::string>& p)
+    {
+        if (m_digest->qop.empty())
+            return true; // without qop there is no count
+        std::uint64_t& last = m_nonceCounts[nonce];
+        const auto nc = p.find("nc");
+        if (nc == p.end() || std::stoull(nc->second, nullptr, 16) != last + 1)
+            return false;
+        ++last;
+        return true;
     }
 
     // The response hash and every parameter it depends on, except the nonce's freshness.
@@ -341,30 +415,37 @@ public:
     std::thread m_thread;
 };
 
-// One connection: read one request, answer as scripted, close.
+// One connection: read a request, answer as scripted, and read the next one while the connection
+// is kept; close when it is not.
 class ProcessorSimulator::Impl::Session : public std::enable_shared_from_this<Session>
 {
 public:
-    Session(tcp::socket socket, ProcessorSimulator::Impl& server)
+    Session(tcp::socket socket, ProcessorSimulator::Impl& server, Connection connection)
         : m_socket(std::move(socket))
         , m_server(server)
         , m_timer(m_socket.get_executor())
+        , m_connection(std::move(connection))
     {
-        m_parser.body_limit(std::numeric_limits<std::uint64_t>::max());
     }
+
+    ~Session() { m_server.closed(m_connection); }
 
     void start()
     {
-        http::async_read(m_socket, m_buffer, m_parser, [self = shared_from_this()](error_code ec, std::size_t) {
+        m_parser.emplace();
+        m_parser->body_limit(std::numeric_limits<std::uint64_t>::max());
+        http::async_read(m_socket, m_buffer, *m_parser, [self = shared_from_this()](error_code ec, std::size_t) {
             if (!ec)
                 self->handle();
+            else
+                self->close();
         });
     }
 
 private:
     void handle()
     {
-        const auto& message = m_parser.get();
+        const auto& message = m_parser->get();
         ProcessorSimulator::Request request;
         request.method = std::string(message.method_string());
         request.target = std::string(message.target());
@@ -372,7 +453,8 @@ private:
             request.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
         request.body = message.body();
         request.received = std::chrono::steady_clock::now();
-        m_reply = m_server.decide(request);
+        m_clientKeeps = message.keep_alive();
+        m_reply = m_server.decide(request, m_connection);
 
         if (m_reply.delay.count() > 0) {
             m_timer.expires_after(m_reply.delay);
@@ -411,6 +493,11 @@ private:
 
     void answer()
     {
+        using KeepAlive = ProcessorSimulator::KeepAlive;
+        const KeepAlive keepAlive = m_server.keepAlive();
+        const bool promised = keepAlive != KeepAlive::Off && m_clientKeeps;
+        const bool kept = promised && keepAlive == KeepAlive::On;
+        m_response = {};
         m_response.result(m_reply.status);
         m_response.version(11);
         if (!m_reply.contentType.empty())
@@ -418,9 +505,14 @@ private:
         for (const auto& [name, value] : m_reply.headers)
             m_response.insert(name, value);
         m_response.body() = m_reply.body;
-        m_response.keep_alive(false);
+        m_response.keep_alive(promised);
         m_response.prepare_payload();
-        http::async_write(m_socket, m_response, [self = shared_from_this()](error_code, std::size_t) { self->close(); });
+        http::async_write(m_socket, m_response, [self = shared_from_this(), kept](error_code ec, std::size_t) {
+            if (!ec && kept)
+                self->start();
+            else
+                self->close();
+        });
     }
 
     void truncate()
@@ -447,13 +539,16 @@ private:
         error_code ignored;
         m_socket.shutdown(tcp::socket::shutdown_send, ignored);
         m_socket.close(ignored);
+        m_server.closed(m_connection);
     }
 
     tcp::socket m_socket;
     ProcessorSimulator::Impl& m_server;
     asio::steady_timer m_timer;
+    Connection m_connection;
+    bool m_clientKeeps = false;
     boost::beast::flat_buffer m_buffer;
-    http::request_parser<http::string_body> m_parser;
+    std::optional<http::request_parser<http::string_body>> m_parser;
     ProcessorSimulator::Reply m_reply;
     http::response<http::string_body> m_response;
     std::string m_raw;
@@ -465,10 +560,15 @@ void ProcessorSimulator::Impl::accept()
     m_acceptor.async_accept([this](error_code ec, tcp::socket socket) {
         if (ec)
             return;
-        if (stalled())
+        Connection connection;
+        if (stalled()) {
             m_stalledSockets.push_back(std::move(socket));
-        else
-            std::make_shared<Session>(std::move(socket), *this)->start();
+        } else if (!admit(connection)) {
+            error_code ignored;
+            socket.close(ignored);
+        } else {
+            std::make_shared<Session>(std::move(socket), *this, std::move(connection))->start();
+        }
         accept();
     });
 }
@@ -542,6 +642,30 @@ void ProcessorSimulator::setStalled(bool stalled)
 {
     std::lock_guard lock(m_impl->m_mutex);
     m_impl->m_stalled = stalled;
+}
+
+void ProcessorSimulator::setKeepAlive(KeepAlive keepAlive)
+{
+    std::lock_guard lock(m_impl->m_mutex);
+    m_impl->m_keepAlive = keepAlive;
+}
+
+void ProcessorSimulator::setConnectionLimit(std::size_t limit)
+{
+    std::lock_guard lock(m_impl->m_mutex);
+    m_impl->m_connectionLimit = limit;
+}
+
+void ProcessorSimulator::setSlow(std::chrono::milliseconds perRequest)
+{
+    std::lock_guard lock(m_impl->m_mutex);
+    m_impl->m_slowStep = perRequest;
+}
+
+ProcessorSimulator::Connections ProcessorSimulator::connections() const
+{
+    std::lock_guard lock(m_impl->m_mutex);
+    return m_impl->m_counts;
 }
 
 std::vector<ProcessorSimulator::Request> ProcessorSimulator::requests() const
@@ -630,28 +754,73 @@ std::string ProcessorSimulator::meshTiles(unsigned tiles, unsigned width, unsign
         + R"(}}, "sys": {"fixtures": {"K-100": {"cal": {"uniformity": {"mesh": true}}}}}})";
 }
 
+namespace {
+
+// Answers mesh uploads as the processor does: file POSTs and saves with 204, a tile's "/calBusy"
+// with stateOf(tile's target, tile); onLastFile(tile) when a tile's last file arrives.
+ProcessorSimulator::Handler meshUploads(std::function<ProcessorSimulator::Reply(const std::string&)> stateOf,
+                                        std::function<void(const std::string&)> onLastFile)
+{
+    using Reply = ProcessorSimulator::Reply;
+    return [stateOf = std::move(stateOf), onLastFile = std::move(onLastFile)](const ProcessorSimulator::Request& request) {
+        constexpr std::string_view prefix = "/api/v1/tile/";
+        const std::string_view target = request.target;
+        if (!target.starts_with(prefix))
+            return Reply::text("not found", 404);
+        const std::string tile(target.substr(prefix.size(), target.find('/', prefix.size()) - prefix.size()));
+        if (request.method == "POST" && target.find("/cal?raw&continuation=") != std::string_view::npos) {
+            if (target.ends_with("continuation=false") && onLastFile)
+                onLastFile(tile);
+            return Reply::text("", 204);
+        }
+        if (request.method == "POST" && target.ends_with("/calSave?type=user"))
+            return Reply::text("", 204);
+        if (request.method == "GET" && target.ends_with("/calBusy") && stateOf)
+            return stateOf(tile);
+        return Reply::text("not found", 404);
+    };
+}
+
+} // namespace
+
 void ProcessorSimulator::acceptMeshUploads(std::vector<Reply> tileStates)
 {
-    struct States
+    struct Polls
     {
         std::mutex mutex;
-        std::map<std::string, std::size_t> polls; // by target
+        std::map<std::string, std::size_t> byTile;
     };
-    auto states = std::make_shared<States>();
-    setHandler([states, tileStates = std::move(tileStates)](const Request& request) {
-        const std::string_view target = request.target;
-        const bool tileTarget = target.starts_with("/api/v1/tile/");
-        if (tileTarget && request.method == "POST"
-            && (target.find("/cal?raw&continuation=") != std::string_view::npos
-                || target.ends_with("/calSave?type=user")))
-            return Reply::text("", 204);
-        if (tileTarget && request.method == "GET" && target.ends_with("/calBusy") && !tileStates.empty()) {
-            std::lock_guard lock(states->mutex);
-            const std::size_t poll = states->polls[request.target]++;
+    auto polls = std::make_shared<Polls>();
+    std::function<Reply(const std::string&)> stateOf;
+    if (!tileStates.empty()) {
+        stateOf = [polls, tileStates = std::move(tileStates)](const std::string& tile) {
+            std::lock_guard lock(polls->mutex);
+            const std::size_t poll = polls->byTile[tile]++;
             return tileStates[std::min(poll, tileStates.size() - 1)];
-        }
-        return Reply::text("not found", 404);
-    });
+        };
+    }
+    setHandler(meshUploads(std::move(stateOf), {}));
+}
+
+void ProcessorSimulator::acceptMeshUploads(std::chrono::milliseconds busyFor)
+{
+    using Clock = std::chrono::steady_clock;
+    struct Busy
+    {
+        std::mutex mutex;
+        std::map<std::string, Clock::time_point> until;
+    };
+    auto busy = std::make_shared<Busy>();
+    setHandler(meshUploads(
+        [busy](const std::string& tile) {
+            std::lock_guard lock(busy->mutex);
+            const auto until = busy->until.find(tile);
+            return Reply::text(until != busy->until.end() && Clock::now() < until->second ? "busy" : "idle");
+        },
+        [busy, busyFor](const std::string& tile) {
+            std::lock_guard lock(busy->mutex);
+            busy->until[tile] = Clock::now() + busyFor;
+        }));
 }
 
 void ProcessorSimulator::acceptUpdates()

@@ -11,7 +11,8 @@
 #include <vector>
 
 // A stand-in for the LED processor's HTTP interface, for tests: an HTTP/1.1 server on
-// 127.0.0.1 with an ephemeral port that answers one request per connection and closes it.
+// 127.0.0.1 with an ephemeral port. It keeps connections open between requests unless told
+// otherwise (setKeepAlive), and counts the connections it accepts (connections()).
 //
 // - Replies are scripted per method and target (setRoute, matched exactly on the whole target,
 //   query included), or computed by a handler (setHandler) for requests no route matches;
@@ -21,7 +22,10 @@
 //   base64 nonces that end in "=" and change on rotateNonce(). Every request is checked
 //   strictly against the credentials (user name, realm, nonce, uri, opaque, nc, cnonce and the
 //   response hash); a request that fails gets 401 with a fresh challenge (stale=true when only
-//   the nonce was old) and never reaches a route.
+//   the nonce was old) and never reaches a route. A strict server (Digest::strict) gives every
+//   connection a nonce of its own and checks each nonce's counts as a standard server does.
+// - What a small embedded server does: a cap on the connections open at once (setConnectionLimit)
+//   and a slow mode that works on one request at a time (setSlow).
 // - A reply can wait before answering, close without answering, cut its body short or never
 //   answer at all (the connection stays open until the client goes). setStalled(true) makes
 //   new connections be accepted and then never read, so a large request stalls in its write.
@@ -40,6 +44,15 @@ public:
         TruncatedBody,      // announce the whole body, send half of it, then close
         NeverAnswer,        // read the request and stay silent until the client closes
         Raw,                // write the body as the whole response in one write, then close
+    };
+
+    // What happens to a connection after a reply that was answered.
+    enum class KeepAlive
+    {
+        On,      // it stays open for the next request, unless the client asks to close it
+        Off,     // the reply says "Connection: close", and the server closes it
+        Dropped, // the reply promises to keep it, then the server closes it at once, as one whose
+                 // idle limit ran out between two requests
     };
 
     using Header = std::pair<std::string, std::string>;
@@ -66,6 +79,7 @@ public:
         std::string body;
         bool authorized = false; // passed the Digest check, or no check is required
         std::chrono::steady_clock::time_point received; // when the whole request had been read
+        std::size_t connection = 0; // the connection it came on, counted from 1 in order of acceptance
 
         // The first field of that name (case-insensitive), if any.
         std::optional<std::string> header(std::string_view name) const;
@@ -83,6 +97,17 @@ public:
         std::optional<std::string> opaque = "5ccc069c403ebaf9f0171e9517f40e41"; // not sent when absent
         std::string algorithm;                              // not sent when empty
         std::vector<std::string> challengesBefore;          // WWW-Authenticate fields sent first
+        // As a strict standard server: each connection gets a nonce of its own, good on that
+        // connection only (another nonce gets 401 with stale=true), and the requests made with a
+        // nonce must count 1, 2, 3 ... in the order they arrive (any other count gets 401).
+        bool strict = false;
+    };
+
+    struct Connections
+    {
+        std::size_t accepted = 0; // served, whether or not they carried a request
+        std::size_t refused = 0;  // closed at once for the connection limit
+        std::size_t peak = 0;     // the most open at one time
     };
 
     using Handler = std::function<Reply(const Request&)>;
@@ -144,6 +169,14 @@ public:
     void setRoute(std::string method, std::string target, Reply reply);
     void setHandler(Handler handler);
     void setStalled(bool stalled);
+    void setKeepAlive(KeepAlive keepAlive); // On at the start
+    // At most this many connections open at once; a further one is closed as soon as it is
+    // accepted. 0 (the start) sets no limit.
+    void setConnectionLimit(std::size_t limit);
+    // Works on one request at a time, whatever its connection, taking this long over each; the
+    // requests that arrive meanwhile wait their turn. 0 (the start) answers at once.
+    void setSlow(std::chrono::milliseconds perRequest);
+    Connections connections() const;
     // Answers updates as the processor does: PATCH of the data and POST of the media generator
     // with 204 and no body. Routes set later for the same targets take their place.
     void acceptUpdates();
@@ -152,6 +185,9 @@ public:
     // and every tile's "/calBusy" GET with the next of tileStates (the last repeats), counted per
     // tile. Anything else gets 404.
     void acceptMeshUploads(std::vector<Reply> tileStates);
+    // The same, but each tile's "/calBusy" answers "busy" from its last file (continuation=false)
+    // until busyFor has passed, and "idle" otherwise, however often it is asked.
+    void acceptMeshUploads(std::chrono::milliseconds busyFor);
 
     // A test pattern the processor was asked to show: 0 none, 1 white, 2 the generated grid of
     // cells of width x height pixels (each with a rectangle in its centre).

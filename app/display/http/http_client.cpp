@@ -2,6 +2,7 @@
 
 #include "display/http/http_client_awaitables.h"
 #include "display/http/http_client_cancel_registration.h"
+#include "display/http/http_client_lanes.h"
 #include "display/http/http_digest.h"
 
 #include <boost/asio/error.hpp>
@@ -75,16 +76,39 @@ http::request<Body> prepareRequest(const std::string& host, http::verb method, c
     return request;
 }
 
-void setContentLength(auto& request, std::uint64_t contentLength)
+// Sets the body and its length; bad_content_length when they disagree. Without a body a POST,
+// PUT or PATCH still says "Content-Length: 0": standard servers refuse such a request without a
+// length (411 Length Required); other methods say nothing.
+template <class Request, class Body>
+error_code attachBody(Request& request, std::uint64_t contentLength, Body&& body)
 {
+    if (contentLength == 0) {
+        const http::verb method = request.method();
+        if (method == http::verb::post || method == http::verb::put || method == http::verb::patch)
+            request.set(http::field::content_length, "0");
+        return {};
+    }
+    if (contentLength != body.size())
+        return http::error::bad_content_length;
     request.set(http::field::content_length, std::to_string(contentLength));
+    request.body() = std::forward<Body>(body);
+    return {};
+}
+
+// The failures that mean the server had closed a kept connection before the request reached it:
+// nothing of a reply came, the connection simply ended.
+bool closedBeforeReply(const error_code& error)
+{
+    return error == http::error::end_of_stream || error == boost::asio::error::eof
+        || error == boost::asio::error::connection_reset || error == boost::asio::error::connection_aborted
+        || error == boost::asio::error::broken_pipe;
 }
 
 // Steps shared by both forms of digest_request once the request is built.
 template <class Request>
-QCoro::Task<expected<string_response, error_code>> digestExchange(context& ctx, endpoints resolved, Request request)
+QCoro::Task<response_result> digestExchange(context& ctx, lane& line, endpoints resolved, Request request)
 {
-    auto first = co_await http_request<Request, string_response>(ctx, resolved, request);
+    auto first = co_await http_request<Request>(ctx, line, resolved, request);
     if (!first.has_value() || first.value().result_int() != kUnauthorized)
         co_return std::move(first);
 
@@ -93,45 +117,61 @@ QCoro::Task<expected<string_response, error_code>> digestExchange(context& ctx, 
         qDebug("No WWW-Authenticate header found in response");
         co_return error_code(http::error::need_more);
     }
-    if (const error_code rejected = parseWwwAuthenticate(ctx, std::string(challenge->value())))
+    if (const error_code rejected = parseWwwAuthenticate(line.digest, std::string(challenge->value())))
         co_return rejected;
 
-    co_return co_await http_request<Request, string_response>(ctx, resolved, request);
+    co_return co_await http_request<Request>(ctx, line, resolved, request);
 }
 
 // Whatever an exchange throws ends it with an error to its waiter, never past it.
 template <class Request>
-QCoro::Task<expected<string_response, error_code>> guardedExchange(context& ctx, endpoints resolved, Request request)
+QCoro::Task<response_result> guardedExchange(context& ctx, lane& line, endpoints resolved, Request request)
 {
     try {
-        co_return co_await digestExchange(ctx, std::move(resolved), std::move(request));
+        co_return co_await digestExchange(ctx, line, std::move(resolved), std::move(request));
     } catch (const std::exception& e) {
         qCritical("http_request: the exchange ended by an exception: %s", e.what());
     } catch (...) {
         qCritical("http_request: the exchange ended by an unknown exception");
     }
+    line.close();
     co_return exchange_failed();
 }
 
-// Reads one response with its body held to ctx.body_limit. A declared Content-Length is checked
-// before any of the body is read (Beast would reserve it whole, and skips its own check when body
-// bytes come in the same read as the header); chunked and close-delimited bodies are counted as
-// they arrive. Past the limit the exchange ends with body_limit and what was read is freed.
-template <class Response>
-QCoro::Task<expected<Response, error_code>> readResponse(context& ctx, boost::beast::tcp_stream& stream,
-                                                         const cancel_registration& registration)
+// A step's failure as the exchange reports it: one the lane's deadline ended is a timeout.
+error_code failure(const lane& line, const error_code& error)
+{
+    return line.timed_out() ? error_code(boost::beast::error::timeout) : error;
+}
+
+// What reading a response left behind besides the response.
+struct ReadState
+{
+    bool replied = false; // some of the reply arrived
+    bool keep = false;    // the connection may carry the next request
+};
+
+// Reads one response from the lane's connection with its body held to ctx.body_limit. A declared
+// Content-Length is checked before any of the body is read or reserved (Beast would reserve it
+// whole, and skips its own check when body bytes come in the same read as the header); chunked
+// and close-delimited bodies are counted as they arrive. Past the limit the exchange ends with
+// body_limit and what was read is freed. Runs under the deadline set when the request was written.
+QCoro::Task<response_result> readResponse(context& ctx, lane& line, const cancel_registration& registration,
+                                          ReadState& state)
 {
     const error_code aborted = boost::asio::error::operation_aborted;
-    boost::beast::flat_buffer buffer;
-    http::response_parser<typename Response::body_type> parser;
+    boost::asio::ip::tcp::socket& stream = line.socket();
+    boost::beast::flat_buffer& buffer = line.buffer();
+    buffer.consume(buffer.size());
+    http::response_parser<http::string_body> parser;
     parser.body_limit(ctx.body_limit);
 
-    stream.expires_after(ctx.time_limit);
     auto header = co_await async_read_header<decltype(parser)>(stream, buffer, parser);
+    state.replied = parser.got_some() || buffer.size() > 0;
     if (registration.cancelled())
         co_return aborted;
     if (!header)
-        co_return header.error();
+        co_return failure(line, header.error());
     if (const auto declared = parser.content_length(); declared && *declared > ctx.body_limit) {
         qCritical("http_request: refused a response body of %llu bytes (the limit is %llu)",
                   static_cast<unsigned long long>(*declared), static_cast<unsigned long long>(ctx.body_limit));
@@ -143,13 +183,15 @@ QCoro::Task<expected<Response, error_code>> readResponse(context& ctx, boost::be
         if (registration.cancelled())
             co_return aborted;
         if (!read)
-            co_return read.error();
+            co_return failure(line, read.error());
         if (parser.get().body().size() > ctx.body_limit) {
             qCritical("http_request: refused a response body longer than %llu bytes",
                       static_cast<unsigned long long>(ctx.body_limit));
             co_return error_code(http::error::body_limit);
         }
     }
+    // Bytes beyond the response were never asked for: such a connection is not trusted again.
+    state.keep = parser.keep_alive() && buffer.size() == 0;
     co_return parser.release();
 }
 
@@ -165,83 +207,87 @@ QCoro::Task<expected<endpoints, error_code>> resolve_address(context& ctx, std::
     co_return resolved;
 }
 
-template <class Request, class Response>
-QCoro::Task<expected<Response, error_code>> http_request(context& ctx, endpoints resolved, Request request)
+template <class Request>
+QCoro::Task<response_result> http_request(context& ctx, lane& line, endpoints resolved, Request request)
 {
     if (const error_code refused = refuseUnsafe(ctx, request))
         co_return refused;
 
-    boost::beast::tcp_stream stream(ctx.ioc);
     // Closing rather than only cancelling: a cancelled connect would otherwise go on to the
     // next endpoint of the list.
-    cancel_registration registration(ctx, [&stream] { stream.close(); });
+    cancel_registration registration(ctx, [&line] { line.close(); });
     const error_code aborted = boost::asio::error::operation_aborted;
 
-    stream.expires_after(ctx.time_limit);
-    auto connected = co_await async_connect(stream, resolved);
-    if (registration.cancelled())
-        co_return aborted;
-    if (!connected)
-        co_return connected.error();
+    for (bool again = false;; again = true) {
+        const bool reused = line.reusable_for(resolved);
+        if (!reused) {
+            boost::asio::ip::tcp::socket& fresh = line.open_socket(ctx.ioc);
+            line.start_deadline(ctx.ioc, ctx.time_limit);
+            auto connected = co_await async_connect(fresh, resolved);
+            line.end_deadline();
+            if (registration.cancelled() || !connected) {
+                line.discard();
+                co_return registration.cancelled() ? aborted : failure(line, connected.error());
+            }
+            line.connected_to(connected.value());
+        }
 
-    if (const std::string authorization = digest_authorization(ctx, request); !authorization.empty())
-        request.set(http::field::authorization, authorization);
+        // Counted just before the write, so that the lane's counts follow the order of writing.
+        if (const std::string authorization = digest_authorization(ctx, line.digest, request); !authorization.empty())
+            request.set(http::field::authorization, authorization);
 
-    stream.expires_after(ctx.time_limit);
-    auto written = co_await async_write<Request>(stream, request);
-    if (registration.cancelled())
-        co_return aborted;
-    if (!written)
-        co_return written.error();
+        // The exchange's time runs from its write to the end of its reply.
+        line.start_deadline(ctx.ioc, ctx.time_limit);
+        ReadState read;
+        response_result outcome = aborted;
+        auto written = co_await async_write<Request>(line.socket(), request);
+        if (!registration.cancelled()) {
+            if (!written)
+                outcome = failure(line, written.error());
+            else
+                outcome = co_await readResponse(ctx, line, registration, read);
+        }
+        line.end_deadline();
+        if (registration.cancelled())
+            outcome = aborted;
 
-    auto response = co_await readResponse<Response>(ctx, stream, registration);
-    if (!response)
-        co_return response;
-
-    // The response is complete: a failing shutdown (the peer may have closed first) costs
-    // nothing but a log line.
-    stream.expires_never();
-    error_code shutdown;
-    stream.socket().shutdown(boost::asio::ip::tcp::socket::shutdown_both, shutdown);
-    if (shutdown && shutdown != boost::system::errc::not_connected)
-        qWarning("http_request: socket shutdown failed: %s", shutdown.message().c_str());
-    co_return std::move(response).value();
+        if (outcome.has_value()) {
+            if (read.keep)
+                line.kept();
+            else
+                line.discard();
+            co_return outcome;
+        }
+        line.discard();
+        // A kept connection that the server had closed meanwhile (its idle time ran out as the
+        // request left): the request goes once more, on a new connection.
+        if (reused && !again && !read.replied && closedBeforeReply(outcome.error()))
+            continue;
+        co_return outcome;
+    }
 }
 
-template QCoro::Task<expected<string_response, error_code>>
-http_request<string_request, string_response>(context&, endpoints, string_request);
-template QCoro::Task<expected<string_response, error_code>>
-http_request<dynamic_request, string_response>(context&, endpoints, dynamic_request);
+template QCoro::Task<response_result> http_request<string_request>(context&, lane&, endpoints, string_request);
+template QCoro::Task<response_result> http_request<dynamic_request>(context&, lane&, endpoints, dynamic_request);
 
-QCoro::Task<expected<string_response, error_code>> digest_request(context& ctx, endpoints resolved, std::string host,
-                                                                  http::verb method, std::string target,
-                                                                  std::string contentType,
-                                                                  std::uint64_t contentLength, std::string body)
+QCoro::Task<response_result> digest_request(context& ctx, lane& line, endpoints resolved, std::string host,
+                                            http::verb method, std::string target, std::string contentType,
+                                            std::uint64_t contentLength, std::string body)
 {
     auto request = prepareRequest<http::string_body>(host, method, target, contentType);
-    if (contentLength != 0) {
-        if (contentLength != body.size())
-            co_return error_code(http::error::bad_content_length);
-        setContentLength(request, contentLength);
-        request.body() = std::move(body);
-    }
-    co_return co_await guardedExchange(ctx, std::move(resolved), std::move(request));
+    if (const error_code refused = attachBody(request, contentLength, std::move(body)))
+        co_return refused;
+    co_return co_await guardedExchange(ctx, line, std::move(resolved), std::move(request));
 }
 
-QCoro::Task<expected<string_response, error_code>> digest_request(context& ctx, endpoints resolved, std::string host,
-                                                                  http::verb method, std::string target,
-                                                                  std::string contentType,
-                                                                  std::uint64_t contentLength,
-                                                                  boost::beast::multi_buffer& body)
+QCoro::Task<response_result> digest_request(context& ctx, lane& line, endpoints resolved, std::string host,
+                                            http::verb method, std::string target, std::string contentType,
+                                            std::uint64_t contentLength, boost::beast::multi_buffer& body)
 {
     auto request = prepareRequest<http::dynamic_body>(host, method, target, contentType);
-    if (contentLength != 0) {
-        if (contentLength != body.size())
-            co_return error_code(http::error::bad_content_length);
-        setContentLength(request, contentLength);
-        request.body() = body;
-    }
-    co_return co_await guardedExchange(ctx, std::move(resolved), std::move(request));
+    if (const error_code refused = attachBody(request, contentLength, body))
+        co_return refused;
+    co_return co_await guardedExchange(ctx, line, std::move(resolved), std::move(request));
 }
 
 void cancel_all(context& ctx)

@@ -5,7 +5,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/asio/connect.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
@@ -117,10 +117,11 @@ struct async_resolve : operation_awaitable<boost::asio::ip::tcp::resolver::resul
 // Tries the endpoints in order until one connects; the value is the endpoint that connected.
 struct async_connect : operation_awaitable<boost::asio::ip::tcp::endpoint>
 {
-    async_connect(boost::beast::tcp_stream& stream, const boost::asio::ip::tcp::resolver::results_type& endpoints)
+    async_connect(boost::asio::ip::tcp::socket& socket, const boost::asio::ip::tcp::resolver::results_type& endpoints)
     {
-        m_start = [slot = m_result, &stream, endpoints](std::coroutine_handle<> h) {
-            stream.async_connect(endpoints, operation_awaitable<boost::asio::ip::tcp::endpoint>::completion(slot, h, stream.get_executor()));
+        m_start = [slot = m_result, &socket, endpoints](std::coroutine_handle<> h) {
+            boost::asio::async_connect(socket, endpoints,
+                                       operation_awaitable<boost::asio::ip::tcp::endpoint>::completion(slot, h, socket.get_executor()));
         };
     }
 };
@@ -129,7 +130,7 @@ struct async_connect : operation_awaitable<boost::asio::ip::tcp::endpoint>
 template <class Request>
 struct async_write : operation_awaitable<std::size_t>
 {
-    async_write(boost::beast::tcp_stream& stream, Request& request)
+    async_write(boost::asio::ip::tcp::socket& stream, Request& request)
     {
         m_start = [slot = this->m_result, &stream, &request](std::coroutine_handle<> h) {
             boost::beast::http::async_write(stream, request, operation_awaitable<std::size_t>::completion(slot, h, stream.get_executor()));
@@ -141,7 +142,7 @@ struct async_write : operation_awaitable<std::size_t>
 template <class Response>
 struct async_read : operation_awaitable<std::size_t>
 {
-    async_read(boost::beast::tcp_stream& stream, boost::beast::flat_buffer& buffer, Response& response)
+    async_read(boost::asio::ip::tcp::socket& stream, boost::beast::flat_buffer& buffer, Response& response)
     {
         m_start = [slot = this->m_result, &stream, &buffer, &response](std::coroutine_handle<> h) {
             boost::beast::http::async_read(stream, buffer, response, operation_awaitable<std::size_t>::completion(slot, h, stream.get_executor()));
@@ -153,7 +154,7 @@ struct async_read : operation_awaitable<std::size_t>
 template <class Parser>
 struct async_read_header : operation_awaitable<std::size_t>
 {
-    async_read_header(boost::beast::tcp_stream& stream, boost::beast::flat_buffer& buffer, Parser& parser)
+    async_read_header(boost::asio::ip::tcp::socket& stream, boost::beast::flat_buffer& buffer, Parser& parser)
     {
         m_start = [slot = this->m_result, &stream, &buffer, &parser](std::coroutine_handle<> h) {
             boost::beast::http::async_read_header(stream, buffer, parser, operation_awaitable<std::size_t>::completion(slot, h, stream.get_executor()));
@@ -165,7 +166,7 @@ struct async_read_header : operation_awaitable<std::size_t>
 template <class Parser>
 struct async_read_some : operation_awaitable<std::size_t>
 {
-    async_read_some(boost::beast::tcp_stream& stream, boost::beast::flat_buffer& buffer, Parser& parser)
+    async_read_some(boost::asio::ip::tcp::socket& stream, boost::beast::flat_buffer& buffer, Parser& parser)
     {
         m_start = [slot = this->m_result, &stream, &buffer, &parser](std::coroutine_handle<> h) {
             boost::beast::http::async_read_some(stream, buffer, parser, operation_awaitable<std::size_t>::completion(slot, h, stream.get_executor()));

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <optional>
 #include <set>
 #include <string>
 
@@ -15,17 +14,19 @@ class cancel_registration;
 // The operations in flight that cancel_all can reach. The owner of a context keeps the set.
 using cancel_set = std::set<cancel_registration*>;
 
-// How long a single step of an exchange (connect, write, read) may take before it fails with
-// boost::beast::error::timeout. A processor that accepts and then stays silent must not hang
-// its caller.
+// How long connecting may take, and how long an exchange may take from the moment its request
+// is written to the end of the response, before it fails with boost::beast::error::timeout. A
+// processor that accepts and then stays silent must not hang its caller. Time spent waiting
+// for a lane is not counted (see lane_pool).
 inline constexpr std::chrono::seconds kExchangeTimeLimit{10};
 
 // The largest response body read. A larger declared Content-Length is refused before any of the
 // body is read or reserved; chunked and close-delimited bodies are counted as they arrive.
 inline constexpr std::uint64_t kResponseBodyLimit = 8 * 1024 * 1024;
 
-// The client state of one processor: where its I/O runs, what can be cancelled, and the
-// Digest credentials and challenge. Only ever touched on the thread that runs ioc.
+// The client state of one processor: where its I/O runs, what can be cancelled, the Digest
+// credentials and the limits. The challenges are held per lane (http_client_lanes.h). Only ever
+// touched on the thread that runs ioc.
 struct context
 {
     explicit context(boost::asio::io_context& ioContext, cancel_set* registrations = nullptr)
@@ -39,17 +40,6 @@ struct context
 
     std::string username;
     std::string password;
-
-    // The last accepted challenge, replaced as a group.
-    std::string realm;
-    std::string nonce;
-    std::string qop; // "auth" or empty
-    // Absent when the challenge had none: a server that sent no opaque may refuse one it did
-    // not send, even an empty one.
-    std::optional<std::string> opaque;
-
-    std::string cnonce;   // made once, at the first Digest response, then kept
-    std::uint64_t nc = 0; // Authorization values computed so far; never reset
 
     std::chrono::steady_clock::duration time_limit = kExchangeTimeLimit;
     std::uint64_t body_limit = kResponseBodyLimit;

@@ -232,7 +232,7 @@ std::string lookup(const std::map<std::string, std::string>& params, const std::
 
 } // namespace
 
-boost::system::error_code parseWwwAuthenticate(context& ctx, std::string value)
+boost::system::error_code parseWwwAuthenticate(digest_state& state, std::string value)
 {
     const boost::system::error_code rejected = boost::beast::http::error::need_more;
 
@@ -259,47 +259,54 @@ boost::system::error_code parseWwwAuthenticate(context& ctx, std::string value)
         return rejected;
     }
 
-    ctx.realm = lookup(params, "realm");
-    ctx.nonce = lookup(params, "nonce");
+    std::string nonce = lookup(params, "nonce");
+    // The count is of the requests made with one nonce: a server that checks it expects a new
+    // nonce's first request to count 1.
+    if (nonce != state.nonce)
+        state.nc = 0;
+    state.realm = lookup(params, "realm");
+    state.nonce = std::move(nonce);
     if (const auto opaque = params.find("opaque"); opaque != params.end())
-        ctx.opaque = opaque->second;
+        state.opaque = opaque->second;
     else
-        ctx.opaque.reset();
-    ctx.qop = *qop;
+        state.opaque.reset();
+    state.qop = *qop;
     return {};
 }
 
-std::string digest_response(context& ctx, std::string_view method, std::string_view uri)
+std::string digest_response(const context& ctx, digest_state& state, std::string_view method, std::string_view uri)
 {
-    const std::string ha1 = md5Hex(ctx.username + ':' + ctx.realm + ':' + ctx.password);
+    const std::string ha1 = md5Hex(ctx.username + ':' + state.realm + ':' + ctx.password);
     const std::string ha2 = md5Hex(std::string(method) + ':' + std::string(uri));
-    if (ctx.cnonce.empty())
-        ctx.cnonce = clockCnonce();
+    if (state.cnonce.empty())
+        state.cnonce = clockCnonce();
 
-    ++ctx.nc;
-    if (ctx.qop == kQopAuth)
-        return md5Hex(ha1 + ':' + ctx.nonce + ':' + nonceCount(ctx.nc) + ':' + ctx.cnonce + ':' + ctx.qop + ':' + ha2);
-    return md5Hex(ha1 + ':' + ctx.nonce + ':' + ha2);
+    ++state.nc;
+    if (state.qop == kQopAuth)
+        return md5Hex(ha1 + ':' + state.nonce + ':' + nonceCount(state.nc) + ':' + state.cnonce + ':' + state.qop
+                      + ':' + ha2);
+    return md5Hex(ha1 + ':' + state.nonce + ':' + ha2);
 }
 
-std::string digest_authorization(context& ctx, std::string_view method, std::string_view uri)
+std::string digest_authorization(const context& ctx, digest_state& state, std::string_view method,
+                                 std::string_view uri)
 {
-    if (ctx.username.empty() || ctx.password.empty() || ctx.realm.empty() || ctx.nonce.empty())
+    if (ctx.username.empty() || ctx.password.empty() || state.realm.empty() || state.nonce.empty())
         return {};
 
-    const std::string response = digest_response(ctx, method, uri);
+    const std::string response = digest_response(ctx, state, method, uri);
     std::string value = "Digest username=" + quoted(ctx.username);
-    value += ", realm=" + quoted(ctx.realm);
-    value += ", nonce=" + quoted(ctx.nonce);
+    value += ", realm=" + quoted(state.realm);
+    value += ", nonce=" + quoted(state.nonce);
     value += ", uri=" + quoted(uri);
     value += ", response=" + quoted(response);
-    if (ctx.opaque)
-        value += ", opaque=" + quoted(*ctx.opaque);
-    if (!ctx.qop.empty()) {
-        value += ", qop=" + ctx.qop;
-        value += ", nc=" + nonceCount(ctx.nc);
+    if (state.opaque)
+        value += ", opaque=" + quoted(*state.opaque);
+    if (!state.qop.empty()) {
+        value += ", qop=" + state.qop;
+        value += ", nc=" + nonceCount(state.nc);
     }
-    value += ", cnonce=" + quoted(ctx.cnonce);
+    value += ", cnonce=" + quoted(state.cnonce);
     return value;
 }
 

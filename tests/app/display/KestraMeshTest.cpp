@@ -3,6 +3,7 @@
 // state, and the commit.
 #include "support/KestraFixture.h"
 
+#include "support/Lighttpd.h"
 #include "support/MessageCapture.h"
 
 #include "formats/CorvaneCalFileHandler.h"
@@ -152,6 +153,40 @@ protected:
                 found.push_back(r);
         }
         return found;
+    }
+
+    // A wall of mesh tiles of two LDMs each, reset (uploaded and committed).
+    ErrorType resetWall(unsigned tiles)
+    {
+        simulator.setRoute("GET", ProcessorSimulator::kLayoutTarget,
+                           Reply::json(ProcessorSimulator::meshTiles(tiles, 40, 20, 2, 1)));
+        if (!kestra->fetchOutputConfig().ok() || kestra->tileCount() != tiles)
+            return ErrorType::failure(ErrorType::Fatal, QStringLiteral("the wall did not load"));
+        return kestra->resetMesh();
+    }
+
+    // Every tile of the wall took both its files, was seen busy and idle, and was committed once,
+    // in name order, after its own last state poll.
+    void expectWholeWallCommitted(unsigned tiles)
+    {
+        std::map<std::string, std::vector<std::string>> files;
+        for (const Upload& u : uploads())
+            files[u.tile].push_back(u.ldm + "/" + u.continuation);
+        ASSERT_EQ(files.size(), tiles);
+        for (const auto& [tile, sent] : files)
+            EXPECT_EQ(sent, (std::vector<std::string>{"1/true", "2/false"})) << tile;
+
+        std::map<std::string, std::chrono::steady_clock::time_point> lastPoll;
+        for (const Request& poll : matching(isStatePoll))
+            lastPoll[tileOf(poll.target)] = poll.received;
+        const std::vector<Request> commits = matching(isCommit);
+        ASSERT_EQ(commits.size(), tiles);
+        for (unsigned t = 0; t < tiles; ++t) {
+            const std::string tile = tileOf(commits[t].target);
+            EXPECT_EQ(tile, ProcessorSimulator::tileName(t + 1));
+            ASSERT_TRUE(lastPoll.contains(tile));
+            EXPECT_GE(commits[t].received, lastPoll[tile]) << tile;
+        }
     }
 };
 
@@ -493,4 +528,124 @@ TEST_F(KestraMesh, AnEmptyListSendsNothingAndSucceeds)
     EXPECT_TRUE(kestra->setMeshRGBs(none, 1.0f).ok());
     EXPECT_TRUE(kestra->commitMeshRGBs(none).ok());
     EXPECT_EQ(simulator.requestCount(), before);
+}
+
+// The servers a 400-tile wall must get through: a strict standard one (a nonce per connection,
+// counts checked per nonce, no more connections than the driver keeps), and one that closes every
+// kept connection between two requests.
+struct ServerCase
+{
+    const char* name;
+    bool strict;
+    ProcessorSimulator::KeepAlive keepAlive;
+};
+
+void PrintTo(const ServerCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class KestraMeshServer : public KestraMesh, public ::testing::WithParamInterface<ServerCase>
+{
+};
+
+TEST_P(KestraMeshServer, AWallOf400TilesIsUploadedAndCommittedWhole)
+{
+    constexpr unsigned kTiles = 400;
+    const ServerCase& param = GetParam();
+    ProcessorSimulator::Digest digest;
+    digest.strict = param.strict;
+    simulator.requireDigest(digest);
+    simulator.setKeepAlive(param.keepAlive);
+    simulator.setConnectionLimit(Kestra::kProcessorLanes);
+
+    const ErrorType result = resetWall(kTiles);
+    ASSERT_TRUE(result.ok()) << result.message.toStdString();
+    expectWholeWallCommitted(kTiles);
+
+    const ProcessorSimulator::Connections connections = simulator.connections();
+    EXPECT_EQ(connections.refused, 0u);
+    EXPECT_LE(connections.peak, Kestra::kProcessorLanes);
+    if (param.keepAlive == ProcessorSimulator::KeepAlive::On) {
+        EXPECT_LE(connections.accepted, Kestra::kProcessorLanes);
+    }
+    // Without keep-alive every request takes a connection of its own, and only one.
+    if (param.keepAlive == ProcessorSimulator::KeepAlive::Dropped) {
+        EXPECT_EQ(connections.accepted, simulator.requestCount());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , KestraMeshServer,
+    ::testing::Values(ServerCase{"StrictKeptAlive", true, ProcessorSimulator::KeepAlive::On},
+                      ServerCase{"ClosingBetweenRequests", false, ProcessorSimulator::KeepAlive::Dropped}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A server that works on one request at a time: every exchange that waits for a connection waits
+// outside its time limit, so a wall far larger than the limit allows at once still goes through.
+TEST_F(KestraMesh, ASlowServerTakesTheWholeWallWithinEachExchangesLimit)
+{
+    constexpr unsigned kTiles = 50;
+    constexpr auto kPerRequest = 8ms;
+    kestra->setExchangeTimeLimit(250ms);
+    simulator.setRoute("GET", ProcessorSimulator::kLayoutTarget,
+                       Reply::json(ProcessorSimulator::meshTiles(kTiles, 40, 20, 2, 1)));
+    ASSERT_TRUE(kestra->fetchOutputConfig().ok());
+    simulator.setSlow(kPerRequest);
+
+    const ErrorType result = kestra->resetMesh();
+    ASSERT_TRUE(result.ok()) << result.message.toStdString();
+    expectWholeWallCommitted(kTiles);
+}
+
+// A commit the processor refuses: the text names the tile, what failed and how many tiles were
+// committed before it; the processor's page goes to the log, on one line and shortened.
+TEST_F(KestraMesh, ARefusedCommitNamesTheTileAndTheTilesCommittedBeforeIt)
+{
+    constexpr unsigned kTiles = 4;
+    std::string page = "<!DOCTYPE html>\n<html>\n<head><title>500 Internal Server Error</title></head>\n<body>\n";
+    for (int line = 0; line < 10; ++line)
+        page += "<p>The calibration store is full; free some space and try again.</p>\n";
+    page += "</body>\n</html>\n";
+    Reply refused = Reply::text(page, 500);
+    refused.contentType = "text/html";
+    simulator.setRoute("POST", "/api/v1/tile/" + ProcessorSimulator::tileName(3) + "/calSave?type=user", refused);
+
+    MessageCapture log;
+    const ErrorType result = resetWall(kTiles);
+    EXPECT_EQ(result.kind, ErrorType::Retryable);
+    EXPECT_EQ(result.message.toStdString(), "commitMeshRGBs: tile " + ProcessorSimulator::tileName(3)
+                                                + ", http status 500; 2 tiles were committed before it");
+    EXPECT_TRUE(log.messages().contains(result.message));
+
+    const QStringList pages = log.messages().filter(QStringLiteral("The calibration store is full"));
+    ASSERT_EQ(pages.size(), 1);
+    EXPECT_FALSE(pages.front().contains(QLatin1Char('\n')));
+    EXPECT_LT(pages.front().size(), 300);
+    EXPECT_TRUE(pages.front().contains(QString::fromStdString(ProcessorSimulator::tileName(3))));
+
+    // The tile after it was not asked.
+    EXPECT_EQ(matching(isCommit).size(), 3u);
+}
+
+// The whole wall through Debian's lighttpd, which authenticates every request and keeps each
+// connection for a hundred requests before it closes it, and passes the requests on to the
+// simulated processor.
+TEST_F(KestraMesh, AWallGoesThroughAStandardServerThatKeepsConnectionsAlive)
+{
+    if (Lighttpd::program().isEmpty())
+        GTEST_SKIP() << "lighttpd is not installed (scripts/setup installs it)";
+    constexpr unsigned kTiles = 400;
+    Lighttpd server;
+    const QString failure = server.start(Lighttpd::program(), {simulator.port(), 100});
+    ASSERT_TRUE(failure.isEmpty()) << failure.toStdString();
+    simulator.allowAnonymous(); // lighttpd checks the logins
+    kestra->setUsername(QString::fromLatin1(Lighttpd::kUser));
+    kestra->setPassword(QString::fromLatin1(Lighttpd::kPassword));
+    kestra->setAddress(QStringLiteral("127.0.0.1:%1").arg(server.port()));
+
+    const ErrorType result = resetWall(kTiles);
+    ASSERT_TRUE(result.ok()) << result.message.toStdString() << "\n" << server.log().toStdString();
+    expectWholeWallCommitted(kTiles);
+    EXPECT_FALSE(server.log().contains("wrong password")) << server.log().toStdString();
 }

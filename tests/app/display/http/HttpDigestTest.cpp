@@ -13,12 +13,14 @@
 namespace {
 
 using http_client::context;
+using http_client::digest_state;
 
 class HttpDigest : public ::testing::Test
 {
 protected:
     boost::asio::io_context io;
     context ctx{io};
+    digest_state state;
 };
 
 struct Accepted
@@ -47,7 +49,8 @@ TEST_F(HttpDigest, AcceptsStandardAndSimpleChallenges)
         {R"(Digest realm="old", stale=true, junk, nonce="n", realm="new", algorithm="MD5")", "new", "n", "", nullptr},
     };
     for (const Accepted& c : cases) {
-        context fresh{io};
+        digest_state fresh;
+        fresh.nonce = c.nonce; // the same nonce again keeps its count
         fresh.cnonce = "kept";
         fresh.nc = 7;
         EXPECT_FALSE(http_client::parseWwwAuthenticate(fresh, c.challenge)) << c.challenge;
@@ -81,14 +84,16 @@ TEST_F(HttpDigest, RejectsWhatItCannotAnswerAndKeepsTheOldChallenge)
         {R"(Digest realm="r", nonce="n", qop="authx, auth-int")", "Unsupported qop: authx, auth-int"},
     };
     for (const Rejected& c : cases) {
-        ctx.realm = "kept-realm";
-        ctx.nonce = "kept-nonce";
+        state.realm = "kept-realm";
+        state.nonce = "kept-nonce";
+        state.nc = 3;
         MessageCapture capture;
-        EXPECT_EQ(http_client::parseWwwAuthenticate(ctx, c.challenge), boost::beast::http::error::need_more)
+        EXPECT_EQ(http_client::parseWwwAuthenticate(state, c.challenge), boost::beast::http::error::need_more)
             << c.challenge;
         EXPECT_TRUE(capture.contains(QString::fromUtf8(c.message))) << c.challenge;
-        EXPECT_EQ(ctx.realm, "kept-realm");
-        EXPECT_EQ(ctx.nonce, "kept-nonce");
+        EXPECT_EQ(state.realm, "kept-realm");
+        EXPECT_EQ(state.nonce, "kept-nonce");
+        EXPECT_EQ(state.nc, 3u);
     }
 }
 
@@ -98,34 +103,39 @@ TEST_F(HttpDigest, ReproducesTheRfc2617Example)
     ctx.username = "Mufasa";
     ctx.password = "Circle Of Life";
     ASSERT_FALSE(http_client::parseWwwAuthenticate(
-        ctx, R"(Digest realm="testrealm@host.com", qop="auth,auth-int", nonce="dcd98b7102dd2f0e8b11d0f600bfb0c093", opaque="5ccc069c403ebaf9f0171e9517f40e41")"));
-    ctx.cnonce = "0a4f113b";
+        state, R"(Digest realm="testrealm@host.com", qop="auth,auth-int", nonce="dcd98b7102dd2f0e8b11d0f600bfb0c093", opaque="5ccc069c403ebaf9f0171e9517f40e41")"));
+    state.cnonce = "0a4f113b";
 
-    EXPECT_EQ(http_client::digest_authorization(ctx, "GET", "/dir/index.html"),
+    EXPECT_EQ(http_client::digest_authorization(ctx, state, "GET", "/dir/index.html"),
               R"(Digest username="Mufasa", realm="testrealm@host.com", nonce="dcd98b7102dd2f0e8b11d0f600bfb0c093", )"
               R"(uri="/dir/index.html", response="6629fae49393a05397450978507c4ef1", )"
               R"(opaque="5ccc069c403ebaf9f0171e9517f40e41", qop=auth, nc=00000001, cnonce="0a4f113b")");
-    EXPECT_EQ(ctx.nc, 1u);
+    EXPECT_EQ(state.nc, 1u);
 }
 
-TEST_F(HttpDigest, CountsEveryValueAndMakesTheClientNonceOnceFromTheClock)
+// Counts are per nonce: a server that checks them expects 1, 2, 3 ... for each nonce it gives.
+TEST_F(HttpDigest, CountsEachNonceFromOneAndMakesTheClientNonceOnceFromTheClock)
 {
     ctx.username = "admin";
     ctx.password = "secret";
-    ctx.realm = "r";
-    ctx.nonce = "n";
-    ctx.qop = "auth";
+    ASSERT_FALSE(http_client::parseWwwAuthenticate(state, R"(Digest realm="r", nonce="n", qop="auth")"));
 
-    const std::string first = http_client::digest_authorization(ctx, "GET", "/a");
-    const std::string cnonce = ctx.cnonce;
+    const std::string first = http_client::digest_authorization(ctx, state, "GET", "/a");
+    const std::string cnonce = state.cnonce;
     EXPECT_GE(cnonce.size(), 17u);
     EXPECT_EQ(cnonce.find_first_not_of("0123456789"), std::string::npos);
     EXPECT_NE(first.find("nc=00000001"), std::string::npos);
+    EXPECT_NE(http_client::digest_authorization(ctx, state, "GET", "/a").find("nc=00000002"), std::string::npos);
 
-    ctx.nonce = "m"; // a new challenge does not restart the count
-    const std::string second = http_client::digest_authorization(ctx, "GET", "/a");
-    EXPECT_NE(second.find("nc=00000002"), std::string::npos);
-    EXPECT_EQ(ctx.cnonce, cnonce);
+    // The same nonce challenged again (a refused password, say) goes on counting; a new one
+    // starts again.
+    ASSERT_FALSE(http_client::parseWwwAuthenticate(state, R"(Digest realm="r", nonce="n", qop="auth")"));
+    EXPECT_NE(http_client::digest_authorization(ctx, state, "GET", "/a").find("nc=00000003"), std::string::npos);
+    ASSERT_FALSE(http_client::parseWwwAuthenticate(state, R"(Digest realm="r", nonce="m", qop="auth")"));
+    const std::string renewed = http_client::digest_authorization(ctx, state, "GET", "/a");
+    EXPECT_NE(renewed.find("nc=00000001"), std::string::npos) << renewed;
+    EXPECT_NE(renewed.find(R"(nonce="m")"), std::string::npos) << renewed;
+    EXPECT_EQ(state.cnonce, cnonce);
 }
 
 // A standard server that sent no opaque refuses one, even an empty one; one that sent an empty
@@ -140,14 +150,14 @@ TEST_F(HttpDigest, WritesTheShortFormWithOpaqueOnlyWhenTheChallengeHadOne)
         {R"(Digest realm="r", nonce="n")", ""},
         {R"(Digest realm="r", nonce="n", opaque="")", R"(, opaque="")"},
     };
+    ctx.username = "admin";
+    ctx.password = "secret";
     for (const auto& c : cases) {
-        context fresh{io};
-        fresh.username = "admin";
-        fresh.password = "secret";
+        digest_state fresh;
         ASSERT_FALSE(http_client::parseWwwAuthenticate(fresh, c.challenge));
         fresh.cnonce = "42";
 
-        EXPECT_EQ(http_client::digest_authorization(fresh, "PATCH", "/api/v1/data"),
+        EXPECT_EQ(http_client::digest_authorization(ctx, fresh, "PATCH", "/api/v1/data"),
                   std::string(R"(Digest username="admin", realm="r", nonce="n", uri="/api/v1/data", )"
                               R"(response="d8b6a2b8ad4f7b4f64c43b67e59409ae")")
                       + c.opaquePart + R"(, cnonce="42")")
@@ -159,10 +169,10 @@ TEST_F(HttpDigest, EscapesQuotesAndBackslashesInQuotedValues)
 {
     ctx.username = R"(a"b\c)";
     ctx.password = "secret";
-    ASSERT_FALSE(http_client::parseWwwAuthenticate(ctx, R"(Digest realm="x\"y", nonce="n", opaque="o\\p")"));
-    ctx.cnonce = "42";
+    ASSERT_FALSE(http_client::parseWwwAuthenticate(state, R"(Digest realm="x\"y", nonce="n", opaque="o\\p")"));
+    state.cnonce = "42";
 
-    const std::string value = http_client::digest_authorization(ctx, "GET", "/");
+    const std::string value = http_client::digest_authorization(ctx, state, "GET", "/");
     EXPECT_NE(value.find(R"(username="a\"b\\c")"), std::string::npos) << value;
     EXPECT_NE(value.find(R"(realm="x\"y")"), std::string::npos) << value;
     EXPECT_NE(value.find(R"(opaque="o\\p")"), std::string::npos) << value;
@@ -170,14 +180,14 @@ TEST_F(HttpDigest, EscapesQuotesAndBackslashesInQuotedValues)
 
 TEST_F(HttpDigest, SendsNothingWithoutCredentialsOrChallenge)
 {
-    ASSERT_FALSE(http_client::parseWwwAuthenticate(ctx, R"(Digest realm="r", nonce="n")"));
-    EXPECT_EQ(http_client::digest_authorization(ctx, "GET", "/"), ""); // no user name, no password
+    ASSERT_FALSE(http_client::parseWwwAuthenticate(state, R"(Digest realm="r", nonce="n")"));
+    EXPECT_EQ(http_client::digest_authorization(ctx, state, "GET", "/"), ""); // no user name, no password
     ctx.username = "admin";
-    EXPECT_EQ(http_client::digest_authorization(ctx, "GET", "/"), ""); // no password
+    EXPECT_EQ(http_client::digest_authorization(ctx, state, "GET", "/"), ""); // no password
     ctx.password = "secret";
-    ctx.nonce.clear();
-    EXPECT_EQ(http_client::digest_authorization(ctx, "GET", "/"), ""); // no challenge
-    EXPECT_EQ(ctx.nc, 0u);
+    state.nonce.clear();
+    EXPECT_EQ(http_client::digest_authorization(ctx, state, "GET", "/"), ""); // no challenge
+    EXPECT_EQ(state.nc, 0u);
 }
 
 } // namespace

@@ -1,0 +1,247 @@
+// Kept-alive connections and the lanes that carry every request to the processor, against the
+// loopback simulator as an ordinary, a strict, a slow and a silent server.
+#include "support/HttpClientFixture.h"
+
+#include "support/ProcessorSimulator.h"
+
+#include <boost/asio/error.hpp>
+#include <boost/beast/core/error.hpp>
+#include <boost/beast/http/error.hpp>
+
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace http = boost::beast::http;
+using namespace std::chrono_literals;
+using boost::system::error_code;
+using Ending = ProcessorSimulator::Ending;
+using KeepAlive = ProcessorSimulator::KeepAlive;
+using Reply = ProcessorSimulator::Reply;
+
+class HttpLanes : public HttpClientFixture
+{
+protected:
+    QCoro::Task<Result> get(http_client::lane& on, const ProcessorSimulator& server, std::string target)
+    {
+        return http_client::digest_request(ctx, on, endpointsOf(server), server.host(), http::verb::get,
+                                           std::move(target), "", 0, "");
+    }
+
+    QCoro::Task<Result> get(http_client::lane_pool& pool, std::string target)
+    {
+        return pool.digest_request(resolved, simulator.host(), http::verb::get, std::move(target), "", 0, "");
+    }
+
+    std::vector<QCoro::Task<Result>> gets(http_client::lane_pool& pool, std::size_t count, const std::string& prefix)
+    {
+        std::vector<QCoro::Task<Result>> tasks;
+        for (std::size_t i = 0; i < count; ++i)
+            tasks.push_back(get(pool, prefix + std::to_string(i)));
+        return tasks;
+    }
+
+    std::size_t sentTo(const ProcessorSimulator& server, const std::string& target) const
+    {
+        std::size_t sent = 0;
+        for (const auto& request : server.requests())
+            sent += request.target == target ? 1 : 0;
+        return sent;
+    }
+
+    ProcessorSimulator simulator;
+    http_client::endpoints resolved = endpointsOf(simulator);
+};
+
+TEST_F(HttpLanes, AConnectionIsKeptOnlyWhileTheServerKeepsIt)
+{
+    struct Case
+    {
+        const char* name;
+        KeepAlive keepAlive;
+        std::size_t connections;
+    };
+    const Case cases[] = {
+        {"kept", KeepAlive::On, 1},
+        {"Connection: close", KeepAlive::Off, 3},
+        {"closed between requests", KeepAlive::Dropped, 3},
+    };
+    for (const Case& c : cases) {
+        ProcessorSimulator server;
+        server.setKeepAlive(c.keepAlive);
+        server.setRoute("GET", "/a", Reply::json("{}"));
+        http_client::lane fresh;
+        for (int i = 0; i < 3; ++i)
+            expectStatus(finish(get(fresh, server, "/a")), 200);
+        EXPECT_EQ(server.connections().accepted, c.connections) << c.name;
+        EXPECT_EQ(server.requestCount(), 3u) << c.name << ": nothing went twice";
+        // The client closes its side on "Connection: close"; a close it was not told of shows
+        // only at the next request.
+        if (c.keepAlive != KeepAlive::Dropped) {
+            EXPECT_EQ(fresh.connected(), c.keepAlive == KeepAlive::On) << c.name;
+        }
+    }
+}
+
+// Only a request that met a kept connection's end before any of its reply goes again, once, on
+// a new connection.
+TEST_F(HttpLanes, OnlyARequestAKeptConnectionLostBeforeItsReplyGoesAgain)
+{
+    struct Case
+    {
+        const char* name;
+        bool kept; // the request goes on a connection an earlier exchange used
+        std::vector<Reply> replies;
+        error_code expected; // none: the second reply arrives
+        std::size_t sent;
+    };
+    const Reply closes = Reply::withEnding(Ending::CloseWithoutAnswer);
+    const Reply half = Reply::withEnding(Ending::TruncatedBody);
+    const Reply silent = Reply::withEnding(Ending::NeverAnswer);
+    const Case cases[] = {
+        {"kept, closed before the reply", true, {closes, Reply::json("{}")}, {}, 2},
+        {"kept, closed before the reply twice", true, {closes}, http::error::end_of_stream, 2},
+        {"kept, half a reply", true, {half}, http::error::partial_message, 1},
+        {"kept, no reply at all", true, {silent}, boost::beast::error::timeout, 1},
+        {"new, closed before the reply", false, {closes}, http::error::end_of_stream, 1},
+    };
+    ctx.time_limit = 300ms;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProcessorSimulator server;
+        server.setRoute("GET", "/warm", Reply::json("{}"));
+        server.setRoute("GET", "/a", c.replies);
+        http_client::lane fresh;
+        if (c.kept)
+            expectStatus(finish(get(fresh, server, "/warm")), 200);
+
+        const auto result = finish(get(fresh, server, "/a"));
+        if (c.expected)
+            expectError(result, c.expected);
+        else
+            expectStatus(result, 200);
+        EXPECT_EQ(sentTo(server, "/a"), c.sent);
+        EXPECT_EQ(server.connections().accepted, c.sent);
+    }
+}
+
+// A strict server gives each connection a nonce of its own and wants each nonce's requests
+// counted 1, 2, 3 ... in the order they arrive; it serves no more connections than the lanes.
+TEST_F(HttpLanes, EachLaneAnswersItsOwnChallengeAndCountsInTheOrderItWrites)
+{
+    constexpr std::size_t kLanes = 3;
+    ProcessorSimulator::Digest strict;
+    strict.strict = true;
+    simulator.requireDigest(strict);
+    simulator.setConnectionLimit(kLanes);
+    http_client::lane_pool pool(ctx, kLanes);
+
+    const auto results = finishAll(gets(pool, 30, "/a?"));
+    for (const auto& result : results)
+        expectStatus(result, 404); // authenticated; no route
+
+    const ProcessorSimulator::Connections connections = simulator.connections();
+    EXPECT_EQ(connections.accepted, kLanes);
+    EXPECT_EQ(connections.refused, 0u);
+    std::map<std::size_t, std::vector<std::string>> counts;
+    std::map<std::size_t, std::set<std::string>> nonces;
+    std::size_t refused = 0;
+    for (const auto& request : simulator.requests()) {
+        if (!request.authorized) {
+            ++refused;
+            continue;
+        }
+        counts[request.connection].push_back(request.authParam("nc"));
+        nonces[request.connection].insert(request.authParam("nonce"));
+    }
+    EXPECT_EQ(refused, kLanes) << "one challenge per connection";
+    std::set<std::string> distinct;
+    for (const auto& [connection, sequence] : counts) {
+        for (std::size_t i = 0; i < sequence.size(); ++i) {
+            char expected[24];
+            std::snprintf(expected, sizeof expected, "%08zx", i + 1);
+            EXPECT_EQ(sequence[i], expected) << "connection " << connection;
+        }
+        ASSERT_EQ(nonces[connection].size(), 1u);
+        distinct.insert(*nonces[connection].begin());
+    }
+    EXPECT_EQ(distinct.size(), kLanes);
+}
+
+// A server that works on one request at a time: the exchanges wait for a lane, in order, and
+// their time limit runs only from their write, so all of them end well although the last ones
+// end long after the limit.
+TEST_F(HttpLanes, AQueueBehindASlowServerKeepsItsOrderAndItsTimeLimits)
+{
+    constexpr auto kPerRequest = 40ms;
+    constexpr std::size_t kRequests = 12;
+    simulator.setSlow(kPerRequest);
+    ctx.time_limit = 200ms;
+    http_client::lane_pool pool(ctx, 2);
+
+    QElapsedTimer clock;
+    clock.start();
+    const auto results = finishAll(gets(pool, kRequests, "/s?"));
+    for (const auto& result : results)
+        expectStatus(result, 404); // answered; no route
+    EXPECT_GE(clock.elapsed(), (kPerRequest * kRequests).count() - 20);
+
+    const auto log = simulator.requests();
+    ASSERT_EQ(log.size(), kRequests);
+    for (std::size_t i = 0; i < kRequests; ++i)
+        EXPECT_EQ(log[i].target, "/s?" + std::to_string(i));
+}
+
+// Every lane stuck on a server that never answers: the exchanges waiting behind them give up
+// with them, not one lane's time limit after another.
+TEST_F(HttpLanes, WaitingExchangesEndWhenNoLaneGetsAnAnswerWithinTheLimit)
+{
+    constexpr auto kLimit = 400ms;
+    constexpr std::size_t kRequests = 12;
+    simulator.setRoute("GET", "/silent", Reply::withEnding(Ending::NeverAnswer));
+    ctx.time_limit = kLimit;
+    http_client::lane_pool pool(ctx, 2);
+
+    std::vector<QCoro::Task<Result>> tasks;
+    for (std::size_t i = 0; i < kRequests; ++i)
+        tasks.push_back(get(pool, "/silent"));
+    QElapsedTimer clock;
+    clock.start();
+    const auto results = finishAll(std::move(tasks));
+    for (const auto& result : results)
+        expectError(result, boost::beast::error::timeout);
+    // One after another they would take kRequests / 2 limits.
+    EXPECT_LT(clock.elapsed(), 4 * kLimit.count());
+    EXPECT_EQ(simulator.requestCount(), 2u);
+}
+
+TEST_F(HttpLanes, CancellingEndsTheExchangesInFlightAndTheWaitingOnes)
+{
+    simulator.setRoute("GET", "/silent", Reply::withEnding(Ending::NeverAnswer));
+    http_client::lane_pool pool(ctx, 1);
+    std::vector<std::optional<Result>> results(4);
+    std::vector<QCoro::Task<void>> waiters;
+    for (auto& result : results)
+        waiters.push_back(storeResult(get(pool, "/silent"), &result));
+    ASSERT_TRUE(waitUntil([this] { return simulator.requestCount() == 1; }, kFinishLimitMs));
+    EXPECT_EQ(registrations.size(), 4u);
+
+    http_client::cancel_all(ctx);
+    ASSERT_TRUE(waitUntil(
+        [&] { return std::all_of(results.begin(), results.end(), [](const auto& r) { return r.has_value(); }); },
+        kFinishLimitMs));
+    for (const auto& result : results)
+        expectError(result, boost::asio::error::operation_aborted);
+    EXPECT_TRUE(registrations.empty());
+    EXPECT_EQ(simulator.requestCount(), 1u);
+}
+
+} // namespace
