@@ -156,6 +156,11 @@ public:
     static constexpr int TargetMaxRedBlue = 235;
     static constexpr int TargetMaxGreen = 190;
     static constexpr uint MaxExposureAdjustments = 20;
+    // An observed value's error against a balance target, relative to the target; 0 without one.
+    static double relativeError(double observed, double target)
+    {
+        return target == 0.0 ? 0.0 : (observed - target) / target;
+    }
 
     Velotrimmer(boost::asio::io_context& ioContext, QObject* parent = nullptr);
     ~Velotrimmer() override;
