@@ -92,13 +92,26 @@ private:
     std::pair<int, int> m_tiles;
 };
 
-// The controller in Balance mode on a display, its messages silenced while it lives.
+// Qt's messages silenced for as long as it lives.
+class Silence
+{
+public:
+    Silence()
+        : m_previous(qInstallMessageHandler(silence))
+    {
+    }
+    ~Silence() { qInstallMessageHandler(m_previous); }
+
+private:
+    QtMessageHandler m_previous;
+};
+
+// The controller, built as the program builds it, shown a display in Balance mode.
 class Controller
 {
 public:
     Controller()
-        : m_previousHandler(qInstallMessageHandler(silence))
-        , m_controller(std::make_unique<Velotrimmer>(m_io))
+        : m_controller(std::make_unique<Velotrimmer>(m_io))
     {
     }
     ~Controller()
@@ -109,7 +122,6 @@ public:
         QCoreApplication::sendPostedEvents();
         m_io.restart();
         m_io.poll();
-        qInstallMessageHandler(m_previousHandler);
     }
     void show(DisplayBase& display)
     {
@@ -122,7 +134,6 @@ public:
     Velotrimmer* operator->() { return m_controller.get(); }
 
 private:
-    QtMessageHandler m_previousHandler;
     boost::asio::io_context m_io;
     std::unique_ptr<Velotrimmer> m_controller;
 };
@@ -182,6 +193,19 @@ private:
     WallView* m_wall = nullptr;
 };
 
+// A large wall shown by the controller (which it outlives), quietly.
+struct WallScene
+{
+    explicit WallScene(int ldms)
+        : wall(ldms)
+    {
+        controller.show(wall);
+    }
+    Silence quiet;
+    LargeWall wall;
+    Controller controller;
+};
+
 // What changes before a measured frame.
 enum Change { Unchanged = 0, NewData = 1, NewLayout = 2 };
 
@@ -190,10 +214,9 @@ void BM_WallView(benchmark::State& state)
 {
     const auto change = Change(state.range(0));
     const int ldms = int(state.range(1));
-    Controller controller;
-    LargeWall wall(ldms);
-    controller.show(wall);
-    Interface ui(*controller);
+    WallScene scene(ldms);
+    LargeWall& wall = scene.wall;
+    Interface ui(*scene.controller);
     if (!ui.shows(state, wall))
         return;
     double level = 0.0;
@@ -227,10 +250,9 @@ BENCHMARK(BM_WallView)
 void BM_WallHitTest(benchmark::State& state)
 {
     const int ldms = int(state.range(0));
-    Controller controller;
-    LargeWall wall(ldms);
-    controller.show(wall);
-    Interface ui(*controller);
+    WallScene scene(ldms);
+    LargeWall& wall = scene.wall;
+    Interface ui(*scene.controller);
     if (!ui.shows(state, wall))
         return;
     WallView& view = ui.wall();
@@ -255,13 +277,12 @@ BENCHMARK(BM_WallHitTest)->ArgName("ldms")->Arg(20000)->Unit(benchmark::kMicrose
 // The whole interface loaded and its first frame drawn, with the controller on a 5 000-LDM wall.
 void BM_InterfaceSetUp(benchmark::State& state)
 {
-    Controller controller;
-    LargeWall wall(int(state.range(0)));
-    controller.show(wall);
+    WallScene scene(int(state.range(0)));
+    const LargeWall& wall = scene.wall;
     for (auto _ : state) {
         QElapsedTimer clock;
         clock.start();
-        auto ui = std::make_unique<Interface>(*controller);
+        auto ui = std::make_unique<Interface>(*scene.controller);
         ui->frame();
         state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9);
         if (ui->wall().itemCount() != int(wall.ldmCount())) {
@@ -378,6 +399,7 @@ void BM_BalanceRunStalls(benchmark::State& state)
         settings.setValue("btMaxIterations", int(state.range(1)));
         settings.setValue("readDelay", 500);
     }
+    Silence quiet;
     Controller controller;
     Kestra& kestra = *controller->kestra();
     kestra.setUsername(QStringLiteral("admin"));
