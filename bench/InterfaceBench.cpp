@@ -35,14 +35,11 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
 #include <memory>
 #include <random>
 #include <vector>
 
 namespace {
-
-using namespace std::chrono_literals;
 
 // Walls of tiles of 5 x 5 LDMs, 250 pixels a side: 20 x 10 tiles make 5 000 LDMs, 40 x 20 make
 // 20 000.
@@ -66,7 +63,7 @@ void processEventsFor(int milliseconds)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-// Tiles across and down for a wall of that many LDMs (a multiple of 5 000).
+// Tiles across and down for a wall of 5 000 or of 20 000 LDMs.
 std::pair<int, int> tilesFor(int ldms)
 {
     const int scale = ldms == 20000 ? 2 : 1;
