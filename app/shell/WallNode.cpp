@@ -44,13 +44,28 @@ void setColour(QSGGeometry::ColoredPoint2D* vertices, int count, QRgb colour)
     }
 }
 
-void setPoint(QSGGeometry::ColoredPoint2D& vertex, double x, double y)
+// The corners of a rectangle, in the order of its vertices: two triangles, or four lines.
+enum Corner { TopLeft, TopRight, BottomRight, BottomLeft };
+constexpr Corner kFillCorners[kFillVertices] = {TopLeft, TopRight, BottomRight, TopLeft, BottomRight, BottomLeft};
+constexpr Corner kFrameCorners[kFrameVertices] = {TopLeft,     TopRight,   TopRight,   BottomRight,
+                                                  BottomRight, BottomLeft, BottomLeft, TopLeft};
+
+template <std::size_t N>
+void setCorners(QSGGeometry::ColoredPoint2D* vertices, const Corner (&corners)[N], const QRectF& area)
 {
-    vertex.x = float(x);
-    vertex.y = float(y);
+    for (std::size_t i = 0; i < N; ++i) {
+        const Corner corner = corners[i];
+        vertices[i].x = float(corner == TopLeft || corner == BottomLeft ? area.left() : area.right());
+        vertices[i].y = float(corner == TopLeft || corner == TopRight ? area.top() : area.bottom());
+    }
 }
 
 } // namespace
+
+bool WallPicture::framed(const QRect& area)
+{
+    return area.width() >= SmallestFramed && area.height() >= SmallestFramed;
+}
 
 WallShade WallPicture::shade(int position) const
 {
@@ -122,7 +137,7 @@ public:
         const auto paint = [&](int position) {
             const QRect area = m_picture.pixelRect(position);
             const WallShade shade = m_picture.shade(position);
-            const bool framed = area.width() >= WallPicture::SmallestFramed && area.height() >= WallPicture::SmallestFramed;
+            const bool framed = WallPicture::framed(area);
             if (framed)
                 painter->fillRect(area, QColor::fromRgba(shade.frame));
             painter->fillRect(framed ? area.adjusted(1, 1, -1, -1) : area, QColor::fromRgba(shade.fill));
@@ -184,35 +199,12 @@ void WallNode::showGeometry(const WallPicture& picture)
         QSGGeometry::ColoredPoint2D* frame = frames->vertexDataAsColoredPoint2D();
         for (int position = 0; position < count; ++position, fill += kFillVertices, frame += kFrameVertices) {
             const QRect area = picture.pixelRect(position);
-            const double left = area.left();
-            const double top = area.top();
-            const double right = left + area.width();
-            const double bottom = top + area.height();
-            setPoint(fill[0], left, top);
-            setPoint(fill[1], right, top);
-            setPoint(fill[2], right, bottom);
-            setPoint(fill[3], left, top);
-            setPoint(fill[4], right, bottom);
-            setPoint(fill[5], left, bottom);
-            if (area.width() < WallPicture::SmallestFramed || area.height() < WallPicture::SmallestFramed) {
-                // Lines of no length draw nothing.
-                for (int i = 0; i < kFrameVertices; ++i)
-                    setPoint(frame[i], left, top);
-                continue;
-            }
-            // Through the centres of the outermost pixels, as a one-pixel border inside the area.
-            const double l = left + 0.5;
-            const double t = top + 0.5;
-            const double r = right - 0.5;
-            const double b = bottom - 0.5;
-            setPoint(frame[0], l, t);
-            setPoint(frame[1], r, t);
-            setPoint(frame[2], r, t);
-            setPoint(frame[3], r, b);
-            setPoint(frame[4], r, b);
-            setPoint(frame[5], l, b);
-            setPoint(frame[6], l, b);
-            setPoint(frame[7], l, t);
+            setCorners(fill, kFillCorners, QRectF(area));
+            // Through the centres of the outermost pixels, as a one-pixel border inside the area;
+            // lines of no length, which draw nothing, where there is no room for a frame.
+            setCorners(frame, kFrameCorners,
+                       WallPicture::framed(area) ? QRectF(area).adjusted(0.5, 0.5, -0.5, -0.5)
+                                                 : QRectF(area.topLeft(), QSizeF(0, 0)));
         }
     }
     QSGGeometry::ColoredPoint2D* fill = fills->vertexDataAsColoredPoint2D();

@@ -35,6 +35,7 @@ struct WallPicture
     // Records smaller than this many pixels either way are drawn without a frame, which would
     // leave no room for the fill.
     static constexpr int SmallestFramed = 4;
+    static bool framed(const QRect& area);
 };
 
 // The wall view's scene-graph node: every record's fill and frame. Where the scene graph draws

@@ -856,18 +856,27 @@ TEST_F(Interface, ABalanceRunWithoutHardwareFromTargetClickToSavedLog)
     ASSERT_TRUE(find("runItem")->property("enabled").toBool());
     QSignalSpy running(&velotrimmer, &Velotrimmer::runningChanged);
     QSignalSpy dragMode(ui(), SIGNAL(dragModeChanged()));
+    // The wall view draws each LDM in the colour the camera observed: seen as the run ends,
+    // before the controller's next idle poll reads the layout again (which starts its LDMs
+    // without readings).
+    QColor fill;
+    QList<double> observed;
+    QObject::connect(&velotrimmer, &Velotrimmer::runningChanged, grid, [&](bool on) {
+        if (on || fill.isValid())
+            return;
+        fill = ldmFill(grid, display, 20);
+        observed = {display->ldmRedObserved(20), display->ldmGreenObserved(20), display->ldmBlueObserved(20)};
+    });
     clickMenuItem("runItem");
     ASSERT_TRUE(waitUntil([&] { return !running.isEmpty() && !velotrimmer.running(); }, 60000));
     EXPECT_TRUE(running.first().at(0).toBool());
     // The wall view only showed data during the run, and its mode came back after it.
     EXPECT_GE(dragMode.size(), 2);
     EXPECT_EQ(ui()->property("dragMode").toString(), "ref");
-    // The wall view draws each LDM in the colour the camera observed.
-    settle(50);
-    const QColor fill = ldmFill(grid, display, 20);
-    EXPECT_NEAR(fill.red(), display->ldmRedObserved(20), 1.0);
-    EXPECT_NEAR(fill.green(), display->ldmGreenObserved(20), 1.0);
-    EXPECT_NEAR(fill.blue(), display->ldmBlueObserved(20), 1.0);
+    ASSERT_TRUE(fill.isValid());
+    EXPECT_NEAR(fill.red(), observed[0], 1.0);
+    EXPECT_NEAR(fill.green(), observed[1], 1.0);
+    EXPECT_NEAR(fill.blue(), observed[2], 1.0);
     EXPECT_GT(fill.green(), 100);
 
     // The run went to its end on the simulated display: completed, not cancelled.
