@@ -36,6 +36,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <random>
 #include <vector>
@@ -348,16 +349,16 @@ void BM_ReferenceRepeater(benchmark::State& state)
 
 BENCHMARK(BM_ReferenceRepeater)->ArgName("change")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The reference's set-up: the 5 000 Rectangles made and drawn once.
-void BM_ReferenceRepeaterSetUp(benchmark::State& state)
+// Windows made from a QML source and drawn once, each timed, until the state ends or the window
+// does not show what it should (whole tells).
+void measureSetUps(benchmark::State& state, QQmlEngine& engine, const QByteArray& source,
+                   const std::function<bool(QQuickWindow&)>& whole)
 {
-    QQmlEngine engine;
-    const QByteArray source = referenceQml();
     for (auto _ : state) {
         QElapsedTimer clock;
         clock.start();
         QQmlComponent component(&engine);
-        component.setData(source, QUrl(QStringLiteral("qrc:/bench/Reference.qml")));
+        component.setData(source, QUrl(QStringLiteral("qrc:/bench/SetUp.qml")));
         std::unique_ptr<QObject> root(component.create());
         auto* window = qobject_cast<QQuickWindow*>(root.get());
         if (!window) {
@@ -367,9 +368,20 @@ void BM_ReferenceRepeaterSetUp(benchmark::State& state)
         const QImage image = window->grabWindow();
         benchmark::DoNotOptimize(image.constBits());
         state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9);
+        if (!whole(*window)) {
+            state.SkipWithError("the window did not show what it should");
+            break;
+        }
         root.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
+}
+
+// The reference's set-up: the 5 000 Rectangles made and drawn once.
+void BM_ReferenceRepeaterSetUp(benchmark::State& state)
+{
+    QQmlEngine engine;
+    measureSetUps(state, engine, referenceQml(), [](QQuickWindow&) { return true; });
 }
 
 BENCHMARK(BM_ReferenceRepeaterSetUp)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
@@ -401,28 +413,10 @@ void BM_WallViewSetUp(benchmark::State& state)
     engine.rootContext()->setContextProperty(QStringLiteral("wallDisplay"), &wall);
     const double zoom = std::min(780.0 / (wall.maxX() - wall.minX()), 600.0 / (wall.maxY() - wall.minY()));
     engine.rootContext()->setContextProperty(QStringLiteral("wallZoom"), zoom);
-    for (auto _ : state) {
-        QElapsedTimer clock;
-        clock.start();
-        QQmlComponent component(&engine);
-        component.setData(kWallViewQml, QUrl(QStringLiteral("qrc:/bench/WallViewSetUp.qml")));
-        std::unique_ptr<QObject> root(component.create());
-        auto* window = qobject_cast<QQuickWindow*>(root.get());
-        if (!window) {
-            state.SkipWithError(qPrintable(component.errorString()));
-            break;
-        }
-        const QImage image = window->grabWindow();
-        benchmark::DoNotOptimize(image.constBits());
-        state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9);
-        WallView* view = findWallView(window->contentItem());
-        if (!view || view->itemCount() != int(wall.ldmCount())) {
-            state.SkipWithError("the wall view did not show the wall");
-            break;
-        }
-        root.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
+    measureSetUps(state, engine, kWallViewQml, [&wall](QQuickWindow& window) {
+        const WallView* view = findWallView(window.contentItem());
+        return view && view->itemCount() == int(wall.ldmCount());
+    });
     state.counters["ldms"] = double(wall.ldmCount());
 }
 
