@@ -146,6 +146,12 @@ public:
     double outputFrequency() const { return m_outputFrequency; }
     void setOutputFrequency(double newOutputFrequency);
 
+    // The whole wall model in one read, for a view that shows every record (on the display's
+    // thread only): record number n is element n - 1. Valid until the model is next changed; a
+    // caller keeps no copy, so the display's next write does not have to detach the list.
+    const QList<Macropixel>& allLdms() const { return m_ldms; }
+    const QList<Tile>& allTiles() const { return m_tiles; }
+
 public slots:
     // Safe from any thread (see the class comment).
     ErrorType setRGB(uint number, double red, double green, double blue);

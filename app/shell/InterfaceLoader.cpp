@@ -5,6 +5,7 @@
 #include "shell/LogModel.h"
 #include "shell/Velotrimmer.h"
 #include "shell/WindowPlacement.h"
+#include "shell/WallView.h"
 
 #include <QCoreApplication>
 #include <QQmlApplicationEngine>
@@ -43,6 +44,7 @@ void InterfaceLoader::registerTypes()
         qmlRegisterType<ImageItem>("ImageItem", 1, 0, "ImageItem");
         qmlRegisterSingletonType<WindowPlacement>("WindowPlacement", 1, 0, "WindowPlacement",
                                                   [](QQmlEngine*, QJSEngine*) { return new WindowPlacement; });
+        qmlRegisterType<WallView>("WallView", 1, 0, "WallView");
         return true;
     }();
     Q_UNUSED(registered);

@@ -176,6 +176,11 @@ public:
     };
     // Tests shorten the waits.
     void setExposureTiming(const ExposureTiming& timing) { m_exposureTiming = timing; }
+    // An observed value's error against a balance target, relative to the target; 0 without one.
+    static double relativeError(double observed, double target)
+    {
+        return target == 0.0 ? 0.0 : (observed - target) / target;
+    }
 
     Velotrimmer(boost::asio::io_context& ioContext, QObject* parent = nullptr);
     ~Velotrimmer() override;

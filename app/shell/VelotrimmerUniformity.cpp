@@ -208,10 +208,8 @@ void Velotrimmer::setLoggableAdjuster(uint number)
 
 double Velotrimmer::ldmError(int ldmNumber, double target, double (DisplayBase::*observed)(uint))
 {
-    if (target == 0.0)
-        return 0.0;
     const uint number = static_cast<uint>(std::max(ldmNumber, 0));
-    return ((m_display->*observed)(number) - target) / target;
+    return relativeError((m_display->*observed)(number), target);
 }
 
 double Velotrimmer::ldmRedError(int ldmNumber)

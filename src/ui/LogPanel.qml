@@ -23,6 +23,12 @@ GroupBox {
         }
         property bool atEnd: true
         onMovementEnded: atEnd = atYEnd
-        onCountChanged: if (atEnd) positionViewAtEnd()
+        // Lines come in bursts: follow them once they are in, and only while shown.
+        function followEnd() {
+            if (atEnd && panel.visible)
+                positionViewAtEnd()
+        }
+        onCountChanged: Qt.callLater(followEnd)
     }
+    onVisibleChanged: view.followEnd()
 }

@@ -20,6 +20,25 @@ GroupBox {
     function zoomOut() { scroll.zoomOut() }
     function zoomToFit() { scroll.zoomToFit() }
 
+    // A wall of another extent (its layout arrived, at start, after a restart or from another
+    // display) is fitted into the view as soon as the view has a size; a layout read again with
+    // the same extent leaves the operator's zoom alone.
+    property bool fitPending: true
+    function fitWhenReady() {
+        if (!fitPending || grid.wall.itemCount === 0 || scroll.width <= 0 || scroll.height <= 0)
+            return
+        fitPending = false
+        zoomToFit()
+    }
+    Connections {
+        target: grid.wall
+        function onWallChanged() {
+            panel.fitPending = true
+            Qt.callLater(panel.fitWhenReady)
+        }
+        function onLayoutChanged() { Qt.callLater(panel.fitWhenReady) }
+    }
+
     function selectRect(r) {
         if (tileMode)
             device.selectTiles(r.topLeft, r.bottomRight)
@@ -91,6 +110,8 @@ GroupBox {
         contentHeight: grid.height
         naturalWidth: grid.wallWidth
         naturalHeight: grid.wallHeight
+        onWidthChanged: panel.fitWhenReady()
+        onHeightChanged: panel.fitWhenReady()
 
         LdmGrid {
             id: grid

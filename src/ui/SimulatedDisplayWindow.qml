@@ -61,7 +61,6 @@ Window {
             anchors.centerIn: parent
             tileMode: window.templateMode
             showGraderImage: false
-            live: visible && window.visible
             zoom: Math.min(parent.width / Math.max(1, wallWidth), parent.height / Math.max(1, wallHeight))
         }
     }

@@ -74,6 +74,12 @@ void InterfaceFixture::enterMode(int mode)
     controller().setMode(static_cast<Velotrimmer::Mode>(mode));
     if (mode != Velotrimmer::Linearity) {
         ASSERT_TRUE(waitUntil([this] { return controller().display()->adjustableLdmCount() > 0; }, 5000));
+        // The main window's wall view shows the wall from its next frame (and fits it then).
+        QObject* grid = find(QStringLiteral("wallGrid"));
+        ASSERT_NE(grid, nullptr);
+        const DisplayBase* display = controller().display();
+        const uint shown = mode == Velotrimmer::Template ? display->tileCount() : display->ldmCount();
+        ASSERT_TRUE(waitUntil([&] { return grid->property("itemCount").toUInt() == shown; }, 5000));
     }
     settle(50);
 }

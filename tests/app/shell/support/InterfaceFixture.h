@@ -31,7 +31,8 @@ protected:
     // The interface on a bench without hardware: the simulated display and the dummy camera,
     // with short uniformity runs.
     void loadBench();
-    // Switches the controller to a mode and, in the uniformity modes, waits for the wall.
+    // Switches the controller to a mode and, in the uniformity modes, waits for the wall and
+    // for the main window's wall view to show it.
     void enterMode(int mode);
     QQuickWindow* window() const { return m_window; }
     // The main window's content (MainUI).
