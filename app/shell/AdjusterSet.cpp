@@ -15,6 +15,16 @@ void releaseBackwards(std::vector<std::unique_ptr<T>>& owned, QList<T*>& view)
 
 } // namespace
 
+void AdjusterSettings::applyTo(Calibrator& calibrator) const
+{
+    calibrator.setStepRGB(targets[0], targets[1], targets[2]);
+    calibrator.setReadDelay(readDelay);
+    calibrator.setReadCount(1);
+    calibrator.setErrorAllowed(0.0);
+    calibrator.setHighGainLimit(highGainLimit);
+    calibrator.setLowGainLimit(lowGainLimit);
+}
+
 AdjusterSet::AdjusterSet() = default;
 
 AdjusterSet::~AdjusterSet()

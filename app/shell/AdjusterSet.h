@@ -5,10 +5,31 @@
 
 #include <QList>
 
+#include <array>
 #include <memory>
 #include <vector>
 
 class Calibrator;
+
+// What the adjusters of a balance or template run are configured with (the master with them).
+struct AdjusterSettings
+{
+    // The observed red, green and blue levels every LDM is brought to.
+    std::array<double, 3> targets{};
+    uint readDelay = 0;
+    // The scales of the gain steps, and of the damped ones once errors grow.
+    double highGainLimit = 0.5;
+    double lowGainLimit = 0.25;
+    // A template adjuster's per-level limits: points within error that finish it, and its fewest
+    // and most iterations.
+    uint compliantIterations = 20;
+    uint minIterations = 50;
+    uint maxIterations = 400;
+
+    // The targets, the read delay, one reading per measurement, no error allowance and the gain
+    // step scales (not the template limits).
+    void applyTo(Calibrator& calibrator) const;
+};
 
 // The per-LDM or per-cell calibrators of a balance or template run, the records they adjust and,
 // for a template run, the tile copies that group those records. Entry i of adjusters() adjusts

@@ -86,6 +86,7 @@ public:
     };
 
     using Handler = std::function<Reply(const Request&)>;
+    using Watcher = std::function<void(const Request&)>;
 
     ProcessorSimulator();
     ~ProcessorSimulator();
@@ -143,6 +144,10 @@ public:
     void setRoute(std::string method, std::string target, std::vector<Reply> replies);
     void setRoute(std::string method, std::string target, Reply reply);
     void setHandler(Handler handler);
+    // Shows every request, once judged, to watcher (on the server's thread, in order of arrival,
+    // outside the mutex). With keepLog false, requests are no longer logged: a run at the scale
+    // of a whole wall would otherwise keep every body it ever sent.
+    void watchRequests(Watcher watcher, bool keepLog = true);
     void setStalled(bool stalled);
     // Answers updates as the processor does: PATCH of the data and POST of the media generator
     // with 204 and no body. Routes set later for the same targets take their place.

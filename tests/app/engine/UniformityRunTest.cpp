@@ -133,8 +133,7 @@ protected:
         master.setMacropixels(wall.recordList());
         master.setTiles(wall.tileList());
         observer = std::make_unique<ModelWallObserver>(&master, wall.recordList(), wall.tileList());
-        for (const auto& record : wall.records)
-            observer->setResponse(record->number, ModelWallObserver::variedResponse(record->number));
+        observer->setResponses(ModelWallObserver::variedResponse);
     }
 
     void setObservationTimeout(uint ms)
