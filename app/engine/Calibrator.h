@@ -433,6 +433,14 @@ private:
     // The engine stops on its own account: running clears and reason becomes the run's status
     // (unless the run had already been stopped from outside).
     void stopRun(const QString& reason);
+    // Parts of a level that never wait, kept out of its coroutine so that every adjuster's frame
+    // stays small. A level stops with its gains pinned at the minimum (or the maximum); an
+    // adjuster is given the colour that tells which.
+    void stopClipping(bool atMinimum);
+    // The loop analysis: true when the repeated gain sets are close enough to accept the level.
+    bool loopSmallEnough() const;
+    // Sets the gains of the best gain set met in the level.
+    void setBestGains();
     QString displayFailure() const;
     QString colorimeterFailure() const;
     void buildGammaTable(double black);

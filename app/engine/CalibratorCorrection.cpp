@@ -122,6 +122,70 @@ CalibrationPoint Calibrator::makePoint(double target) const
     return point;
 }
 
+void Calibrator::stopClipping(bool atMinimum)
+{
+    const bool master = m_mode == ColorimeterMode;
+    const QString status = master ? QStringLiteral("Correction stopped due to R,G,B values persistently at %1")
+                                        .arg(atMinimum ? QStringLiteral("zero") : QStringLiteral("maximum"))
+                                  : QStringLiteral("Adjustment #%1 stopped due to R,G,B values persistently at %2")
+                                        .arg(m_number)
+                                        .arg(atMinimum ? QStringLiteral("minimum") : QStringLiteral("maximum"));
+    setStatusString(status);
+    stopRun(status);
+    const char* clipping =
+        atMinimum ? "Zero clipping: can't set R,G,B any lower" : "Maximum value clipping: can't set R,G,B any higher";
+    if (master) {
+        qDebug("%s.", clipping);
+        return;
+    }
+    qDebug("%s on LDM/macropixel %d.", clipping, int(m_number));
+    // An adjuster is left on a colour that shows which end it hit.
+    if (atMinimum)
+        coSetRGBGains_(m_maximumLevel, m_maximumLevel, m_maximumValue);
+    else
+        coSetRGBGains_(m_maximumValue, m_maximumLevel, m_maximumLevel);
+}
+
+bool Calibrator::loopSmallEnough() const
+{
+    // Starting from a point with deltas 0, 0 and 4 x the maximum.
+    LevelPoints::Point seed;
+    seed.deltas = {0.0, 0.0, 4.0 * m_maximumValue};
+    double loopError = seed.deltaSum();
+    double deltaError = seed.largestDelta();
+    m_points.forEachRepeated([&](const LevelPoints::Point& repeated, uint) {
+        loopError = std::min(loopError, repeated.deltaSum());
+        deltaError = std::min(deltaError, repeated.largestDelta());
+    });
+    if (verbose())
+        qDebug("Max loop error %.2f, max delta error %.2f", loopError, deltaError);
+    if (loopError <= LoopErrorLimit && deltaError <= LoopDeltaLimit)
+        return true;
+    if (verbose()) {
+        qDebug("Errors are too big (loop %.2f, delta %.2f); we'll reset gains and try again...", loopError, deltaError);
+        logRepeatedPoints(QStringLiteral("Errors in repeated points:"));
+    }
+    return false;
+}
+
+void Calibrator::setBestGains()
+{
+    // Never the zero seed: the best is one of the gain sets actually measured.
+    const LevelPoints::Point* best = nullptr;
+    uint bestCount = 0;
+    m_points.forEachGainSet([&](const LevelPoints::Point& visited, uint count) {
+        if (!best || visited.deltaSum() < best->deltaSum()) {
+            best = &visited;
+            bestCount = count;
+        }
+    });
+    if (!best)
+        return;
+    if (verbose())
+        logPoint(QStringLiteral("Best point found"), *best, bestCount);
+    coSetRGBGains_(best->gains[0], best->gains[1], best->gains[2]);
+}
+
 void Calibrator::stopRun(const QString& reason)
 {
     // A run already stopped from outside keeps being a cancel.
@@ -154,7 +218,9 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
     m_finishRequested = false;
     m_points.clear();
     m_stepSeconds = 0;
-    m_gainTask = coSetGains();
+    // A finished gain measurement goes; a level measures the matrix anew with a coSetGains made
+    // when it needs one (creating one runs nothing of it, so only its memory would differ).
+    m_gainTask = EngineTask();
 
     const QString tooDark = QStringLiteral("Correction stopped; too dark to proceed.");
     const auto finalBound = [this] { return m_maximumWeightedError * (m_finishRequested ? 2.0 : 1.0); };
@@ -223,11 +289,8 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
                     qDebug("getRGBDeltas failed; retry #%d", retry);
                 // A fresh matrix, measured gain set by gain set by the driver.
                 EngineTask nested = coSetGains();
-                m_gainTask = EngineTask();
                 co_await nested;
                 ok = getRGBDeltas_();
-                if (ok)
-                    m_gainTask = coSetGains();
             }
             if (!ok) {
                 if (!m_running)
@@ -239,16 +302,15 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
                     co_await EngineTask::Yield{};
                     co_return false;
                 }
-                const QString failed = QStringLiteral("*** FAILED GETTING RGB DELTA VALUES! ***");
-                setStatusString(failed);
-                qDebug("%s", qUtf8Printable(failed));
-                stopRun(failed);
+                setStatusString(QStringLiteral("*** FAILED GETTING RGB DELTA VALUES! ***"));
+                qDebug("%s", qUtf8Printable(statusString()));
+                stopRun(statusString());
                 co_return false;
             }
 
             correctionError = std::abs(m_rgbDeltas[0]) + std::abs(m_rgbDeltas[1]) + std::abs(m_rgbDeltas[2]);
             maxDelta = std::max({std::abs(m_rgbDeltas[0]), std::abs(m_rgbDeltas[1]), std::abs(m_rgbDeltas[2])});
-            CalibrationPoint current = makePoint(luminance);
+            const LevelPoints::Point current = LevelPoints::pointOf(makePoint(luminance));
             limitRGBDeltas_(percent, gainScale, deltaCap);
 
             Triple gains{};
@@ -264,25 +326,10 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
             const bool zeroStop = atMinimum && maxDelta > ZeroClipDelta && ++zeroClipCount > ClipStopCount;
             const bool maximumStop = !zeroStop && atMaximum && ++maxClipCount > ClipStopCount;
             if (zeroStop || maximumStop) {
-                const QString status = master ? QStringLiteral("Correction stopped due to R,G,B values persistently at %1")
-                                                    .arg(zeroStop ? QStringLiteral("zero") : QStringLiteral("maximum"))
-                                              : QStringLiteral("Adjustment #%1 stopped due to R,G,B values persistently at %2")
-                                                    .arg(m_number)
-                                                    .arg(zeroStop ? QStringLiteral("minimum") : QStringLiteral("maximum"));
-                setStatusString(status);
-                stopRun(status);
-                const char* clipping = zeroStop ? "Zero clipping: can't set R,G,B any lower" : "Maximum value clipping: can't set R,G,B any higher";
-                if (master) {
-                    qDebug("%s.", clipping);
-                    co_return false;
-                }
-                qDebug("%s on LDM/macropixel %d.", clipping, int(m_number));
-                // An adjuster is left on a colour that shows which end it hit.
-                if (zeroStop)
-                    coSetRGBGains_(m_maximumLevel, m_maximumLevel, m_maximumValue);
-                else
-                    coSetRGBGains_(m_maximumValue, m_maximumLevel, m_maximumLevel);
-                co_await EngineTask::Yield{};
+                stopClipping(zeroStop);
+                // An adjuster's colour that shows which end it hit goes to the driver first.
+                if (!master)
+                    co_await EngineTask::Yield{};
                 co_return false;
             }
 
@@ -319,23 +366,22 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
                 if (verbose())
                     qDebug("Resetting gains due to growing errors...");
                 prepareReset();
-                EngineTask nested = std::move(m_gainTask);
+                EngineTask nested = coSetGains();
                 const bool nestedOk = co_await nested;
-                m_gainTask = coSetGains();
                 next = nestedOk ? Next::Converge : Next::AveragedStop;
                 continue;
             }
 
             // Book-keeping of the gain set this iteration measured: how often it was met before,
             // in the level and since the last reset.
-            const LevelPoints::Visits visits = m_points.append(LevelPoints::pointOf(current));
+            const LevelPoints::Visits visits = m_points.append(current);
             if (verbose() && visits.level > 1)
-                qDebug("looping: %.6f, %.6f, %.6f; %d + %d times", current.red, current.green, current.blue, 1,
+                qDebug("looping: %.6f, %.6f, %.6f; %d + %d times", current.gains[0], current.gains[1], current.gains[2], 1,
                        int(visits.level) - 1);
             if (visits.level > LoopingVisits)
                 looping = true;
             if (verbose() && visits.window > 1)
-                qDebug(" repeat: %.6f, %.6f, %.6f; %d + %d times", current.red, current.green, current.blue, 1,
+                qDebug(" repeat: %.6f, %.6f, %.6f; %d + %d times", current.gains[0], current.gains[1], current.gains[2], 1,
                        int(visits.window) - 1);
 
             if (visits.window < RepeatingVisits) {
@@ -359,33 +405,17 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
             if (looping) {
                 if (verbose())
                     qDebug("Looping; we'll test the repeated values.");
-                // Starting from a point with deltas 0, 0 and 4 x the maximum.
-                LevelPoints::Point seed;
-                seed.deltas = {0.0, 0.0, 4.0 * m_maximumValue};
-                double loopError = seed.deltaSum();
-                double deltaError = seed.largestDelta();
-                m_points.forEachRepeated([&](const LevelPoints::Point& repeated, uint) {
-                    loopError = std::min(loopError, repeated.deltaSum());
-                    deltaError = std::min(deltaError, repeated.largestDelta());
-                });
-                if (verbose())
-                    qDebug("Max loop error %.2f, max delta error %.2f", loopError, deltaError);
-                if (loopError <= LoopErrorLimit && deltaError <= LoopDeltaLimit) {
+                if (loopSmallEnough()) {
                     loopAccepted = true;
                     next = Next::Converge;
                     continue;
-                }
-                if (verbose()) {
-                    qDebug("Errors are too big (loop %.2f, delta %.2f); we'll reset gains and try again...", loopError, deltaError);
-                    logRepeatedPoints(QStringLiteral("Errors in repeated points:"));
                 }
             } else if (verbose()) {
                 logRepeatedPoints(QStringLiteral("Resetting gains due to repeats:"));
             }
             prepareReset();
-            EngineTask nested = std::move(m_gainTask);
+            EngineTask nested = coSetGains();
             const bool nestedOk = co_await nested;
-            m_gainTask = coSetGains();
             if (nestedOk) {
                 next = Next::Converge;
                 continue;
@@ -432,19 +462,7 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
             if (pointsWithinError(0) < m_minPointsForAveraging && !m_points.isEmpty()) {
                 if (verbose())
                     qDebug("#%-4d $$$ Not enough points for averaging; just pick the best point found so far", int(m_number));
-                // Never the zero seed: the best is one of the gain sets actually measured.
-                const LevelPoints::Point* best = nullptr;
-                uint bestCount = 0;
-                m_points.forEachGainSet([&](const LevelPoints::Point& visited, uint count) {
-                    if (!best || visited.deltaSum() < best->deltaSum()) {
-                        best = &visited;
-                        bestCount = count;
-                    }
-                });
-                const Triple bestGains = best->gains;
-                if (verbose())
-                    logPoint(QStringLiteral("Best point found"), *best, bestCount);
-                coSetRGBGains_(bestGains[0], bestGains[1], bestGains[2]);
+                setBestGains();
                 co_await EngineTask::Yield{};
             }
             next = Next::Finish;

@@ -221,12 +221,8 @@ double Calibrator::pointWeight(const CalibrationPoint& point, double maxError)
 
 uint Calibrator::pointsWithinError(double maxError)
 {
-    uint within = 0;
-    for (std::size_t index = 0; index < m_points.size(); ++index) {
-        if (weightOf(m_points.at(index).deltaSum(), maxError) > 0.0)
-            ++within;
-    }
-    return within;
+    const double bound = maxError == 0.0 ? m_maximumWeightedError : maxError;
+    return uint(m_points.countWithin(bound, [this](double deltaSum, double b) { return weightOf(deltaSum, b) > 0.0; }));
 }
 
 void Calibrator::setPoints(const QList<CalibrationPoint>& points)

@@ -21,7 +21,7 @@ constexpr Code WholeNumberCodes = Code(1) << 100;
 constexpr Code NotFiniteCodes = Code(1) << 101;
 
 constexpr std::size_t FirstIndexSize = 16;
-constexpr std::size_t FirstPointCapacity = 8;
+constexpr std::size_t PointGrowth = 8;
 
 // The gain rounded to 7 decimals, as a code that two gains share exactly when their texts match:
 // twice the rounded magnitude in units of 10^-7 (halves rounded away from zero), plus one for a
@@ -94,13 +94,18 @@ QString gainText(double gain)
         .arg(decimals, GainDecimals, 10, QLatin1Char('0'));
 }
 
-// Room for one more element, growing by a quarter rather than doubling.
+// Room for one more element: an eighth more, at least PointGrowth, rather than doubling.
 template <typename T>
-void makeRoom(std::vector<T>& items, std::size_t first)
+void makeRoom(std::vector<T>& items)
 {
     if (items.size() < items.capacity())
         return;
-    items.reserve(std::max(first, items.capacity() + items.capacity() / 4));
+    items.reserve(items.capacity() + std::max(PointGrowth, items.capacity() / 8));
+}
+
+uint16_t counted(uint16_t count)
+{
+    return count == UINT16_MAX ? count : uint16_t(count + 1);
 }
 
 } // namespace
@@ -129,11 +134,15 @@ void LevelPoints::clear()
     m_slots = std::vector<uint32_t>();
     m_gainSets = 0;
     m_window = 0;
+    m_countedBound = -1.0;
+    m_counted = 0;
+    m_within = 0;
 }
 
 LevelPoints::Visits LevelPoints::append(const Point& point)
 {
-    if ((m_gainSets + 1) * 2 > m_slots.size())
+    // At most three quarters full.
+    if ((m_gainSets + 1) * 4 > m_slots.size() * 3)
         growIndex();
     const std::size_t slot = find(point.gains);
     Stored stored{point};
@@ -142,11 +151,11 @@ LevelPoints::Visits LevelPoints::append(const Point& point)
         ++m_gainSets;
     } else {
         const Stored& earlier = m_points[m_slots[slot]];
-        stored.levelVisits = earlier.levelVisits + 1;
+        stored.levelVisits = counted(earlier.levelVisits);
         if (earlier.window == m_window)
-            stored.windowVisits = earlier.windowVisits + 1;
+            stored.windowVisits = counted(earlier.windowVisits);
     }
-    makeRoom(m_points, FirstPointCapacity);
+    makeRoom(m_points);
     m_slots[slot] = uint32_t(m_points.size());
     m_points.push_back(stored);
     return {stored.levelVisits, stored.windowVisits};

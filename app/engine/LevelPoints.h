@@ -17,8 +17,9 @@ struct CalibrationPoint;
 // through integer codes computed without any text: a balance or template run keeps one of these
 // per adjuster, and a wall has up to hundreds of thousands of adjusters.
 //
-// Storage per iteration: one Point (nine doubles and three counts) and an index slot; the vectors
-// grow by a quarter, so little lies unused. Nothing here allocates per point.
+// Storage per iteration: 80 bytes (nine doubles, two counts and the window they count in) and one
+// or two 4-byte index slots; the points grow by an eighth at a time, so little lies unused.
+// Nothing here allocates per point. Counts stop at 65535, far beyond any level's iterations.
 class LevelPoints
 {
 public:
@@ -53,6 +54,21 @@ public:
     Visits append(const Point& point);
     // Starts a new window: every gain set counts as not met since.
     void resetWindow();
+
+    // The iterations for which within(deltaSum, bound) holds. A level asks at every iteration
+    // with the same bound: the count is kept for it, and only the iterations since are looked at.
+    template <typename Within>
+    std::size_t countWithin(double bound, Within within)
+    {
+        if (bound != m_countedBound) {
+            m_countedBound = bound;
+            m_counted = 0;
+            m_within = 0;
+        }
+        for (; m_counted < m_points.size(); ++m_counted)
+            m_within += within(m_points[m_counted].point.deltaSum(), bound) ? 1 : 0;
+        return m_within;
+    }
 
     std::size_t size() const { return m_points.size(); }
     bool isEmpty() const { return m_points.empty(); }
@@ -96,8 +112,8 @@ private:
     {
         Point point;
         // The gain set's counts up to and including this iteration, and the window they count in.
-        uint32_t levelVisits = 1;
-        uint32_t windowVisits = 1;
+        uint16_t levelVisits = 1;
+        uint16_t windowVisits = 1;
         uint32_t window = 0;
     };
 
@@ -110,4 +126,8 @@ private:
     std::vector<uint32_t> m_slots;
     std::size_t m_gainSets = 0;
     uint32_t m_window = 0;
+    // countWithin's last bound and its count over the first m_counted iterations.
+    double m_countedBound = -1.0;
+    uint32_t m_counted = 0;
+    uint32_t m_within = 0;
 };

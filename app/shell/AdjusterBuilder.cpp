@@ -6,12 +6,23 @@
 #include <QDebug>
 #include <QElapsedTimer>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 AdjusterBuilder::AdjusterBuilder(QObject* parent)
     : QObject(parent)
 {
     m_slices.setSingleShot(true);
     m_slices.setInterval(0);
-    connect(&m_slices, &QTimer::timeout, this, &AdjusterBuilder::buildSlice);
+    connect(&m_slices, &QTimer::timeout, this, &AdjusterBuilder::workSlice);
+}
+
+void AdjusterBuilder::returnFreedPages()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 void AdjusterBuilder::startBalance(AdjusterSet& set, DisplayBase& display, const AdjusterSettings& settings)
@@ -49,7 +60,7 @@ void AdjusterBuilder::start(Kind kind, AdjusterSet& set, DisplayBase& display, c
                             qsizetype total)
 {
     cancel();
-    set.clear();
+    release(set);
     m_kind = kind;
     m_set = &set;
     m_display = &display;
@@ -74,8 +85,24 @@ void AdjusterBuilder::start(Kind kind, AdjusterSet& set, DisplayBase& display, c
 
 void AdjusterBuilder::cancel()
 {
-    m_slices.stop();
     m_building = false;
+}
+
+void AdjusterBuilder::release(AdjusterSet& set)
+{
+    AdjusterSet::Owned owned = set.take();
+    if (owned.adjusters.empty() && owned.records.empty() && owned.tiles.empty())
+        return;
+    m_releasing.push_back(std::move(owned));
+    m_slices.start();
+}
+
+void AdjusterBuilder::releaseNow()
+{
+    if (m_releasing.empty())
+        return;
+    m_releasing.clear();
+    emit released();
 }
 
 QString AdjusterBuilder::items() const
@@ -83,22 +110,33 @@ QString AdjusterBuilder::items() const
     return m_kind == Kind::Template ? QStringLiteral("macropixels") : QStringLiteral("LDMs");
 }
 
-void AdjusterBuilder::buildSlice()
+void AdjusterBuilder::workSlice()
 {
-    if (!m_building)
-        return;
     QElapsedTimer slice;
     slice.start();
-    while (m_built < m_total && slice.elapsed() < SliceBudget.count())
-        buildOne();
-    if (m_built < m_total) {
-        m_slices.start();
-        emit progressed(m_built, m_total);
-        return;
+    const auto timeLeft = [&slice] { return slice.elapsed() < SliceBudget.count(); };
+    const bool wasReleasing = !m_releasing.empty();
+    while (!m_releasing.empty() && timeLeft()) {
+        if (!m_releasing.front().releaseOne())
+            m_releasing.pop_front();
     }
-    m_building = false;
-    logBuilt();
-    emit finished();
+    // A build goes on once what went before it has gone.
+    if (m_releasing.empty()) {
+        while (m_building && m_built < m_total && timeLeft())
+            buildOne();
+    }
+    const bool buildLeft = m_building && m_built < m_total;
+    if (!m_releasing.empty() || buildLeft)
+        m_slices.start();
+    if (wasReleasing && m_releasing.empty())
+        emit released();
+    if (buildLeft) {
+        emit progressed(m_built, m_total);
+    } else if (m_building) {
+        m_building = false;
+        logBuilt();
+        emit finished();
+    }
 }
 
 void AdjusterBuilder::logBuilt() const

@@ -86,6 +86,8 @@ Velotrimmer::Velotrimmer(boost::asio::io_context& ioContext, QObject* parent)
     connect(this, &Velotrimmer::workersRunningChanged, background, &Background::setRunning);
     connect(&m_adjusterBuilder, &AdjusterBuilder::progressed, this, &Velotrimmer::showSetupProgress);
     connect(&m_adjusterBuilder, &AdjusterBuilder::finished, this, &Velotrimmer::adjustersBuilt);
+    connect(&m_adjusterBuilder, &AdjusterBuilder::released, this,
+            [this] { onCalibrator([](Calibrator&) { AdjusterBuilder::returnFreedPages(); }); });
     connect(this, &Velotrimmer::ldmArrayInfo, background, &Background::setArrayInfo);
     connect(this, &Velotrimmer::grabImageData, background, &Background::grabImageData);
     connect(background, &Background::grabImageDataDone, this, &Velotrimmer::grabImageDataDone);
@@ -160,6 +162,7 @@ void Velotrimmer::aboutToQuit()
     m_backgroundThread.quit();
     m_backgroundThread.wait();
     deleteAdjusters();
+    m_adjusterBuilder.releaseNow();
     qDebug("Controller shut down; worker threads joined");
     // Reports the workers queued before they ended have no sender left to describe.
     QCoreApplication::removePostedEvents(this, QEvent::MetaCall);

@@ -277,7 +277,8 @@ void Velotrimmer::deleteAdjusters()
         calibrator.setMacropixels({});
         calibrator.setTiles({});
     });
-    m_adjusterSet.clear();
+    // A wall's worth of adjusters takes long to delete: they go a slice at a time.
+    m_adjusterBuilder.release(m_adjusterSet);
 }
 
 // ---- Completion --------------------------------------------------------------------------------

@@ -97,6 +97,14 @@ TEST(LevelPoints, CountsVisitsInTheLevelAndSinceTheWindowWasReset)
     ASSERT_EQ(points.size(), 5u);
     EXPECT_DOUBLE_EQ(points.at(0).deltaSum(), 0.5);
     EXPECT_DOUBLE_EQ(points.at(4).deltaSum(), 0.1);
+
+    // Counted within a bound, again after more iterations, and within another bound.
+    const auto below = [](double deltaSum, double bound) { return deltaSum < bound; };
+    EXPECT_EQ(points.countWithin(0.25, below), 3u);
+    points.append(at(b, 0.05));
+    EXPECT_EQ(points.countWithin(0.25, below), 4u);
+    EXPECT_EQ(points.countWithin(0.4, below), 5u);
+    EXPECT_EQ(points.countWithin(0.25, below), 4u);
 }
 
 TEST(LevelPoints, AnIterationCostsAFixedSmallRecordAndANewLevelReleasesThem)

@@ -121,7 +121,20 @@ void UniformityRig::release()
             master->setTiles({});
         },
         Qt::BlockingQueuedConnection);
-    m_set.clear();
+    // As the controller does: the set empties at once, its objects go a slice at a time, then
+    // the calibrator's thread hands their pages back.
+    m_builder.release(m_set);
+    if (m_builder.isReleasing()) {
+        QEventLoop loop;
+        QObject::connect(&m_builder, &AdjusterBuilder::released, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    QEventLoop loop;
+    QMetaObject::invokeMethod(&master(), [&loop] {
+        AdjusterBuilder::returnFreedPages();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
 }
 
 ModelWallObserver::Triple UniformityRig::observed(const Macropixel& record, bool cell) const

@@ -60,7 +60,8 @@ public:
     // and starts the run.
     void start(Calibrator::TaskType task);
     bool waitForDone(int timeoutMs);
-    // What the controller does once the run has ended: lets go of the adjusters.
+    // What the controller does once the run has ended: lets go of the adjusters; returns once
+    // the last is deleted.
     void release();
 
     ProcessorSimulator& simulator() { return m_simulator; }
