@@ -1,5 +1,7 @@
 #include "shell/AsioPump.h"
 #include "shell/DarkTheme.h"
+#include "shell/DisplayFallback.h"
+#include "shell/InstanceLock.h"
 #include "shell/InterfaceLoader.h"
 #include "shell/LogModel.h"
 #include "shell/QuitSignals.h"
@@ -10,6 +12,7 @@
 #include <boost/asio/io_context.hpp>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QQmlApplicationEngine>
 #include <QUrl>
 
@@ -23,11 +26,29 @@ namespace {
 constexpr auto kTestRootVariable = "VELOTRIM_TEST_ROOT_URL";
 // Upper bound for the handlers that cancelled network work still has to run at exit.
 constexpr std::chrono::seconds kDrainLimit{2};
+// The exit status of a start refused because velotrim already runs.
+constexpr int kAlreadyRunning = 1;
 
 QUrl rootUrl()
 {
     const QString overridden = qEnvironmentVariable(kTestRootVariable);
     return QUrl(overridden.isEmpty() ? QString::fromLatin1(InterfaceLoader::RootUrl) : overridden);
+}
+
+// A second start: says so, in the log and in a message box, until the operator closes it (or a
+// signal ends it), and touches nothing of the first one's.
+int tellAlreadyRunning(const InstanceLock& lock)
+{
+    qCritical("Velotrim is already running (%s: %s); this start ends.", qUtf8Printable(lock.path()),
+              qUtf8Printable(lock.error()));
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), QStringLiteral("Velotrim is already running."),
+                    QMessageBox::Ok);
+    box.setInformativeText(QStringLiteral("Only one Velotrim runs at a time: two would share the settings and drive "
+                                          "the same processor. Use the window that is open."));
+    QObject::connect(&box, &QMessageBox::finished, qApp, &QCoreApplication::quit);
+    box.show();
+    QApplication::exec();
+    return kAlreadyRunning;
 }
 
 } // namespace
@@ -37,6 +58,7 @@ int main(int argc, char* argv[])
     // First of all, so that every later message lands in the application log.
     LogModel* appLog = LogModel::appLog();
 
+    DisplayFallback::chooseOffscreenWithoutDisplay(argc, argv);
     QApplication app(argc, argv);
     // Ctrl+C and SIGTERM quit the loop as closing the window does; taken from the start, so that a
     // signal during start-up also ends in order once the loop runs.
@@ -49,6 +71,11 @@ int main(int argc, char* argv[])
     qDebug("native is %d", QApplication::testAttribute(Qt::AA_DontUseNativeMenuBar) ? 1 : 0);
 
     DarkTheme::applyIfRequested(app, ThemeSetting::appsUseLightTheme());
+
+    // Before anything reads or writes the settings: they are the first one's while it runs.
+    InstanceLock instance(InstanceLock::settingsFolder());
+    if (!instance.tryLock())
+        return tellAlreadyRunning(instance);
 
     auto engine = std::make_unique<QQmlApplicationEngine>();
 

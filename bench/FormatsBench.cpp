@@ -1,15 +1,20 @@
+#include "formats/ColorSpaceHandler.h"
 #include "formats/CorvaneCalFileHandler.h"
 #include "formats/Crc32.h"
 #include "formats/Grader.h"
 #include "formats/XinRuiRawHandler.h"
 
 #include <benchmark/benchmark.h>
+#include <fitsio.h>
+#include <malloc.h>
+#include <opencv2/imgproc.hpp>
 #include <zlib.h>
 
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <random>
 #include <sstream>
@@ -140,6 +145,144 @@ void BM_GraderRelativeAverage(benchmark::State& state)
         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_GraderRelativeAverage)->Unit(benchmark::kMillisecond);
+
+constexpr std::size_t kCaptureWidth = 4000;   // a camera frame of tristimulus values
+constexpr std::size_t kCaptureHeight = 3000;
+constexpr std::size_t kBlurSide = 400;
+constexpr int kBlurTiles = 8;
+
+// A grid of values drawn evenly from low to high.
+Vector2D<float> randomGrid(std::size_t width, std::size_t height, float low, float high, unsigned seed)
+{
+    Vector2D<float> grid(width, height);
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> value(low, high);
+    for (auto& row : grid)
+        for (float& v : row)
+            v = value(rng);
+    return grid;
+}
+
+// One 4000 x 3000 float capture on disk for the run, written once.
+const std::string& captureFile()
+{
+    static const std::string path = [] {
+        const auto folder = std::filesystem::temp_directory_path() / ("formats-bench-" + std::to_string(getpid()));
+        std::filesystem::create_directories(folder);
+        const std::string file = (folder / "R_X_bench.fit").string();
+        Grader::writeFits(randomGrid(kCaptureWidth, kCaptureHeight, 0.0f, 1000.0f, 5), "!" + file);
+        std::atexit([] { std::filesystem::remove_all(std::filesystem::path(captureFile()).parent_path()); });
+        return file;
+    }();
+    return path;
+}
+
+// A kilobyte figure of /proc/self/status ("VmHWM", "VmRSS").
+long statusKb(const std::string& field)
+{
+    std::ifstream in("/proc/self/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with(field + ":"))
+            return std::stol(line.substr(field.size() + 1));
+    return -1;
+}
+
+// The peak resident memory that one call of read adds, over what the process holds before it: freed
+// heap is handed back first and the peak mark reset, so earlier iterations do not hide it.
+template <class Read>
+double peakGrowthBytes(Read&& read)
+{
+    malloc_trim(0);
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const long before = statusKb("VmRSS");
+    read();
+    return double(statusKb("VmHWM") - before) * 1024.0;
+}
+
+void setCaptureCounters(benchmark::State& state, double peak)
+{
+    const double image = double(kCaptureWidth * kCaptureHeight * sizeof(float));
+    state.counters["image_MB"] = image / 1e6;
+    state.counters["peak_MB"] = peak / 1e6;
+    state.counters["peak_per_image"] = peak / image;
+}
+
+// readCapture of a 4000 x 3000 float capture, with its peak memory beside the image's size.
+void BM_CaptureRead(benchmark::State& state)
+{
+    const std::string& file = captureFile();
+    const ColorSpace::Handler handler;
+    std::ostringstream progress; // readCapture prints the path
+    auto* const console = std::cout.rdbuf(progress.rdbuf());
+    for (auto _ : state) {
+        Vector2D<float> grid = handler.readCapture(file);
+        benchmark::DoNotOptimize(grid);
+    }
+    setCaptureCounters(state, peakGrowthBytes([&] { benchmark::DoNotOptimize(handler.readCapture(file)); }));
+    std::cout.rdbuf(console);
+}
+BENCHMARK(BM_CaptureRead)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The reference: the same file read with plain CFITSIO calls into one float buffer.
+void BM_CaptureReadPlainCfitsio(benchmark::State& state)
+{
+    const std::string& file = captureFile();
+    const auto read = [&] {
+        int status = 0;
+        fitsfile* fits = nullptr;
+        fits_open_file(&fits, file.c_str(), READONLY, &status);
+        std::vector<float> values(kCaptureWidth * kCaptureHeight);
+        fits_read_img(fits, TFLOAT, 1, LONGLONG(values.size()), nullptr, values.data(), nullptr, &status);
+        fits_close_file(fits, &status);
+        if (status != 0)
+            state.SkipWithError("CFITSIO could not read the capture");
+        return values;
+    };
+    for (auto _ : state)
+        benchmark::DoNotOptimize(read());
+    setCaptureCounters(state, peakGrowthBytes([&] { benchmark::DoNotOptimize(read()); }));
+}
+BENCHMARK(BM_CaptureReadPlainCfitsio)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+const Vector2D<float>& blurGrid()
+{
+    static const Vector2D<float> grid = randomGrid(kBlurSide, kBlurSide, 50.0f, 150.0f, 9);
+    return grid;
+}
+
+// blurWithinTiles of 400 x 400 cells in 8 x 8 tiles with the grader's 15 x 15 Gaussian.
+void BM_BlurWithinTiles(benchmark::State& state)
+{
+    const Vector2D<float> kernel = Grader::gaussianKernel(kGraderKernel);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Grader::blurWithinTiles(blurGrid(), kernel, kBlurTiles, kBlurTiles));
+}
+BENCHMARK(BM_BlurWithinTiles)->Unit(benchmark::kMicrosecond);
+
+// The reference: OpenCV's separable filter on each tile on its own, mirrored at the tile's edges
+// without repeating the edge cell, as the grader mirrors; the grid already in one float matrix.
+void BM_BlurOpenCvPerTile(benchmark::State& state)
+{
+    const int side = int(kBlurSide);
+    cv::Mat grid(side, side, CV_32F);
+    for (int y = 0; y < grid.rows; ++y)
+        std::copy(blurGrid()[std::size_t(y)].begin(), blurGrid()[std::size_t(y)].end(), grid.ptr<float>(y));
+    const double sigma = ((kGraderKernel - 1) * 0.5 - 1) * 0.3 + 0.8;
+    const cv::Mat weights = cv::getGaussianKernel(kGraderKernel, sigma, CV_32F);
+    const int tile = side / kBlurTiles;
+    cv::Mat out(grid.size(), CV_32F);
+    for (auto _ : state) {
+        for (int ty = 0; ty < kBlurTiles; ++ty)
+            for (int tx = 0; tx < kBlurTiles; ++tx) {
+                const cv::Rect area(tx * tile, ty * tile, tile, tile);
+                cv::Mat target = out(area);
+                cv::sepFilter2D(grid(area), target, CV_32F, weights, weights, cv::Point(-1, -1), 0,
+                                cv::BORDER_REFLECT_101 | cv::BORDER_ISOLATED);
+            }
+        benchmark::DoNotOptimize(out.data);
+    }
+}
+BENCHMARK(BM_BlurOpenCvPerTile)->Unit(benchmark::kMicrosecond);
 
 // A wall of one million emitters as the raw-table reader delivers it.
 const Cal::Data& rawWall()

@@ -14,10 +14,14 @@ if(VELOTRIM_WERROR)
   endif()
 endif()
 
+# The sanitizer flags, kept here once: the install test hands them to the project it builds
+# against the installed library, whose objects need the same runtime.
+set(VELOTRIM_SANITIZE_COMPILE_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+set(VELOTRIM_SANITIZE_LINK_FLAGS -fsanitize=address,undefined)
 if(VELOTRIM_SANITIZE)
   # Applied globally so that every object, including tests and benchmarks, is instrumented.
-  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
-  add_link_options(-fsanitize=address,undefined)
+  add_compile_options(${VELOTRIM_SANITIZE_COMPILE_FLAGS})
+  add_link_options(${VELOTRIM_SANITIZE_LINK_FLAGS})
 endif()
 
 # Adds our warning set to a target of the project.

@@ -11,6 +11,10 @@
 namespace {
 const QColor kDarkGrey(64, 64, 64);
 const QColor kDisabledText(127, 127, 127);
+// The tool tips' own colours, white on blue: the palette's tool-tip roles are both white, meant
+// for the style sheet's blue background.
+const QColor kToolTipText(Qt::white);
+const QColor kToolTipBackground(0x2a, 0x82, 0xda);
 
 // The colour groups of a Quick Controls palette, by the names of its group properties.
 constexpr std::array<std::pair<const char*, QPalette::ColorGroup>, 3> kQuickColorGroups{{
@@ -72,7 +76,8 @@ QPalette DarkTheme::palette()
 
 QString DarkTheme::toolTipStyleSheet()
 {
-    return QStringLiteral("QToolTip { color: #ffffff; background-color: #2a82da; border: 1px solid white; }");
+    return QStringLiteral("QToolTip { color: %1; background-color: %2; border: 1px solid white; }")
+        .arg(kToolTipText.name(), kToolTipBackground.name());
 }
 
 bool DarkTheme::applyIfRequested(QApplication& application, std::optional<int> appsUseLightTheme)
@@ -102,8 +107,13 @@ bool DarkTheme::applyToWindows(QObject& root)
         if (!quickPalette)
             continue;
         for (const auto& [name, group] : kQuickColorGroups) {
-            if (auto* quickGroup = quickPalette->property(name).value<QObject*>())
-                copyGroup(dark, group, *quickGroup);
+            auto* quickGroup = quickPalette->property(name).value<QObject*>();
+            if (!quickGroup)
+                continue;
+            copyGroup(dark, group, *quickGroup);
+            // A Quick tool tip draws with these roles and never sees the style sheet.
+            quickGroup->setProperty("toolTipBase", kToolTipBackground);
+            quickGroup->setProperty("toolTipText", kToolTipText);
         }
     }
     return true;

@@ -26,6 +26,8 @@ public:
     // application, and a window declared inside another does not inherit it either: the dark
     // palette reaches them only when given to each window. When the dark palette is installed,
     // copies it into the "palette" of the window and of every window it holds, every colour group
-    // and role; their contents and popups inherit it from there. Returns whether it did.
+    // and role, the tool-tip roles in the style sheet's colours (Quick tool tips draw with the
+    // palette, never with a style sheet); their contents and popups inherit it from there.
+    // Returns whether it did.
     static bool applyToWindows(QObject& root);
 };

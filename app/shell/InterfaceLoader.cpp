@@ -4,6 +4,7 @@
 #include "shell/ImageItem.h"
 #include "shell/LogModel.h"
 #include "shell/Velotrimmer.h"
+#include "shell/WindowPlacement.h"
 
 #include <QCoreApplication>
 #include <QQmlApplicationEngine>
@@ -40,6 +41,8 @@ void InterfaceLoader::registerTypes()
 {
     static const bool registered = [] {
         qmlRegisterType<ImageItem>("ImageItem", 1, 0, "ImageItem");
+        qmlRegisterSingletonType<WindowPlacement>("WindowPlacement", 1, 0, "WindowPlacement",
+                                                  [](QQmlEngine*, QJSEngine*) { return new WindowPlacement; });
         return true;
     }();
     Q_UNUSED(registered);

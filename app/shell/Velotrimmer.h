@@ -345,7 +345,12 @@ public slots:
     void calibratorDone(uint number, bool completed);
     QString elapsedTimeString() const;
     QString defaultLogFileName() const;
+    // The folder a file dialog starts in: that of the path, else the kept one, as long as it
+    // exists; else the documents folder (created when missing), else the home folder. Ends in "/".
+    Q_INVOKABLE QString offeredFolder(const QString& path);
 
+    // Each ends with the outcome in statusString and status: 1 when written, -1 with the reason
+    // when not. No file is written where a folder is or is offered.
     bool saveCalibration(QUrl url);
     bool readCalibration(QUrl url);
     bool saveLog(QUrl url);
@@ -502,6 +507,8 @@ private:
     };
 
     void restoreSettings();
+    // A file not written: the reason in the status line, the status red.
+    void reportUnsaved(const QString& path, const QString& reason);
     // A stored mode from an older or damaged store falls back to the colorimeter correction.
     static Mode validMode(uint value);
     void connectCalibrator();

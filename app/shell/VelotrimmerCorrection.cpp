@@ -5,6 +5,7 @@
 #include "engine/Calibrator.h"
 #include "shell/CalibrationFile.h"
 #include "shell/CorrectionCurves.h"
+#include "shell/FileLocations.h"
 
 #include <QDebug>
 
@@ -145,17 +146,34 @@ void Velotrimmer::sendCalibration_()
 
 // ---- Files -------------------------------------------------------------------------------------
 
+QString Velotrimmer::offeredFolder(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return FileLocations::existingFolder(slash > 0 ? path.left(slash + 1) : m_filepath);
+}
+
+void Velotrimmer::reportUnsaved(const QString& path, const QString& reason)
+{
+    qWarning("Unable to open file %s: %s", qUtf8Printable(path), qUtf8Printable(reason));
+    setStatusString(QStringLiteral("Unable to open file %1: %2").arg(path, reason));
+    setStatus(-1);
+}
+
 bool Velotrimmer::saveCalibration(QUrl url)
 {
     const QString path = url.toLocalFile();
+    if (const QString refused = FileLocations::refusal(path); !refused.isEmpty()) {
+        reportUnsaved(path, refused);
+        return false;
+    }
     setFilepath(path);
     const QString error = CalibrationFile::write(path, m_points);
     if (!error.isEmpty()) {
-        qWarning("Unable to open file %s: %s", qUtf8Printable(path), qUtf8Printable(error));
-        setStatusString(QStringLiteral("Unable to open file %1").arg(path));
+        reportUnsaved(path, error);
         return false;
     }
     setStatusString(QStringLiteral("Correction saved to %1").arg(path));
+    setStatus(1);
     return true;
 }
 
@@ -211,10 +229,18 @@ bool Velotrimmer::readCalibration(QUrl url)
 bool Velotrimmer::saveLog(QUrl url)
 {
     const QString path = url.toLocalFile();
+    if (const QString refused = FileLocations::refusal(path); !refused.isEmpty()) {
+        reportUnsaved(path, refused);
+        return true;
+    }
     setFilepath(path);
     setStatusString(QStringLiteral("Saving log to %1...").arg(path));
     const QString error = m_appLog->saveTo(path);
-    setStatusString(error.isEmpty() ? QStringLiteral("Log saved to %1").arg(path)
-                                    : QStringLiteral("Unable to open file %1").arg(path));
+    if (!error.isEmpty()) {
+        reportUnsaved(path, error);
+        return true;
+    }
+    setStatusString(QStringLiteral("Log saved to %1").arg(path));
+    setStatus(1);
     return true;
 }

@@ -1,21 +1,16 @@
 #include "formats/ColorSpaceHandler.h"
 
+#include "formats/FitsFile.h"
 #include "formats/XinRuiRawHandler.h"
-
-#include <CCfits/CCfits>
-#include <fitsio.h>
 
 #include <array>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <limits>
 #include <optional>
 #include <set>
 #include <stdexcept>
 #include <string_view>
-#include <typeinfo>
-#include <valarray>
+#include <vector>
 
 namespace ColorSpace {
 
@@ -28,10 +23,6 @@ constexpr std::string_view kComponents = "XYZ";
 constexpr std::array<const char*, 3> kColourNames = {"red", "green", "blue"};
 // Colour letter, "_", component letter, "_" before the identifier.
 constexpr std::size_t kIdentifierStart = 4;
-constexpr int kCaptureAxes = 2;
-constexpr int kBitsPerByte = 8;
-// Every FITS file begins with this keyword.
-constexpr std::string_view kFitsStart = "SIMPLE";
 
 struct ImageSize {
     std::size_t width = 0;
@@ -49,76 +40,17 @@ std::string sizeText(const Vector2D<T>& grid)
     return sizeText(grid.width(), grid.height());
 }
 
-void check(int status)
+// The image plane of a capture: the first axis is its width, the second its height, and all
+// of its values must be that plane's (further axes of length 1: a cube of one plane is that
+// plane). An image without values is no capture either.
+std::optional<ImageSize> planeOf(const std::vector<std::size_t>& axes)
 {
-    if (status != 0)
-        throw CCfits::FitsError(status);
-}
-
-// The primary image's size, checked against the file before any of its data is read: a header
-// may declare far more than the file holds, and the FITS library would allocate all of it
-// first. Not two axes gives nothing; data beyond the end of the file raises the FITS library's
-// end-of-file error.
-std::optional<ImageSize> checkedSize(CCfits::FITS& file)
-{
-    fitsfile* fits = file.fitsPointer();
-    int status = 0;
-    int axes = 0;
-    fits_get_img_dim(fits, &axes, &status);
-    check(status);
-    if (axes != kCaptureAxes)
+    if (axes.size() < 2 || axes[0] == 0 || axes[1] == 0)
         return std::nullopt;
-
-    int bitpix = 0;
-    std::array<LONGLONG, kCaptureAxes> lengths{};
-    LONGLONG headerStart = 0, dataStart = 0, dataEnd = 0;
-    fits_get_img_type(fits, &bitpix, &status);
-    fits_get_img_sizell(fits, kCaptureAxes, lengths.data(), &status);
-    fits_get_hduaddrll(fits, &headerStart, &dataStart, &dataEnd, &status);
-    check(status);
-
-    const auto elementSize = static_cast<unsigned long long>(bitpix < 0 ? -bitpix : bitpix) / kBitsPerByte;
-    const LONGLONG fileSize = fits->Fptr->logfilesize;
-    unsigned long long elements = 0, bytes = 0;
-    if (lengths[0] < 0 || lengths[1] < 0 || dataStart < 0 || fileSize < dataStart
-        || __builtin_mul_overflow(static_cast<unsigned long long>(lengths[0]),
-                                  static_cast<unsigned long long>(lengths[1]), &elements)
-        || __builtin_mul_overflow(elements, elementSize, &bytes)
-        || bytes > static_cast<unsigned long long>(fileSize - dataStart)
-        || elements > static_cast<unsigned long long>(std::numeric_limits<long>::max()))
-        throw CCfits::FitsError(END_OF_FILE);
-    return ImageSize{static_cast<std::size_t>(lengths[0]), static_cast<std::size_t>(lengths[1])};
-}
-
-// CFITSIO unpacks a compressed file into memory whatever its name, before it reads a header, so a
-// few hundred kilobytes of gzip could demand gigabytes: a capture must be a plain FITS file. A
-// file that cannot be read is left to the FITS library to report.
-void refuseUnlessPlainFits(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open())
-        return;
-    std::array<char, kFitsStart.size()> start{};
-    in.read(start.data(), std::streamsize(start.size()));
-    if (std::string_view(start.data(), std::size_t(in.gcount())) != kFitsStart)
-        throw CCfits::FitsError(NO_SIMPLE);
-}
-
-// The image as floats. CCfits picks its reader by type and scaling when it opens the file and
-// again when it reads; a header that makes the two disagree (a BSCALE of 0, say) ends in a
-// std::bad_cast or a CCfits::FitsFatal, outside the library's error family. Either is raised as
-// the FITS library's error, like any other unreadable capture.
-std::valarray<float> readValues(CCfits::PHDU& image, std::size_t count)
-{
-    std::valarray<float> values;
-    try {
-        image.read(values, 1, static_cast<long>(count));
-        return values;
-    } catch (const std::bad_cast&) {
-    } catch (const CCfits::FitsFatal&) {
-    }
-    bool silent = true;
-    throw CCfits::FitsException("FITS Error: the image's type and scaling cannot be read as floats", silent);
+    for (std::size_t k = 2; k < axes.size(); ++k)
+        if (axes[k] != 1)
+            return std::nullopt;
+    return ImageSize{axes[0], axes[1]};
 }
 
 bool isCaptureName(std::string_view name)
@@ -133,29 +65,16 @@ bool isCaptureName(std::string_view name)
 Vector2D<float> Handler::readCapture(std::string path) const
 {
     std::cout << path << std::endl;
-    // The header's keywords are not read into CCfits' table: nothing uses them, and CCfits
-    // leaks a keyword that a header repeats.
-    refuseUnlessPlainFits(path);
-    CCfits::FITS file(path, CCfits::Read, false);
-    CCfits::PHDU& image = file.pHDU();
-
-    const std::optional<ImageSize> size = checkedSize(file);
+    const FitsFile file = FitsFile::openForReading(path);
+    const std::optional<ImageSize> size = planeOf(file.imageAxes());
     if (!size) {
         std::cerr << "wrong size!" << std::endl;
         return {};
     }
-    const std::size_t elements = size->width * size->height;
-    if (elements == 0)
-        return {};
-
-    const std::valarray<float> values = readValues(image, elements);
-    if (values.size() != elements) {
-        std::cerr << "wrong size!" << std::endl;
-        return {};
-    }
+    // Row by row into the grid's own rows: the image is held once, never copied.
     Vector2D<float> grid(size->width, size->height);
-    for (std::size_t i = 0; i < elements; ++i)
-        grid[i / size->width][i % size->width] = values[i];
+    for (std::size_t row = 0; row < size->height; ++row)
+        file.readFloats(row * size->width, size->width, grid[row].data());
     return grid;
 }
 

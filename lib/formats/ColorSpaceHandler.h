@@ -16,13 +16,20 @@ namespace ColorSpace {
 // component X, Y or Z, upper case); the nine captures of one identifier make one data set with
 // channels red, green and blue. Holds no state.
 //
+// A capture is the plain disk file of its name: no CFITSIO extended file-name syntax (a folder
+// "run[1]" is a folder), no compressed file in its place, no URL, no standard input for "-".
 // Errors of the FITS library (CCfits::FitsException, which is not a std::exception) leave
-// readCapture and the three-argument readCaptures; so does a capture whose header declares more
-// data than the file holds, before anything is allocated for it.
+// readCapture and the three-argument readCaptures, with a message naming the file and why on
+// the standard error stream: a file missing, not a regular file or not plain FITS (a compressed
+// one among them), or whose header declares more data than the file holds (raised before
+// anything is allocated for it).
 class TESSELLA_EXPORT Handler {
 public:
-    // The primary image of a FITS file as floats, grid[row][column]. Anything but two axes
-    // prints "wrong size!" and gives an empty grid.
+    // The primary image of a FITS file as floats, grid[row][column], whatever extensions follow
+    // it. Its first axis is the width, its second the height; an image of fewer than two axes,
+    // with a width or height of 0, or with values beyond that plane (further axes longer than
+    // 1) prints "wrong size!" and gives an empty grid. Integer pixels equal to the header's
+    // BLANK read as NaN, as undefined float pixels are.
     Vector2D<float> readCapture(std::string path) const;
 
     // One colour of one set: the X, Y and Z captures in directory as chromaticity x, y and

@@ -58,11 +58,16 @@ void divide(Vector2D<float>& grid, float divisor)
             v /= divisor;
 }
 
-void refuseMean(const char* operation, double mean)
+// A mean of 0 leaves nothing to divide by. A mean that is not finite (a capture with a NaN or
+// infinite cell) is divided by all the same, as the arithmetic has it: one NaN cell makes every
+// factor NaN. That is said on the standard error stream, since no factor is of use then.
+void checkMean(const char* operation, double mean)
 {
-    if (mean == 0.0 || !std::isfinite(mean))
-        throw std::domain_error(std::string("Grader::") + operation + ": the mean is " + std::to_string(mean)
-                                + ", nothing to divide by");
+    if (mean == 0.0)
+        throw std::domain_error(std::string("Grader::") + operation + ": the mean is 0, nothing to divide by");
+    if (!std::isfinite(mean))
+        std::cerr << "Grader::" << operation << ": the mean is " << mean
+                  << " (a cell is not finite), so is every factor" << std::endl;
 }
 
 } // namespace
@@ -84,7 +89,7 @@ Vector2D<float> Grader::pixelAverage(const Captures& captures, int channel, std:
             total += v;
         }
     const double mean = total / double(size.width * size.height);
-    refuseMean("pixelAverage", mean);
+    checkMean("pixelAverage", mean);
     for (auto& row : sum)
         for (float& v : row)
             v = float(v / mean);
@@ -122,7 +127,7 @@ Vector2D<float> Grader::averageBlurred(const Captures& captures, int tilesAcross
             sum += v;
     const float mean = sum / float(size.width * size.height);
     std::cout << "pixel average done" << std::endl;
-    refuseMean("averageBlurred", mean);
+    checkMean("averageBlurred", mean);
     divide(result, mean);
     return result;
 }

@@ -1,9 +1,13 @@
 #include "formats/Grader.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
+#include <memory>
 #include <numbers>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -79,11 +83,139 @@ Vector2D<float> Grader::gaussianKernel(int size)
     return kernel;
 }
 
-// Each output cell is the sum over kernel rows, then kernel columns, of weight x reflected
-// sample, accumulated in single precision from 0: exactly the order of a plain per-cell loop,
-// so results do not depend on how the loops are arranged. The arrangement is for speed: per
-// kernel row, one source row is laid out tile by tile with its reflections, so the innermost
-// loop runs over contiguous cells.
+namespace {
+
+// Where the kernel is the outer product of a column and a row of weights, each weight of it lies
+// within this fraction of the product: the blur then runs as two passes of size weights each in
+// place of one of size x size. Each output then lies within this fraction (and a last rounding
+// to float) of the exact sum of weight x sample over the whole kernel, measured against the sum
+// of their magnitudes. gaussianKernel's float weights hold to it with room to spare.
+constexpr double kSeparableTolerance = 5e-7;
+
+// The kernel as column weights (down) times row weights (across).
+struct Factors {
+    std::vector<double> down;
+    std::vector<double> across;
+};
+
+// With row sums R, column sums C and total S, a kernel that is an outer product equals R C / S.
+std::optional<Factors> separate(const Vector2D<float>& kernel)
+{
+    const std::size_t size = kernel.size();
+    Factors f{std::vector<double>(size, 0.0), std::vector<double>(size, 0.0)};
+    double total = 0.0;
+    for (std::size_t r = 0; r < size; ++r)
+        for (std::size_t c = 0; c < size; ++c) {
+            f.down[r] += kernel[r][c];
+            f.across[c] += kernel[r][c];
+            total += kernel[r][c];
+        }
+    if (total == 0.0 || !std::isfinite(total))
+        return std::nullopt;
+    for (double& weight : f.down)
+        weight /= total;
+    for (std::size_t r = 0; r < size; ++r)
+        for (std::size_t c = 0; c < size; ++c) {
+            const double weight = kernel[r][c];
+            if (!(std::abs(weight - f.down[r] * f.across[c]) <= kSeparableTolerance * std::abs(weight)))
+                return std::nullopt;
+        }
+    return f;
+}
+
+// How a weighted sum stores its result.
+enum class Into { Replace, Add };
+
+// Two doubles, for the compiler to keep in one vector register.
+using Lanes = double __attribute__((vector_size(2 * sizeof(double))));
+constexpr Index kLanes = 2;
+// Cells summed at once: their sums stay in registers across all the weights.
+constexpr Index kBlock = 4 * kLanes;
+
+Lanes load(const double* p)
+{
+    Lanes lanes;
+    std::memcpy(&lanes, p, sizeof lanes);
+    return lanes;
+}
+
+// target[i] = (or +=) the sum over k of weights[k] x sources[k][i], for i below count, the terms
+// added in the order of k. Cells are taken a block at a time, their sums held in registers
+// across all the weights: one store per cell, not one per weight.
+void weightedSum(const double* const* sources, const double* weights, Index taps, Index count, double* target,
+                 Into into)
+{
+    Index i = 0;
+    for (; i + kBlock <= count; i += kBlock) {
+        std::array<Lanes, kBlock / kLanes> sums{};
+        for (Index k = 0; k < taps; ++k) {
+            const double weight = weights[k];
+            const double* const source = sources[k] + i;
+            for (std::size_t v = 0; v < sums.size(); ++v)
+                sums[v] += weight * load(source + Index(v) * kLanes);
+        }
+        for (std::size_t v = 0; v < sums.size(); ++v) {
+            double* const cells = target + i + Index(v) * kLanes;
+            const Lanes result = into == Into::Add ? sums[v] + load(cells) : sums[v];
+            std::memcpy(cells, &result, sizeof result);
+        }
+    }
+    for (; i < count; ++i) {
+        double sum = 0.0;
+        for (Index k = 0; k < taps; ++k)
+            sum += weights[k] * sources[k][i];
+        target[i] = into == Into::Add ? target[i] + sum : sum;
+    }
+}
+
+// Sums along the rows of a grid within its column tiles. Per tile, one source row is laid out
+// once with its reflections on both sides, so that every weight runs over contiguous cells.
+class RowPass {
+public:
+    RowPass(Index width, Index tileWidth, Index size)
+        : m_size(size)
+        , m_taps(std::size_t(size))
+    {
+        const Index half = (size - 1) / 2;
+        for (Index first = 0; first < width; first += tileWidth) {
+            Tile tile{tileOf(first, tileWidth, width), {}};
+            for (Index x = tile.span.first - half; x <= tile.span.last + size - 1 - half; ++x)
+                tile.sources.push_back(reflect(x, tile.span));
+            m_tiles.push_back(std::move(tile));
+        }
+    }
+
+    // sums[x] = (or +=) the sum over k of weights[k] x row[x - half + k, reflected into x's tile].
+    void run(const float* row, const double* weights, double* sums, Into into)
+    {
+        for (const Tile& tile : m_tiles) {
+            m_samples.resize(tile.sources.size());
+            for (std::size_t i = 0; i < tile.sources.size(); ++i)
+                m_samples[i] = row[tile.sources[i]];
+            for (Index k = 0; k < m_size; ++k)
+                m_taps[std::size_t(k)] = m_samples.data() + k;
+            weightedSum(m_taps.data(), weights, m_size, tile.span.last - tile.span.first + 1,
+                        sums + tile.span.first, into);
+        }
+    }
+
+private:
+    struct Tile {
+        Span span;
+        std::vector<Index> sources; // the source column of every sample position of the tile
+    };
+
+    Index m_size;
+    std::vector<Tile> m_tiles;
+    std::vector<double> m_samples;
+    std::vector<const double*> m_taps;
+};
+
+} // namespace
+
+// Sums in double precision throughout, rounded to float once per cell. A separable kernel (a
+// Gaussian) runs as a pass along the rows into a grid of doubles, then one down the columns;
+// any other kernel as one row pass per kernel row.
 Vector2D<float> Grader::blurWithinTiles(const Vector2D<float>& grid, const Vector2D<float>& kernel, int tilesAcross,
                                         int tilesDown)
 {
@@ -97,42 +229,35 @@ Vector2D<float> Grader::blurWithinTiles(const Vector2D<float>& grid, const Vecto
     const auto size = Index(kernel.width());
     const Index half = (size - 1) / 2;
     const Index tileWidth = width / tilesAcross, tileHeight = height / tilesDown;
+    // The source row of kernel row k for output row y.
+    const auto sourceRow = [&](Index y, Index k) { return reflect(y - half + k, tileOf(y, tileHeight, height)); };
 
-    // Per column tile, the source column of every sample position x0 - half .. x1 + size - 1 - half.
-    struct ColumnTile {
-        Span span;
-        std::vector<Index> sources;
-    };
-    std::vector<ColumnTile> columnTiles;
-    for (Index first = 0; first < width; first += tileWidth) {
-        ColumnTile tile{tileOf(first, tileWidth, width), {}};
-        for (Index x = tile.span.first - half; x <= tile.span.last + size - 1 - half; ++x)
-            tile.sources.push_back(reflect(x, tile.span));
-        columnTiles.push_back(std::move(tile));
+    RowPass rows(width, tileWidth, size);
+    Vector2D<float> out(grid.width(), grid.height());
+    std::vector<double> sums(grid.width());
+    std::vector<const double*> taps(static_cast<std::size_t>(size));
+
+    if (const std::optional<Factors> factors = separate(kernel)) {
+        const auto across = std::make_unique_for_overwrite<double[]>(std::size_t(width * height));
+        for (Index y = 0; y < height; ++y)
+            rows.run(grid[std::size_t(y)].data(), factors->across.data(), across.get() + y * width, Into::Replace);
+        for (Index y = 0; y < height; ++y) {
+            for (Index k = 0; k < size; ++k)
+                taps[std::size_t(k)] = across.get() + sourceRow(y, k) * width;
+            weightedSum(taps.data(), factors->down.data(), size, width, sums.data(), Into::Replace);
+            std::copy(sums.begin(), sums.end(), out[std::size_t(y)].begin());
+        }
+        return out;
     }
 
-    Vector2D<float> out(grid.width(), grid.height(), 0.0f);
-    std::vector<float> samples;
+    Vector2D<double> weights(kernel.width(), kernel.height());
+    for (std::size_t r = 0; r < kernel.size(); ++r)
+        std::copy(kernel[r].begin(), kernel[r].end(), weights[r].begin());
     for (Index y = 0; y < height; ++y) {
-        const Span rows = tileOf(y, tileHeight, height);
-        float* const sums = out[std::size_t(y)].data();
-        for (Index kr = 0; kr < size; ++kr) {
-            const auto& source = grid[std::size_t(reflect(y - half + kr, rows))];
-            const auto& weights = kernel[std::size_t(kr)];
-            for (const ColumnTile& tile : columnTiles) {
-                samples.resize(tile.sources.size());
-                for (std::size_t i = 0; i < tile.sources.size(); ++i)
-                    samples[i] = source[std::size_t(tile.sources[i])];
-                const Index cells = tile.span.last - tile.span.first + 1;
-                float* const target = sums + tile.span.first;
-                for (Index kc = 0; kc < size; ++kc) {
-                    const float weight = weights[std::size_t(kc)];
-                    const float* const sample = samples.data() + kc;
-                    for (Index i = 0; i < cells; ++i)
-                        target[i] += weight * sample[i];
-                }
-            }
-        }
+        for (Index k = 0; k < size; ++k)
+            rows.run(grid[std::size_t(sourceRow(y, k))].data(), weights[std::size_t(k)].data(), sums.data(),
+                     k == 0 ? Into::Replace : Into::Add);
+        std::copy(sums.begin(), sums.end(), out[std::size_t(y)].begin());
     }
     return out;
 }

@@ -1,20 +1,24 @@
 #include "formats/Grader.h"
 
-#include <CCfits/CCfits>
+#include "formats/FitsFile.h"
+#include "formats/ReplacingFile.h"
+
 #include <png++/png.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <stdexcept>
-#include <valarray>
+#include <system_error>
 #include <vector>
 
 namespace {
 
 constexpr float kLargestByte = 255.0f;
-constexpr int kImageAxes = 2;
 constexpr std::size_t kRgbBytes = 3;
 // zlib's fastest level and no row filters: the previews are many and large, and deflating them
 // as libpng does by default costs more than all the grading arithmetic.
@@ -83,12 +87,16 @@ void Grader::writePng(const Vector2D<float>& grid, float low, float high, std::s
 void Grader::writeFits(const Vector2D<float>& grid, const std::string& path)
 {
     checkImage(grid, "writeFits");
-    const std::size_t width = grid.width(), height = grid.height();
-    std::valarray<float> values(width * height);
-    for (std::size_t y = 0; y < height; ++y)
-        std::copy(grid[y].begin(), grid[y].end(), std::begin(values) + std::ptrdiff_t(y * width));
-
-    long axes[kImageAxes] = {long(width), long(height)};
-    CCfits::FITS file(path, FLOAT_IMG, kImageAxes, axes);
-    file.pHDU().write(1, long(values.size()), values);
+    const bool overwrite = path.starts_with('!');
+    const std::string target = overwrite ? path.substr(1) : path;
+    std::error_code error;
+    if (!overwrite && std::filesystem::exists(std::filesystem::symlink_status(target, error)))
+        FitsFile::fail(target, "exists already");
+    // The file is replaced whole or not at all; the name is only ever the plain file's.
+    ReplacingFile file(target);
+    std::ostream& out = file.stream();
+    if (out)
+        FitsFile::writeImage(grid, out, target);
+    if (!out || !file.commit())
+        FitsFile::fail(target, std::strerror(file.error() != 0 ? file.error() : EIO));
 }

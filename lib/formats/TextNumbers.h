@@ -34,8 +34,52 @@ inline bool readUnsigned(const char*& p, const char* end, std::uint64_t& value)
     return true;
 }
 
+// True when the decimal number text [first, last) (as std::from_chars matched it: an optional
+// '-', digits with at most one point, an optional exponent) is below 1 in magnitude. Decides
+// on its digits alone, so a number beyond every floating type's range is judged as well.
+inline bool belowOne(const char* first, const char* last)
+{
+    const char* p = first;
+    if (p != last && *p == '-')
+        ++p;
+    long long integerDigits = 0; // significant digits before the point
+    long long leadingZeros = 0;  // zeros after the point before the first significant digit
+    bool significant = false;
+    bool afterPoint = false;
+    for (; p != last && *p != 'e' && *p != 'E'; ++p) {
+        if (*p == '.') {
+            afterPoint = true;
+            continue;
+        }
+        if (*p != '0')
+            significant = true;
+        if (!afterPoint && significant)
+            ++integerDigits;
+        else if (afterPoint && !significant)
+            ++leadingZeros;
+    }
+    if (!significant)
+        return true;
+    // The power of ten of the first significant digit, before the exponent.
+    const long long order = integerDigits > 0 ? integerDigits - 1 : -leadingZeros - 1;
+    constexpr long long kSaturated = 1'000'000'000;
+    long long exponent = 0;
+    if (p != last) {
+        ++p;
+        const bool negative = p != last && *p == '-';
+        if (p != last && (*p == '-' || *p == '+'))
+            ++p;
+        for (; p != last && exponent < kSaturated; ++p)
+            exponent = exponent * 10 + (*p - '0');
+        if (negative)
+            exponent = -exponent;
+    }
+    return order + exponent < 0;
+}
+
 // A decimal floating-point number with an optional '+' at p; advances past it on success.
-// Values out of the type's range fail.
+// A value too large for the type fails; one too small for it reads as zero of its sign, as a
+// stream or scanf read of it does (underflow is no error there).
 template <typename Float>
 bool readFloat(const char*& p, const char* end, Float& value)
 {
@@ -43,7 +87,9 @@ bool readFloat(const char*& p, const char* end, Float& value)
     if (at != end && *at == '+' && at + 1 != end && at[1] != '-')
         ++at;
     const auto [next, error] = std::from_chars(at, end, value);
-    if (error != std::errc())
+    if (error == std::errc::result_out_of_range && belowOne(at, next))
+        value = *at == '-' ? -Float(0) : Float(0);
+    else if (error != std::errc())
         return false;
     p = next;
     return true;

@@ -31,10 +31,11 @@ constexpr std::string_view kFileSuffix = ".txt";
 
 constexpr std::size_t kChannels = 3;           // red, green, blue
 constexpr std::uint64_t kFirstDataLine = 2;    // the header is line 1
-// A table may leave cells without a line (they read as zero readings), but its grid may hold
-// at most this many cells per good line: a few lines naming far-apart positions must not
-// demand a grid out of all proportion to the file.
-constexpr std::uint64_t kMaxCellsPerLine = 2;
+// The largest grid a table may span: 2^26 cells (8192 x 8192), eight times the emitters of a
+// 4K wall and twice those of an 8K one. A table may measure only part of its wall (cells no
+// line covers stay empty), but a line naming an absurd position must not demand a grid of
+// gigabytes: such a table is refused before its grid is made.
+constexpr std::uint64_t kMaxCells = std::uint64_t(1) << 26;
 constexpr int kChromaticityDigits = 4;
 constexpr int kWavelengthDigits = 1;
 // Written text is handed to the stream in chunks of about this size.
@@ -179,20 +180,8 @@ void fill(Cal::Data& data, const std::vector<Entry>& entries)
     }
 }
 
-// Gives every cell no line covered three zero readings; returns how many there were.
-std::uint64_t zeroUncovered(Cal::Data& data)
-{
-    std::uint64_t uncovered = 0;
-    for (auto& row : data.grid)
-        for (Cal::Data::Cell& cell : row)
-            if (cell.empty()) {
-                cell.resize(kChannels);
-                ++uncovered;
-            }
-    return uncovered;
-}
-
-// Why data cannot be written as a table, or nothing when it can.
+// Why data cannot be written as a table, or nothing when it can. A cell without readings is a
+// position no line measured: it is left out, as it was in the table read.
 std::optional<std::string> unwritable(const Cal::Data& data)
 {
     const std::size_t width = data.grid.width();
@@ -204,8 +193,8 @@ std::optional<std::string> unwritable(const Cal::Data& data)
         if (row.size() < width)
             return "a grid row shorter than the first";
         for (std::size_t x = 0; x < width; ++x)
-            if (row[x].size() < kChannels)
-                return "a cell with fewer than three readings";
+            if (!row[x].empty() && row[x].size() < kChannels)
+                return "a cell with one or two readings";
     }
     return std::nullopt;
 }
@@ -280,9 +269,9 @@ Cal::Data Handler::readStream(std::istream& in) const
     }
     std::cout << "read " << lineNumber << " lines, " << layout->moduleColumns << " x " << layout->moduleRows
               << " modules, " << layout->width << " x " << layout->height << " pixels " << std::endl;
-    if (layout->cells > kMaxCellsPerLine * std::uint64_t(entries.size())) {
-        std::cerr << "XinRui raw table: " << layout->width << " x " << layout->height << " pixels for "
-                  << entries.size() << " good lines, not read" << std::endl;
+    if (layout->cells > kMaxCells) {
+        std::cerr << "XinRui raw table: " << layout->width << " x " << layout->height << " pixels, more than the "
+                  << kMaxCells << " a table may span, not read" << std::endl;
         return {};
     }
 
@@ -295,9 +284,6 @@ Cal::Data Handler::readStream(std::istream& in) const
     data.moduleHeight = layout->moduleHeight;
     data.grid = Vector2D<Cal::Data::Cell>(layout->width, layout->height);
     fill(data, entries);
-    if (const std::uint64_t uncovered = zeroUncovered(data); uncovered > 0)
-        std::cerr << "XinRui raw table: no line for " << uncovered << " of " << layout->cells
-                  << " pixels, they hold zero readings" << std::endl;
     return data;
 }
 
@@ -338,6 +324,8 @@ void Handler::writeStream(const Cal::Data& data, std::ostream& out, int precisio
     const std::size_t width = data.grid.width();
     for (std::size_t y = 0; y < data.grid.height(); ++y)
         for (std::size_t x = 0; x < width; ++x) {
+            if (data.grid[y][x].empty())
+                continue;
             appendLine(text, data, x, y, precision);
             if (text.size() >= kWriteChunk) {
                 out.write(text.data(), std::streamsize(text.size()));

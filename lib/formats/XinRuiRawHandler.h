@@ -20,18 +20,21 @@ namespace XinRui_Raw {
 // whatever locale the process or the caller's stream has.
 class TESSELLA_EXPORT Handler {
 public:
-    // A line that does not parse exactly is reported and left out. A table whose positions
-    // would need a grid larger than twice its good lines is refused (empty data), so a few
-    // bytes can never demand a large grid. Cells no line covers hold three zero readings.
+    // A line that does not parse exactly is reported and left out; a value too small for a
+    // float reads as 0, one too large fails its line. The grid spans the module ranges of the
+    // good lines, and cells no line covers stay empty (no readings), so a table may measure
+    // part of a wall. A grid of more than 2^26 cells (8192 x 8192, far beyond any real wall) is
+    // refused before it is made: empty data and a message.
     Cal::Data readStream(std::istream& in) const;
     Cal::Data readFile(std::string path) const;
     // Every regular file "XinRui_Raw_<name>.txt" of the directory (not recursing), by name.
     // Directory errors are raised as std::filesystem::filesystem_error.
     std::map<std::string, Cal::Data> readFiles(std::string directory) const;
 
-    // Always the long form. Data the table cannot hold (a non-empty grid with a module size of
-    // 0, a cell with fewer than three readings, a row shorter than the first) is refused with
-    // a message: nothing is written and failbit is set on the stream.
+    // Always the long form, one line per cell with readings; a cell without readings (a
+    // position the table read did not measure) gets no line. Data the table cannot hold (a
+    // non-empty grid with a module size of 0, a cell with one or two readings, a row shorter
+    // than the first) is refused with a message: nothing is written and failbit is set.
     void writeStream(const Cal::Data& data, std::ostream& out, int precision) const;
     // Replaces the file whole or not at all: refused data leaves the target untouched, and a
     // failed write leaves the old file as it was (reported on the standard error stream).

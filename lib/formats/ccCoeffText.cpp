@@ -6,6 +6,7 @@
 #include <iostream>
 #include <limits>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
@@ -17,7 +18,15 @@ constexpr std::string_view kHeightKey = "height=";
 constexpr int kValueDigits = 6;
 constexpr int kFieldsPerEntry = 11;     // two position numbers and nine matrix values
 constexpr std::uint64_t kFirstEntryLine = 4;
+// Bad entry lines a table may hold; each still takes its place as an all-zero entry, so that
+// entries stay paired by index. Past this many the rest of the file is not read: a header
+// declaring a vast table over megabytes of garbage must not turn every garbage line into an
+// entry (88 bytes for as little as two bytes of text).
+constexpr std::uint64_t kMaxBadEntries = 1000;
+// A size has at most this many characters before it cannot fit 64 bits anyway.
+constexpr std::size_t kMaxSizeText = 24;
 
+using TextNumbers::isBlank;
 using TextNumbers::skipBlanks;
 
 void dropCarriageReturn(std::string& line)
@@ -32,19 +41,66 @@ bool onlyBlanks(const char* p, const char* end)
     return p == end;
 }
 
-// "key=" and a decimal size with an optional sign, then only white space; a negative size or
-// one past the range of a size does not match.
-std::optional<std::size_t> sizeLine(const std::string& line, std::string_view key)
+// White space, line ends and blank lines included, as a scan format's white space skips it.
+void skipWhiteSpace(std::istream& in)
 {
-    if (!line.starts_with(key))
-        return std::nullopt;
-    const char* p = line.data() + key.size();
-    const char* end = line.data() + line.size();
+    for (int c = in.peek(); c == '\n' || (c != std::char_traits<char>::eof() && isBlank(char(c))); c = in.peek())
+        in.get();
+}
+
+// The exact characters of text, else false.
+bool expect(std::istream& in, std::string_view text)
+{
+    for (const char c : text)
+        if (in.get() != std::char_traits<char>::to_int_type(c))
+            return false;
+    return true;
+}
+
+// A size as "%zi" scans it in decimal: white space, an optional sign, digits. A negative size
+// or one past the range of a size does not match.
+std::optional<std::size_t> readSize(std::istream& in)
+{
+    skipWhiteSpace(in);
+    std::string text;
+    if (in.peek() == '+' || in.peek() == '-')
+        text += char(in.get());
+    for (int c = in.peek(); c >= '0' && c <= '9' && text.size() <= kMaxSizeText; c = in.peek())
+        text += char(in.get());
+    const char* p = text.data();
     std::uint64_t value = 0;
-    if (!TextNumbers::readUnsigned(p, end, value) || !onlyBlanks(p, end)
+    if (!TextNumbers::readUnsigned(p, text.data() + text.size(), value) || p != text.data() + text.size()
         || value > std::uint64_t(std::numeric_limits<std::ptrdiff_t>::max()))
         return std::nullopt;
     return std::size_t(value);
+}
+
+struct Size {
+    std::size_t width;
+    std::size_t height;
+};
+
+// The header as the writer's scan format "[T9COEF20]\nwidth=%zi\nheight=%zi\n" reads it: the
+// magic text at the very start of the file, then "width=" and "height=", each followed by a
+// size, with any white space before each key and after each "=" (blank lines too). The rest of
+// the height line must be blank.
+std::optional<Size> readHeader(std::istream& in)
+{
+    if (!expect(in, kMagic))
+        return std::nullopt;
+    skipWhiteSpace(in);
+    if (!expect(in, kWidthKey))
+        return std::nullopt;
+    const auto width = readSize(in);
+    skipWhiteSpace(in);
+    if (!width || !expect(in, kHeightKey))
+        return std::nullopt;
+    const auto height = readSize(in);
+    std::string rest;
+    std::getline(in, rest);
+    if (!height || !onlyBlanks(rest.data(), rest.data() + rest.size()))
+        return std::nullopt;
+    return Size{*width, *height};
 }
 
 // A position number as "%zu" scans it: an optional sign, decimal digits; a minus sign wraps
@@ -109,27 +165,19 @@ void appendSigned(std::string& out, std::size_t value)
 
 ccCoeffFile ccCoeffText::read(std::istream& in, const std::string& name)
 {
-    std::string lines[3];
-    for (std::string& line : lines) {
-        if (!std::getline(in, line))
-            line.clear();
-        dropCarriageReturn(line);
-    }
-    const bool magic = lines[0].starts_with(kMagic)
-                       && onlyBlanks(lines[0].data() + kMagic.size(), lines[0].data() + lines[0].size());
-    const auto width = sizeLine(lines[1], kWidthKey);
-    const auto height = sizeLine(lines[2], kHeightKey);
+    const auto size = readHeader(in);
     std::size_t count = 0;
-    if (!magic || !width || !height || __builtin_mul_overflow(*width, *height, &count)) {
+    if (!size || __builtin_mul_overflow(size->width, size->height, &count)) {
         std::cerr << "Incorrect header in " << name << std::endl;
         return {};
     }
 
     ccCoeffFile table;
-    table.width = *width;
-    table.height = *height;
+    table.width = size->width;
+    table.height = size->height;
     // Entries are only stored as lines are read: the declared size bounds them, never sizes them.
     std::uint64_t lineNumber = kFirstEntryLine;
+    std::uint64_t badEntries = 0;
     std::string line;
     while (table.entries.size() < count && std::getline(in, line)) {
         dropCarriageReturn(line);
@@ -137,9 +185,16 @@ ccCoeffFile ccCoeffText::read(std::istream& in, const std::string& name)
             continue;
         ccCoeffFile::Entry entry;
         const int fields = scanEntry(line, entry);
-        if (fields != kFieldsPerEntry)
+        if (fields != kFieldsPerEntry) {
+            if (++badEntries > kMaxBadEntries) {
+                std::cout.flush();
+                std::cerr << name << ": more than " << kMaxBadEntries << " bad entries, the rest from line "
+                          << lineNumber << " on is not read" << std::endl;
+                break;
+            }
             std::cout << "bad entry, read " << std::min(fields, kFieldsPerEntry) << " fields on line " << lineNumber
                       << std::endl;
+        }
         if (table.entries.empty()) {
             std::string echo;
             appendEntry(echo, entry);

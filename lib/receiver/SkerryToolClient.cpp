@@ -10,9 +10,13 @@
 #include <boost/asio/write.hpp>
 #include <boost/system/system_error.hpp>
 
+#include <algorithm>
 #include <array>
+#include <future>
 #include <iostream>
 #include <limits>
+#include <thread>
+#include <utility>
 
 namespace SkerryTool {
 
@@ -24,6 +28,48 @@ namespace {
 
 // The longest frame the 16-bit length field can announce.
 constexpr std::size_t kMaxFrameLength = std::numeric_limits<std::uint16_t>::max();
+// How far back a reply's sequence number may lie and still be taken for a reply to an earlier
+// request: half the sequence space, so that the numbers ahead are never mistaken for it.
+constexpr unsigned kEarlierSequences = 128;
+
+using Clock = std::chrono::steady_clock;
+
+Clock::duration remaining(Clock::time_point deadline)
+{
+    return std::max(deadline - Clock::now(), Clock::duration::zero());
+}
+
+struct Resolution {
+    boost::system::error_code error;
+    std::vector<tcp::endpoint> endpoints;
+};
+
+// Resolves host at kPort on a thread of its own: the system's resolver cannot be cancelled, and a
+// name server that never answers would hold the caller for as long as the resolver's own time-outs
+// (ten seconds and more). The caller waits until the deadline at most; a resolution that comes
+// later is delivered into a result nobody waits for, and its thread ends with it.
+std::vector<tcp::endpoint> resolveBefore(const std::string& host, Clock::time_point deadline,
+                                         const std::function<void()>& resolverSetup)
+{
+    std::promise<Resolution> promise;
+    std::future<Resolution> future = promise.get_future();
+    std::thread([host, resolverSetup, promise = std::move(promise)]() mutable {
+        if (resolverSetup)
+            resolverSetup();
+        asio::io_context context;
+        tcp::resolver resolver(context);
+        Resolution resolution;
+        for (const auto& entry : resolver.resolve(host, std::to_string(Client::kPort), resolution.error))
+            resolution.endpoints.push_back(entry.endpoint());
+        promise.set_value(std::move(resolution));
+    }).detach();
+    if (future.wait_until(deadline) != std::future_status::ready)
+        throw boost::system::system_error(asio::error::timed_out, "SkerryTool::Client resolve " + host);
+    Resolution resolution = future.get();
+    if (resolution.error)
+        throw boost::system::system_error(resolution.error, "SkerryTool::Client resolve " + host);
+    return std::move(resolution.endpoints);
+}
 
 } // namespace
 
@@ -32,7 +78,7 @@ Client::Client(const std::string& host)
 {
 }
 
-Client::Client(const std::string& host, const Limits& limits)
+Client::Client(const std::string& host, const Limits& limits, std::function<void()> resolverSetup)
     : m_socket(m_context)
     , m_limits(limits)
 {
@@ -40,11 +86,9 @@ Client::Client(const std::string& host, const Limits& limits)
         discover();
         return;
     }
-    tcp::resolver resolver(m_context);
-    std::vector<tcp::endpoint> endpoints;
-    for (const auto& entry : resolver.resolve(host, std::to_string(kPort)))
-        endpoints.push_back(entry.endpoint());
-    connect(endpoints);
+    // Resolving and connecting share the one connect limit.
+    const Clock::time_point deadline = Clock::now() + m_limits.connect;
+    connect(resolveBefore(host, deadline, resolverSetup), deadline);
 }
 
 Client::~Client()
@@ -52,11 +96,11 @@ Client::~Client()
     disconnect();
 }
 
-void Client::connect(const std::vector<tcp::endpoint>& endpoints)
+void Client::connect(const std::vector<tcp::endpoint>& endpoints, std::chrono::steady_clock::time_point deadline)
 {
     TimedRunner runner(m_context);
     const auto outcome = runner.run(
-        m_limits.connect,
+        remaining(deadline),
         [&](auto handler) {
             asio::async_connect(m_socket, endpoints,
                                 [handler](const boost::system::error_code& error, const tcp::endpoint&) {
@@ -102,7 +146,7 @@ void Client::discover()
     std::cout << "Discovery from " << sender.address().to_string() << ": " << announcement.payload() << std::endl;
     // The server is reached where the datagram came from; the address in the payload is only
     // what the server believes its own to be.
-    connect({tcp::endpoint(sender.address(), announcement.payload().port)});
+    connect({tcp::endpoint(sender.address(), announcement.payload().port)}, Clock::now() + m_limits.connect);
 }
 
 Error Client::Validate(Command command, ParameterID parameter, std::uint8_t sequence, const Header& header,
@@ -115,12 +159,9 @@ Client::Exchange Client::transact(Command command, ParameterID parameter, std::s
                                   std::span<const std::uint8_t> tail)
 {
     const std::uint8_t sequence = m_sequence++;
-    Exchange exchange;
     const std::size_t frameLength = sizeof(Header) + payload.size() + tail.size();
-    if (frameLength > kMaxFrameLength) {
-        exchange.error = Error{WriteFailed};
-        return exchange;
-    }
+    if (frameLength > kMaxFrameLength)
+        return Exchange{Error{WriteFailed}, {}, {}};
 
     Header request;
     request.length = static_cast<std::uint16_t>(frameLength);
@@ -132,17 +173,39 @@ Client::Exchange Client::transact(Command command, ParameterID parameter, std::s
                                                   asio::buffer(tail.data(), tail.size())};
 
     TimedRunner runner(m_context);
-    const auto abort = [this] { disconnect(); };
     const auto written = runner.run(
-        m_limits.transfer, [&](auto handler) { asio::async_write(m_socket, frame, handler); }, abort);
+        m_limits.transfer, [&](auto handler) { asio::async_write(m_socket, frame, handler); },
+        [this] { disconnect(); });
     if (written.error || written.bytes != frameLength) {
         disconnect();
-        exchange.error = Error{WriteFailed};
+        return Exchange{Error{WriteFailed}, {}, {}};
+    }
+    const unsigned earlier = m_requestsSent;
+    m_requestsSent = std::min(m_requestsSent + 1, kEarlierSequences);
+
+    // A frame carrying the sequence number of an earlier request is a reply that came twice or
+    // came late; taking it would leave every later command one reply behind. It is passed over,
+    // and the awaited reply read after it, all within one transfer limit.
+    const Clock::time_point deadline = Clock::now() + m_limits.transfer;
+    for (;;) {
+        Exchange exchange = readFrame(deadline);
+        if (exchange.error != Error{})
+            return exchange;
+        const unsigned back = std::uint8_t(sequence - exchange.header.sequence);
+        if (back >= 1 && back <= earlier)
+            continue;
+        exchange.error = Validate(command, parameter, sequence, exchange.header, exchange.payload);
         return exchange;
     }
+}
 
+Client::Exchange Client::readFrame(std::chrono::steady_clock::time_point deadline)
+{
+    TimedRunner runner(m_context);
+    const auto abort = [this] { disconnect(); };
+    Exchange exchange;
     const auto headerRead = runner.run(
-        m_limits.transfer,
+        remaining(deadline),
         [&](auto handler) { asio::async_read(m_socket, asio::buffer(&exchange.header, sizeof(Header)), handler); },
         abort);
     if (headerRead.error || headerRead.bytes != sizeof(Header)) {
@@ -160,7 +223,7 @@ Client::Exchange Client::transact(Command command, ParameterID parameter, std::s
     exchange.payload.resize(Reply::payloadLength(exchange.header));
     if (!exchange.payload.empty()) {
         const auto payloadRead = runner.run(
-            m_limits.transfer,
+            remaining(deadline),
             [&](auto handler) { asio::async_read(m_socket, asio::buffer(exchange.payload), handler); }, abort);
         if (payloadRead.error || payloadRead.bytes != exchange.payload.size()) {
             disconnect();
@@ -168,7 +231,6 @@ Client::Exchange Client::transact(Command command, ParameterID parameter, std::s
             return exchange;
         }
     }
-    exchange.error = Validate(command, parameter, sequence, exchange.header, exchange.payload);
     return exchange;
 }
 

@@ -56,8 +56,12 @@ GroupBox {
         ColumnLayout {
             visible: ui.uniformityMode
             RowLayout {
+                Layout.fillWidth: true
+                // Wrapped, so that the time never pushes Clear out of the panel.
                 Label {
                     objectName: "targetLabel"
+                    Layout.fillWidth: true
+                    wrapMode: Text.Wrap
                     text: panel.hasTarget
                           ? "Target RGB %1, %2, %3  %4".arg(velotrimmer.balanceTargetRed.toFixed(1))
                                 .arg(velotrimmer.balanceTargetGreen.toFixed(1))

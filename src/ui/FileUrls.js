@@ -1,7 +1,7 @@
 .pragma library
 
 // Every file URL the interface hands to a dialog comes from here, built from a local path the
-// controller keeps ("/home/x/" on Linux, "C:/x/" on Windows). An empty path means "no folder yet".
+// controller keeps ("/home/x/" on Linux, "C:/x/" on Windows). An empty path means "no file".
 function fromLocalPath(path) {
     if (!path)
         return ""
@@ -9,35 +9,36 @@ function fromLocalPath(path) {
     return "file://" + absolute.split("/").map(encodeURIComponent).join("/").replace(/%3A/g, ":")
 }
 
-// The folder part of a local path, up to and including its last "/", or "" without one.
-function folderOf(path) {
-    const slash = path ? path.lastIndexOf("/") : -1
-    return slash > 0 ? path.substring(0, slash + 1) : ""
+// The file name of a local path, after its last "/".
+function fileNameOf(path) {
+    return path ? path.substring(path.lastIndexOf("/") + 1) : ""
 }
 
-// The file a save dialog proposes: the path as given when it names a folder, else the name in the
-// fallback folder (a local path, the documents folder in use).
-function proposal(path, fallbackFolder) {
-    if (folderOf(path) !== "")
-        return fromLocalPath(path)
-    const folder = fallbackFolder.endsWith("/") ? fallbackFolder : fallbackFolder + "/"
-    return fromLocalPath(folder + (path ? path : ""))
+// The extensions a dialog's name filter names: ["tsv", "txt"] for "Values (*.tsv *.txt)".
+function extensionsOf(filter) {
+    const found = []
+    const pattern = /\*\.([A-Za-z0-9]+)/g
+    let match
+    while ((match = pattern.exec(filter)) !== null)
+        found.push(match[1])
+    return found
 }
 
-// The folder a dialog opens in: the path's folder, else the fallback folder.
-function folderUrl(path, fallbackFolder) {
-    const folder = folderOf(path)
-    return fromLocalPath(folder !== "" ? folder : fallbackFolder)
+// A file name that carries one of the filter's extensions: the name as given when it does,
+// else the name with the filter's first extension.
+function withExtension(name, filter) {
+    const extensions = extensionsOf(filter)
+    if (!name || extensions.length === 0)
+        return name
+    const lower = name.toLowerCase()
+    if (extensions.some(e => lower.endsWith("." + e.toLowerCase())))
+        return name
+    return name + "." + extensions[0]
 }
 
-// The local path of a "file:" URL (as the standard locations give them).
-function toLocalPath(url) {
-    const text = url.toString()
-    if (!text.startsWith("file://"))
-        return text
-    let path = decodeURIComponent(text.substring(7))
-    // "file:///C:/x" names "C:/x".
-    if (/^\/[A-Za-z]:\//.test(path))
-        path = path.substring(1)
-    return path
+// The file a dialog proposes: the path's name, with the filter's extension, in the folder (a
+// local path ending in "/"); "" when the path names no file.
+function proposal(path, folder, filter) {
+    const name = fileNameOf(path)
+    return name !== "" ? fromLocalPath(folder + withExtension(name, filter)) : ""
 }

@@ -1,8 +1,7 @@
 import QtQuick
 import QtQuick.Controls
-import QtQuick.Dialogs
 import QtQuick.Layouts
-import QtCore
+import Qt.labs.platform as Platform
 import "FileUrls.js" as FileUrls
 
 // The main window's content: panels, footer, the actions the menus show, and the dialogs.
@@ -29,6 +28,7 @@ ColumnLayout {
     property bool autoRestart: false
     property alias splitView: split
     property alias messageBox: messageBox
+    property alias question: question
     property alias screenPanel: screenPanel
 
     // The developer's automatic restart of a finished run.
@@ -39,11 +39,24 @@ ColumnLayout {
     // The interface's windows and dialogs, provided by the root.
     required property var windows
 
+    // The smallest size at which every panel control and the footer stay usable: the left
+    // column and the logs scroll, the status line elides, nothing else gives way.
+    readonly property int smallestViewWidth: 200
+    readonly property int smallestStatusWidth: 120
+    readonly property int upperMinimumHeight: 300
+    readonly property int logMinimumHeight: 100
+    readonly property int minimumWidth: Math.max(
+        leftColumn.Layout.minimumWidth + upperRow.spacing
+            + Math.max(smallestViewWidth, linearityMode ? linearityLogPanel.implicitWidth : screenPanel.implicitWidth)
+            + (outputControlPanel.visible ? upperRow.spacing + outputControlPanel.implicitWidth : 0),
+        footer.leftPadding + smallestStatusWidth + progressBar.Layout.preferredWidth
+            + (linearityMode ? resumeButton.implicitWidth : 0) + runButton.implicitWidth
+            + 3 * footerRow.spacing + footer.rightPadding)
+    readonly property int minimumHeight: upperMinimumHeight + (logShown ? logMinimumHeight + 2 : 0) + footer.implicitHeight
+
     readonly property bool canRun: running || linearityMode
                                    || (uniformityMode && device !== null && device.adjustableLdmCount > 0
                                        && velotrimmer.balanceTargetRed > 0 && camera !== null && camera.cameraReady)
-    readonly property string documentsFolder:
-        FileUrls.toLocalPath(StandardPaths.writableLocation(StandardPaths.DocumentsLocation))
 
     function startOrStop() {
         stopRestart()
@@ -51,6 +64,17 @@ ColumnLayout {
         velotrimmer.running = start
         if (start && velotrimmer.running && velotrimmer.showSimulatedDisplay)
             windows.showSimulatedDisplay()
+    }
+    // Opens a file dialog in a folder that exists, proposing there the path's file name with the
+    // extension of the dialog's filter.
+    function offerFile(dialog, path) {
+        const folder = velotrimmer.offeredFolder(path)
+        const proposed = FileUrls.proposal(path, folder, dialog.nameFilters[0])
+        dialog.folder = FileUrls.fromLocalPath(folder)
+        dialog.currentFile = proposed
+        dialog.open()
+        // Qt's own dialog takes the file only once it is shown.
+        dialog.currentFile = proposed
     }
     function stopRestart() {
         restartTimer.stop()
@@ -98,35 +122,21 @@ ColumnLayout {
         text: "&Open Correction..."
         shortcut: StandardKey.Open
         enabled: !ui.running
-        onTriggered: {
-            openDialog.currentFolder = FileUrls.folderUrl(velotrimmer.filename, ui.documentsFolder)
-            // The correction in hand, if any, is the one offered.
-            if (FileUrls.folderOf(velotrimmer.filename) !== "")
-                openDialog.selectedFile = FileUrls.fromLocalPath(velotrimmer.filename)
-            openDialog.open()
-        }
+        // The correction in hand, if any, is the one offered.
+        onTriggered: ui.offerFile(openDialog, velotrimmer.filename)
     }
     property Action saveCorrectionAction: Action {
         objectName: "saveCorrectionAction"
         text: "&Save Correction…"
         shortcut: StandardKey.Save
         enabled: !ui.running && velotrimmer.calibrationAvailable
-        onTriggered: {
-            saveCorrectionDialog.currentFolder = FileUrls.folderUrl(velotrimmer.filename, ui.documentsFolder)
-            saveCorrectionDialog.selectedFile = FileUrls.proposal(velotrimmer.filename, ui.documentsFolder)
-            saveCorrectionDialog.open()
-        }
+        onTriggered: ui.offerFile(saveCorrectionDialog, velotrimmer.filename)
     }
     property Action saveLogAction: Action {
         objectName: "saveLogAction"
         text: "&Save Log…"
         enabled: !ui.running
-        onTriggered: {
-            const proposed = velotrimmer.defaultLogFileName()
-            saveLogDialog.currentFolder = FileUrls.folderUrl(proposed, ui.documentsFolder)
-            saveLogDialog.selectedFile = FileUrls.proposal(proposed, ui.documentsFolder)
-            saveLogDialog.open()
-        }
+        onTriggered: ui.offerFile(saveLogDialog, velotrimmer.defaultLogFileName())
     }
     property Action prefsAction: Action {
         objectName: "prefsAction"
@@ -277,33 +287,44 @@ ColumnLayout {
     }
 
     // ---- Dialogs ----------------------------------------------------------------------------------
-    FileDialog {
+    // The platform's file dialogs, or Qt's own where the platform has none: a save dialog saves,
+    // asks before replacing a file and gives a name typed without extension its filter's first.
+    Platform.FileDialog {
         id: openDialog
         objectName: "openDialog"
         title: "Select a correction file"
-        fileMode: FileDialog.OpenFile
+        fileMode: Platform.FileDialog.OpenFile
         nameFilters: ["Tab-separated-value files (*.tsv *.txt)"]
-        onAccepted: velotrimmer.readCalibration(selectedFile)
+        onAccepted: velotrimmer.readCalibration(file)
     }
-    FileDialog {
+    Platform.FileDialog {
         id: saveCorrectionDialog
         objectName: "saveCorrectionDialog"
         title: "Save correction file"
-        fileMode: FileDialog.SaveFile
+        fileMode: Platform.FileDialog.SaveFile
         nameFilters: ["Tab-separated-value files (*.tsv *.txt)"]
-        onAccepted: velotrimmer.saveCalibration(selectedFile)
+        defaultSuffix: FileUrls.extensionsOf(nameFilters[0])[0]
+        onAccepted: velotrimmer.saveCalibration(file)
     }
-    FileDialog {
+    Platform.FileDialog {
         id: saveLogDialog
         objectName: "saveLogDialog"
         title: "Save log file"
-        fileMode: FileDialog.SaveFile
+        fileMode: Platform.FileDialog.SaveFile
         nameFilters: ["Text files (*.txt)"]
-        onAccepted: velotrimmer.saveLog(selectedFile)
+        defaultSuffix: FileUrls.extensionsOf(nameFilters[0])[0]
+        onAccepted: velotrimmer.saveLog(file)
     }
     MessageBox {
         id: messageBox
         objectName: "messageBox"
+        parent: Overlay.overlay
+    }
+    // Questions have a box of their own, so that a message arriving meanwhile does not take the
+    // place of one.
+    MessageBox {
+        id: question
+        objectName: "question"
         parent: Overlay.overlay
     }
     AboutBox {
@@ -322,11 +343,13 @@ ColumnLayout {
         orientation: Qt.Vertical
 
         RowLayout {
+            id: upperRow
             SplitView.fillHeight: true
-            SplitView.minimumHeight: 300
+            SplitView.minimumHeight: ui.upperMinimumHeight
             spacing: 4
 
             ScrollView {
+                id: leftColumn
                 Layout.fillHeight: true
                 Layout.preferredWidth: 290
                 Layout.minimumWidth: 290
@@ -351,6 +374,7 @@ ColumnLayout {
                 }
             }
             LogPanel {
+                id: linearityLogPanel
                 objectName: "linearityLogPanel"
                 Layout.fillWidth: true
                 Layout.fillHeight: true
@@ -368,6 +392,7 @@ ColumnLayout {
                 ui: ui
             }
             OutputControlPanel {
+                id: outputControlPanel
                 objectName: "outputControlPanel"
                 Layout.fillHeight: true
                 visible: ui.linearityMode && ui.outputControlsShown
@@ -376,6 +401,7 @@ ColumnLayout {
         LogPanel {
             objectName: "appLogPanel"
             SplitView.preferredHeight: 150
+            SplitView.minimumHeight: ui.logMinimumHeight
             visible: ui.logShown
             title: "Log Messages"
             model: appLog
@@ -398,6 +424,8 @@ ColumnLayout {
             Label {
                 objectName: "statusLabel"
                 Layout.fillWidth: true
+                Layout.minimumWidth: ui.smallestStatusWidth
+                Layout.preferredWidth: ui.smallestStatusWidth
                 elide: Text.ElideRight
                 text: ui.restarting ? "restarting in " + ui.restartCount + "; hit ESC to stop..."
                                     : velotrimmer.statusString
@@ -419,6 +447,7 @@ ColumnLayout {
                 }
             }
             VeloButton {
+                id: resumeButton
                 objectName: "resumeButton"
                 text: "Resume"
                 visible: ui.linearityMode
@@ -426,6 +455,7 @@ ColumnLayout {
                 onClicked: resumeAction.trigger()
             }
             VeloButton {
+                id: runButton
                 objectName: "runButton"
                 text: ui.running ? "Stop" : "Run"
                 enabled: ui.canRun

@@ -11,6 +11,15 @@ Dialog {
     property string otherText: ""
     property alias textFormat: message.textFormat
     signal other()
+    // What a question does when its accept button is pressed.
+    property var whenAccepted: null
+    onAccepted: {
+        const action = whenAccepted
+        whenAccepted = null
+        if (action)
+            action()
+    }
+    onRejected: whenAccepted = null
 
     modal: true
     anchors.centerIn: Overlay.overlay
@@ -49,6 +58,18 @@ Dialog {
         acceptText = "OK"
         rejectText = ""
         otherText = ""
+        whenAccepted = null
+        open()
+    }
+    // Asks before something is done that cannot be undone; the action runs only on accept.
+    function ask(title, text, doText, keepText, action) {
+        box.title = title
+        box.text = text
+        textFormat = Text.PlainText
+        acceptText = doText
+        rejectText = keepText
+        otherText = ""
+        whenAccepted = action
         open()
     }
 }

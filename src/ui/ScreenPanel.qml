@@ -44,6 +44,16 @@ GroupBox {
         else
             device.selectAllLdms()
     }
+    function resetAll() {
+        if (tileMode) {
+            device.selectAllTiles()
+            device.lightSelectedTiles()
+            device.adjustSelectedTiles(0)
+            device.resetMesh()
+        }
+        device.resetLdms(true, true)
+        velotrimmer.resumeStep = 0
+    }
     function dragged(r, modifiers) {
         if (ui.dragMode === "lit") {
             selectRect(r)
@@ -161,11 +171,11 @@ GroupBox {
         }
     }
 
-    Menu {
+    VeloMenu {
         id: wallMenu
         objectName: "wallMenu"
         enabled: !velotrimmer.running
-        MenuItem {
+        VeloMenuItem {
             objectName: "lightAllItem"
             text: "&Light All " + panel.word
             enabled: !velotrimmer.running
@@ -176,7 +186,7 @@ GroupBox {
                 velotrimmer.resumeStep = 0
             }
         }
-        MenuItem {
+        VeloMenuItem {
             objectName: "adjustAllItem"
             text: "&Adjust All Lit " + panel.word
             enabled: !velotrimmer.running
@@ -186,22 +196,19 @@ GroupBox {
                 velotrimmer.resumeStep = 0
             }
         }
-        MenuItem {
+        VeloMenuItem {
             objectName: "resetAllItem"
             text: "&Reset All " + panel.word
             enabled: !velotrimmer.running
-            onTriggered: {
-                if (panel.tileMode) {
-                    device.selectAllTiles()
-                    device.lightSelectedTiles()
-                    device.adjustSelectedTiles(0)
-                    device.resetMesh()
-                }
-                device.resetLdms(true, true)
-                velotrimmer.resumeStep = 0
-            }
+            // Nothing brings back what a reset drops: asked first.
+            onTriggered: panel.ui.question.ask(
+                             "Reset all " + panel.word + "?",
+                             panel.tileMode
+                             ? "Every tile's gains and correction mesh go back to their start, and every tile is lit and adjusted. The corrections found so far are lost."
+                             : "Every LDM's gains go back to their start, and every LDM is lit and adjusted. The gains found so far are lost.",
+                             "Reset", "Cancel", () => panel.resetAll())
         }
-        MenuItem {
+        VeloMenuItem {
             objectName: "testPatternItem"
             text: "Uniformity Test Pattern"
             enabled: !velotrimmer.running && panel.ui.uniformityMode

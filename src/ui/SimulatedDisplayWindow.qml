@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Window
 import Qt.labs.settings
+import WindowPlacement
 
 // What the simulated display shows: the test colour in linearity mode, the lit wall in colour in
 // the uniformity modes.
@@ -17,14 +18,40 @@ Window {
     height: 400
     color: uniformityMode || !device ? "black" : device.colorStr
 
+    // Where the operator left the window; a width of 0 until it was first shown.
     Settings {
-        id: settings
+        id: kept
         category: "DummyWindow"
-        property alias x: window.x
-        property alias y: window.y
-        property alias width: window.width
-        property alias height: window.height
+        property int x: 0
+        property int y: 0
+        property int width: 0
+        property int height: 0
     }
+    // Shows the window where it was left, pulled back inside the screen if that has shrunk since;
+    // the first time beside the anchor (the main window), so that it covers none of it. Placed
+    // once a run of the program ("Reset Windows" places it too); hidden and shown again it keeps
+    // its place.
+    property bool placed: false
+    function showBeside(anchor) {
+        if (!visible && !placed) {
+            if (kept.width > 0)
+                WindowPlacement.restore(window, Qt.rect(kept.x, kept.y, kept.width, kept.height))
+            else
+                WindowPlacement.placeBeside(window, anchor)
+            placed = true
+        }
+        show()
+    }
+    // Called when the window is hidden and when the program ends with it on show.
+    function keepGeometry() {
+        if (!placed)
+            return
+        kept.x = x
+        kept.y = y
+        kept.width = width
+        kept.height = height
+    }
+    onVisibleChanged: if (!visible) keepGeometry()
 
     Item {
         anchors.fill: parent

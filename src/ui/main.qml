@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Window
 import Qt.labs.settings
+import WindowPlacement
 
 // The main window: its menus, its geometry and the other windows of the interface.
 ApplicationWindow {
@@ -17,8 +18,8 @@ ApplicationWindow {
     title: "%1 %2 – %3".arg(appName).arg(velotrimVersion).arg(ui.linearityMode ? "Linearity Mode" : "Uniformity Mode")
     width: defaultWidth
     height: defaultHeight
-    minimumWidth: Math.min(defaultWidth, ui.implicitWidth)
-    minimumHeight: Math.min(defaultHeight, ui.implicitHeight + (menuBar ? menuBar.implicitHeight : 0))
+    minimumWidth: Math.max(ui.minimumWidth, menuBar ? menuBar.implicitWidth : 0)
+    minimumHeight: ui.minimumHeight + (menuBar ? menuBar.implicitHeight : 0)
     visible: true
 
     Settings {
@@ -39,7 +40,7 @@ ApplicationWindow {
 
     // Called by the content through its "windows" property.
     function showSimulatedDisplay() {
-        simulatedDisplayWindow.show()
+        simulatedDisplayWindow.showBeside(mainWindow)
         simulatedDisplayWindow.requestActivate()
     }
     function showPreview() {
@@ -64,16 +65,14 @@ ApplicationWindow {
             others[i].width = mainWindow.width
             others[i].height = mainWindow.height
         }
+        simulatedDisplayWindow.placed = true
     }
+    // The kept geometry, pulled back inside the screen if that has shrunk since.
     function restoreGeometry() {
-        const screenWidth = mainWindow.screen.desktopAvailableWidth
-        const screenHeight = mainWindow.screen.desktopAvailableHeight
-        width = Math.max(minimumWidth, Math.min(settings.width, screenWidth))
-        height = Math.max(minimumHeight, Math.min(settings.height, screenHeight))
-        if (settings.x >= 0 && settings.y >= 0) {
-            x = Math.min(settings.x, Math.max(0, screenWidth - width))
-            y = Math.min(settings.y, Math.max(0, screenHeight - height))
-        }
+        const placed = settings.x >= 0 && settings.y >= 0
+        WindowPlacement.restore(mainWindow, Qt.rect(placed ? settings.x : x, placed ? settings.y : y,
+                                                    Math.max(minimumWidth, settings.width),
+                                                    Math.max(minimumHeight, settings.height)))
         if (settings.splitState)
             ui.splitView.restoreState(settings.splitState)
     }
@@ -98,14 +97,20 @@ ApplicationWindow {
     UpdatePrompt { id: updatePrompt }
     Connections {
         target: Qt.application
-        function onAboutToQuit() { velotrimmer.updater.shutdown() }
+        function onAboutToQuit() {
+            // A quit without closing the window (a signal, the installer's start) keeps it too.
+            mainWindow.keepWindowState()
+            velotrimmer.updater.shutdown()
+        }
     }
 
-    onClosing: {
-        velotrimmer.running = false
-        // Finish the field being edited, so that its value is kept.
-        if (mainWindow.activeFocusItem)
-            mainWindow.activeFocusItem.focus = false
+    // The geometry and what was open, written once by the first orderly end: closing the window
+    // closes the others, which a later write must not record.
+    property bool windowStateKept: false
+    function keepWindowState() {
+        if (windowStateKept)
+            return
+        windowStateKept = true
         settings.x = x
         settings.y = y
         settings.width = width
@@ -113,6 +118,28 @@ ApplicationWindow {
         settings.splitState = ui.splitView.saveState()
         settings.dummyShown = simulatedDisplayWindow.visible ? 1 : 0
         settings.imageShown = imageWindow.visible ? 1 : 0
+        simulatedDisplayWindow.keepGeometry()
+    }
+
+    // Set once the operator has chosen to stop a run and quit.
+    property bool stopRunConfirmed: false
+    onClosing: close => {
+        if (velotrimmer.running && !stopRunConfirmed) {
+            close.accepted = false
+            ui.question.ask("Quit during a run?",
+                            "A run is in progress. Quitting stops it before it is finished.",
+                            "Stop Run and Quit", "Keep Running",
+                            () => {
+                                mainWindow.stopRunConfirmed = true
+                                mainWindow.close()
+                            })
+            return
+        }
+        velotrimmer.running = false
+        // Finish the field being edited, so that its value is kept.
+        if (mainWindow.activeFocusItem)
+            mainWindow.activeFocusItem.focus = false
+        keepWindowState()
         simulatedDisplayWindow.close()
         imageWindow.close()
         prefs.close()
@@ -124,14 +151,14 @@ ApplicationWindow {
 
     menuBar: MenuBar {
         objectName: "menuBar"
-        Menu {
+        VeloMenu {
             objectName: "fileMenu"
             title: "&File"
-            MenuItem { objectName: "openItem"; action: ui.openAction }
-            MenuItem { objectName: "saveCorrectionItem"; action: ui.saveCorrectionAction }
-            MenuItem { objectName: "saveLogItem"; action: ui.saveLogAction }
+            VeloMenuItem { objectName: "openItem"; action: ui.openAction }
+            VeloMenuItem { objectName: "saveCorrectionItem"; action: ui.saveCorrectionAction }
+            VeloMenuItem { objectName: "saveLogItem"; action: ui.saveLogAction }
             MenuSeparator {}
-            MenuItem {
+            VeloMenuItem {
                 objectName: "exitItem"
                 action: Action {
                     text: "E&xit"
@@ -140,44 +167,44 @@ ApplicationWindow {
                 }
             }
         }
-        Menu {
+        VeloMenu {
             objectName: "editMenu"
             title: "&Edit"
-            MenuItem {
+            VeloMenuItem {
                 text: "Cu&t"
                 enabled: mainWindow.editTarget !== null
                 onTriggered: mainWindow.editTarget.cut()
             }
-            MenuItem {
+            VeloMenuItem {
                 text: "&Copy"
                 enabled: mainWindow.editTarget !== null
                 onTriggered: mainWindow.editTarget.copy()
             }
-            MenuItem {
+            VeloMenuItem {
                 text: "&Paste"
                 enabled: mainWindow.editTarget !== null
                 onTriggered: mainWindow.editTarget.paste()
             }
-            MenuItem {
+            VeloMenuItem {
                 text: "Select &All"
                 enabled: mainWindow.editTarget !== null
                 onTriggered: mainWindow.editTarget.selectAll()
             }
             MenuSeparator {}
-            MenuItem { objectName: "prefsItem"; action: ui.prefsAction }
+            VeloMenuItem { objectName: "prefsItem"; action: ui.prefsAction }
         }
-        Menu {
+        VeloMenu {
             objectName: "operationMenu"
             title: "&Operation"
-            MenuItem { objectName: "linearityItem"; action: ui.linearityAction }
-            MenuItem { objectName: "uniformityItem"; action: ui.uniformityAction }
+            VeloMenuItem { objectName: "linearityItem"; action: ui.linearityAction }
+            VeloMenuItem { objectName: "uniformityItem"; action: ui.uniformityAction }
             MenuSeparator {}
-            MenuItem { objectName: "runItem"; action: ui.runAction }
-            MenuItem { objectName: "resumeItem"; action: ui.resumeAction }
-            MenuItem { objectName: "stopItem"; action: ui.stopAction }
-            MenuItem { objectName: "spotMeasureItem"; action: ui.spotMeasureAction }
+            VeloMenuItem { objectName: "runItem"; action: ui.runAction }
+            VeloMenuItem { objectName: "resumeItem"; action: ui.resumeAction }
+            VeloMenuItem { objectName: "stopItem"; action: ui.stopAction }
+            VeloMenuItem { objectName: "spotMeasureItem"; action: ui.spotMeasureAction }
             MenuSeparator {}
-            MenuItem { objectName: "developerItem"; action: ui.developerAction }
+            VeloMenuItem { objectName: "developerItem"; action: ui.developerAction }
             VeloMenuItem {
                 objectName: "readCountTestItem"
                 action: ui.readCountTestAction
@@ -190,34 +217,34 @@ ApplicationWindow {
             }
             MenuSeparator {}
             // The update check never runs beside a run.
-            MenuItem {
+            VeloMenuItem {
                 objectName: "checkUpdateItem"
                 text: "Check for &Update..."
                 enabled: !velotrimmer.running
                 onTriggered: updatePrompt.checkNow()
             }
         }
-        Menu {
+        VeloMenu {
             objectName: "viewMenu"
             title: "&View"
-            MenuItem { objectName: "outputControlsItem"; action: ui.outputControlsAction }
-            MenuItem { objectName: "logItem"; action: ui.logAction }
+            VeloMenuItem { objectName: "outputControlsItem"; action: ui.outputControlsAction }
+            VeloMenuItem { objectName: "logItem"; action: ui.logAction }
             MenuSeparator {}
-            MenuItem { objectName: "zoomInItem"; action: ui.zoomInAction }
-            MenuItem { objectName: "zoomOutItem"; action: ui.zoomOutAction }
-            MenuItem { objectName: "zoomFitItem"; action: ui.zoomFitAction }
+            VeloMenuItem { objectName: "zoomInItem"; action: ui.zoomInAction }
+            VeloMenuItem { objectName: "zoomOutItem"; action: ui.zoomOutAction }
+            VeloMenuItem { objectName: "zoomFitItem"; action: ui.zoomFitAction }
         }
-        Menu {
+        VeloMenu {
             objectName: "windowMenu"
             title: "&Window"
-            MenuItem { objectName: "simulatedDisplayItem"; action: ui.simulatedDisplayAction }
-            MenuItem { objectName: "previewItem"; action: ui.previewAction }
-            MenuItem { objectName: "resetWindowsItem"; action: ui.resetWindowsAction }
+            VeloMenuItem { objectName: "simulatedDisplayItem"; action: ui.simulatedDisplayAction }
+            VeloMenuItem { objectName: "previewItem"; action: ui.previewAction }
+            VeloMenuItem { objectName: "resetWindowsItem"; action: ui.resetWindowsAction }
         }
-        Menu {
+        VeloMenu {
             objectName: "helpMenu"
             title: "&Help"
-            MenuItem { objectName: "aboutItem"; action: ui.aboutAction }
+            VeloMenuItem { objectName: "aboutItem"; action: ui.aboutAction }
         }
     }
 

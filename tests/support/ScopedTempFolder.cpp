@@ -1,16 +1,17 @@
 #include "support/ScopedTempFolder.h"
 
-ScopedTempFolder::ScopedTempFolder()
-    : m_hadPrevious(qEnvironmentVariableIsSet("TMPDIR"))
-    , m_previous(qgetenv("TMPDIR"))
+ScopedTempFolder::ScopedTempFolder(const char* variable)
+    : m_variable(variable)
+    , m_hadPrevious(qEnvironmentVariableIsSet(variable))
+    , m_previous(qgetenv(variable))
 {
-    qputenv("TMPDIR", m_folder.path().toLocal8Bit());
+    qputenv(m_variable, m_folder.path().toLocal8Bit());
 }
 
 ScopedTempFolder::~ScopedTempFolder()
 {
     if (m_hadPrevious)
-        qputenv("TMPDIR", m_previous);
+        qputenv(m_variable, m_previous);
     else
-        qunsetenv("TMPDIR");
+        qunsetenv(m_variable);
 }

@@ -4,12 +4,13 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// Points the system's temporary folder (TMPDIR) at a fresh folder while it exists, so the files a
-// camera downloads land where a test can see them and are removed afterwards.
+// Points an environment variable naming a folder at a fresh folder while it exists: TMPDIR, so
+// the files a camera downloads land where a test can see them and are removed afterwards, or
+// HOME, for a fresh account whose documents folder does not exist yet.
 class ScopedTempFolder
 {
 public:
-    ScopedTempFolder();
+    explicit ScopedTempFolder(const char* variable = "TMPDIR");
     ~ScopedTempFolder();
 
     ScopedTempFolder(const ScopedTempFolder&) = delete;
@@ -20,6 +21,7 @@ public:
 
 private:
     QTemporaryDir m_folder;
+    const char* m_variable;
     bool m_hadPrevious = false;
     QByteArray m_previous;
 };

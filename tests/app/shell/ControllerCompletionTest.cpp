@@ -5,6 +5,7 @@
 #include "support/ProcessorSimulator.h"
 #include "support/QtPrinters.h"
 #include "support/RecordingDisplay.h"
+#include "support/ScopedTempFolder.h"
 #include "support/TestDisplay.h"
 
 #include "display/Kestra.h"
@@ -13,10 +14,14 @@
 #include "shell/CalibrationFile.h"
 #include "shell/CorrectionCurves.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -465,6 +470,8 @@ TEST_F(ControllerCompletion, AFileThatCannotBeUsedKeepsTheCorrectionInHandAndSen
 
 TEST_F(ControllerCompletion, SavingReportsWhereItWroteOrWhyItCouldNot)
 {
+    // A fresh account: its documents folder, the one offered for saving, does not exist yet.
+    ScopedTempFolder home("HOME");
     Velotrimmer& velotrimmer = build();
     UploadRecorder display;
     DisplayInUse inUse(velotrimmer, display);
@@ -472,18 +479,70 @@ TEST_F(ControllerCompletion, SavingReportsWhereItWroteOrWhyItCouldNot)
     const QString source = dir.filePath("in.tsv");
     ASSERT_EQ(CalibrationFile::write(source, builtCorrection(3)), QString());
     ASSERT_TRUE(velotrimmer.readCalibration(QUrl::fromLocalFile(source)));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    ASSERT_TRUE(documents.startsWith(home.path()));
+    ASSERT_FALSE(QFileInfo::exists(documents));
 
-    const QString target = dir.filePath("out.tsv");
-    EXPECT_TRUE(velotrimmer.saveCalibration(QUrl::fromLocalFile(target)));
-    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Correction saved to %1").arg(target));
-    EXPECT_EQ(CalibrationFile::read(target).points.size(), 3);
+    struct Case
+    {
+        QString path;
+        QString reason; // empty: written
+    };
+    const QList<Case> cases{
+        {dir.filePath("out.tsv"), {}},
+        {dir.filePath("no/such/out.tsv"), "No such file or directory"},
+        {dir.filePath("folder"), "a folder has that name"},
+        {documents, "that is the folder offered for saving"},
+        {dir.filePath("folder") + "/", "no file name was given"},
+    };
+    for (const bool log : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE((log ? "log to " : "correction to ") + c.path.toStdString());
+            const bool folderBefore = QFileInfo(c.path).isDir();
+            velotrimmer.setStatus(0);
+            const QUrl url = QUrl::fromLocalFile(c.path);
+            const bool answer = log ? velotrimmer.saveLog(url) : velotrimmer.saveCalibration(url);
+            EXPECT_EQ(answer, log || c.reason.isEmpty());
+            if (c.reason.isEmpty()) {
+                EXPECT_EQ(velotrimmer.statusString(),
+                          QStringLiteral("%1 saved to %2").arg(log ? "Log" : "Correction", c.path));
+                EXPECT_EQ(velotrimmer.status(), 1);
+                if (!log) {
+                    EXPECT_EQ(CalibrationFile::read(c.path).points.size(), 3);
+                }
+                continue;
+            }
+            EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Unable to open file %1: %2").arg(c.path, c.reason));
+            EXPECT_EQ(velotrimmer.status(), -1);
+            // Nothing takes the place of a folder, nor of the one offered.
+            EXPECT_EQ(QFileInfo(c.path).isDir(), folderBefore);
+            EXPECT_FALSE(QFileInfo(c.path).isFile());
+        }
+    }
+}
 
-    const QString nowhere = dir.filePath("no/such/out.tsv");
-    EXPECT_FALSE(velotrimmer.saveCalibration(QUrl::fromLocalFile(nowhere)));
-    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Unable to open file %1").arg(nowhere));
+TEST_F(ControllerCompletion, DialogsAreOfferedAFolderThatExists)
+{
+    ScopedTempFolder home("HOME");
+    Velotrimmer& velotrimmer = build();
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QTemporaryDir kept;
+    const QString keptFolder = kept.path() + "/";
 
-    EXPECT_TRUE(velotrimmer.saveLog(QUrl::fromLocalFile(dir.filePath("log.txt"))));
-    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Log saved to %1").arg(dir.filePath("log.txt")));
-    EXPECT_TRUE(velotrimmer.saveLog(QUrl::fromLocalFile(nowhere)));
-    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Unable to open file %1").arg(nowhere));
+    // The path's own folder, else the kept one, while they exist.
+    velotrimmer.setFilepath(keptFolder);
+    EXPECT_EQ(velotrimmer.offeredFolder(home.path() + "/run.tsv"), home.path() + "/");
+    EXPECT_EQ(velotrimmer.offeredFolder("run.tsv"), keptFolder);
+    EXPECT_EQ(velotrimmer.offeredFolder(QString()), keptFolder);
+    // A kept folder that has gone: the documents folder, made on a fresh account.
+    velotrimmer.setFilepath(keptFolder + "gone/");
+    EXPECT_EQ(velotrimmer.offeredFolder(QString()), documents + "/");
+    EXPECT_TRUE(QFileInfo(documents).isDir());
+    // A file in the documents folder's place: the home folder.
+    ASSERT_TRUE(QDir(documents).removeRecursively());
+    QFile blocker(documents);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    EXPECT_EQ(velotrimmer.offeredFolder(QString()), home.path() + "/");
 }

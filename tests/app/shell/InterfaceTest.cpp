@@ -1,6 +1,7 @@
 #include "support/InterfaceFixture.h"
 #include "support/ModelColorimeter.h"
 #include "support/QtPrinters.h"
+#include "support/ScopedTempFolder.h"
 
 #include "display/DisplayBase.h"
 #include "display/SimulatedDisplay.h"
@@ -11,9 +12,15 @@
 #include "shell/Velotrimmer.h"
 
 #include <QColor>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QQmlComponent>
+#include <QSet>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -44,6 +51,31 @@ QColor ldmFill(QQuickItem* grid, int number)
     }
     ADD_FAILURE() << "no LDM " << number << " drawn";
     return {};
+}
+
+// The file name field of Qt's own file dialog, and what it proposes.
+QLineEdit* nameField(QFileDialog* dialog)
+{
+    auto* field = dialog->findChild<QLineEdit*>("fileNameEdit");
+    EXPECT_NE(field, nullptr);
+    return field;
+}
+
+QString proposedName(QFileDialog* dialog)
+{
+    QLineEdit* field = nameField(dialog);
+    return field ? field->text() : QString();
+}
+
+QPushButton* acceptButton(QFileDialog* dialog)
+{
+    auto* box = dialog->findChild<QDialogButtonBox*>();
+    for (QAbstractButton* button : box ? box->buttons() : QList<QAbstractButton*>()) {
+        if (box->buttonRole(button) == QDialogButtonBox::AcceptRole)
+            return qobject_cast<QPushButton*>(button);
+    }
+    ADD_FAILURE() << "the file dialog has no accept button";
+    return nullptr;
 }
 
 } // namespace
@@ -139,6 +171,285 @@ TEST_F(Interface, TheFirstStartOnAProcessorWithoutAddressShowsWhereToChooseTheSi
     EXPECT_FALSE(item("noAddressHint")->isVisible());
     expectNoWarnings();
 }
+
+// ---- Keyboard ------------------------------------------------------------------------------------
+
+struct MenuKeyCase
+{
+    const char* name;
+    Qt::Key menu;   // with Alt: opens a menu of the menu bar
+    Qt::Key letter; // pressed alone in the open menu
+    const char* checked;
+};
+
+void PrintTo(const MenuKeyCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class MenuKeys : public Interface, public ::testing::WithParamInterface<MenuKeyCase>
+{
+};
+
+TEST_P(MenuKeys, TheUnderlinedLetterChoosesAMenuRow)
+{
+    const MenuKeyCase& c = GetParam();
+    loadBench();
+    enterMode(1);
+    window()->requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
+
+    QTest::keyClick(window(), c.menu, Qt::AltModifier);
+    settle(50);
+    QTest::keyClick(window(), c.letter);
+    settle(100);
+    const QString what(c.checked);
+    if (what == "linearityMode") {
+        EXPECT_EQ(controller().mode(), Velotrimmer::Linearity);
+    } else if (what == "simulatedDisplayShown") {
+        EXPECT_TRUE(qobject_cast<QWindow*>(find("simulatedDisplayWindow"))->isVisible());
+    } else if (what == "saveLogDialog") {
+        QFileDialog* dialog = shownFileDialog();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_TRUE(proposedName(dialog).startsWith("VelotrimLog-"));
+        dialog->reject();
+    } else if (what == "logShown") {
+        EXPECT_TRUE(ui()->property("logShown").toBool());
+    }
+    for (const char* menu : {"fileMenu", "operationMenu", "viewMenu", "windowMenu"}) {
+        EXPECT_FALSE(find(menu)->property("visible").toBool()) << menu << " stayed open";
+    }
+    expectNoWarnings();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Letters, MenuKeys,
+    ::testing::Values(MenuKeyCase{"OperationLinearity", Qt::Key_O, Qt::Key_L, "linearityMode"},
+                      MenuKeyCase{"WindowSimulatedDisplay", Qt::Key_W, Qt::Key_S, "simulatedDisplayShown"},
+                      // Save Correction shares the letter but is off without a correction.
+                      MenuKeyCase{"FileSaveLog", Qt::Key_F, Qt::Key_S, "saveLogDialog"},
+                      MenuKeyCase{"ViewLog", Qt::Key_V, Qt::Key_L, "logShown"}),
+    [](const ::testing::TestParamInfo<MenuKeyCase>& info) { return std::string(info.param.name); });
+
+TEST_F(Interface, RowsSharingALetterAreVisitedInTurnAndEnterChooses)
+{
+    loadBench();
+    controller().setCalibrationAvailable(true);
+    settle(20);
+    window()->requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
+    QObject* menu = find("fileMenu");
+    QTest::keyClick(window(), Qt::Key_F, Qt::AltModifier);
+    ASSERT_TRUE(waitUntil([&] { return menu->property("opened").toBool(); }, 2000));
+
+    // "&Save Correction…" and "&Save Log…": each S moves to the other, choosing neither.
+    QList<int> visited;
+    for (int press = 0; press < 2; ++press) {
+        QTest::keyClick(window(), Qt::Key_S);
+        settle(50);
+        EXPECT_TRUE(menu->property("opened").toBool());
+        visited.append(menu->property("currentIndex").toInt());
+    }
+    EXPECT_EQ(QSet<int>(visited.cbegin(), visited.cend()), QSet<int>({1, 2}));
+    EXPECT_EQ(shownFileDialog(0), nullptr);
+    QTest::keyClick(window(), Qt::Key_Return);
+    QFileDialog* dialog = shownFileDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->windowTitle(), visited.last() == 1 ? "Save correction file" : "Save log file");
+    dialog->reject();
+    expectNoWarnings();
+}
+
+TEST_F(Interface, MenusShowTheirShortcuts)
+{
+    loadBench();
+    window()->requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
+    struct Row
+    {
+        const char* menu;
+        Qt::Key key;
+        const char* row;
+        const char* keys;
+    };
+    const QList<Row> rows{
+        {"fileMenu", Qt::Key_F, "openItem", "Ctrl+O"},
+        {"operationMenu", Qt::Key_O, "runItem", "Ctrl+R"},
+        {"operationMenu", Qt::Key_O, "resumeItem", "Ctrl+Alt+R"},
+        {"operationMenu", Qt::Key_O, "stopItem", "Esc"},
+        {"viewMenu", Qt::Key_V, "zoomFitItem", "Ctrl+0"},
+        {"windowMenu", Qt::Key_W, "resetWindowsItem", "Ctrl+Alt+Shift+W"},
+    };
+    for (const Row& r : rows) {
+        QObject* menu = find(r.menu);
+        QTest::keyClick(window(), r.key, Qt::AltModifier);
+        ASSERT_TRUE(waitUntil([&] { return menu->property("opened").toBool(); }, 2000)) << r.menu;
+        QQuickItem* shown = item(QString(r.row) + "Shortcut");
+        ASSERT_NE(shown, nullptr) << r.row;
+        EXPECT_EQ(shown->property("text").toString(), r.keys) << r.row;
+        // Beside the row's text, inside the row.
+        QQuickItem* menuRow = item(r.row);
+        auto* content = menuRow->property("contentItem").value<QQuickItem*>();
+        EXPECT_GE(shown->x(), content->x() + content->implicitWidth()) << r.row;
+        EXPECT_LE(shown->x() + shown->width(), menuRow->width()) << r.row;
+        QTest::keyClick(window(), Qt::Key_Escape);
+        ASSERT_TRUE(waitUntil([&] { return !menu->property("visible").toBool(); }, 2000)) << r.menu;
+    }
+    expectNoWarnings();
+}
+
+// ---- The smallest window ---------------------------------------------------------------------------
+
+struct SmallestCase
+{
+    const char* name;
+    int mode;
+    bool processor; // the processor without an address in place of the simulated display
+    bool logShown;
+};
+
+void PrintTo(const SmallestCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class SmallestWindow : public Interface, public ::testing::WithParamInterface<SmallestCase>
+{
+protected:
+    static QRectF sceneRect(const QQuickItem* shown)
+    {
+        return shown->mapRectToScene(QRectF(0, 0, shown->width(), shown->height()));
+    }
+    // The part of the window an item can be seen in: the window, cut by every clipping ancestor.
+    QRectF visibleArea(const QQuickItem* shown) const
+    {
+        QRectF area(0, 0, window()->width(), window()->height());
+        for (const QQuickItem* a = shown->parentItem(); a; a = a->parentItem()) {
+            if (a->clip())
+                area &= sceneRect(a);
+        }
+        return area;
+    }
+    static bool within(const QRectF& inner, const QRectF& outer)
+    {
+        return inner.adjusted(1, 1, -1, -1).isEmpty() || outer.adjusted(-1, -1, 1, 1).contains(inner);
+    }
+    static bool withinWidth(const QRectF& inner, const QRectF& outer)
+    {
+        return inner.left() >= outer.left() - 1 && inner.right() <= outer.right() + 1;
+    }
+    static bool isControl(const QQuickItem* shown)
+    {
+        for (const char* type : {"QQuickAbstractButton", "QQuickComboBox", "QQuickTextField", "QQuickSpinBox",
+                                 "QQuickSlider"}) {
+            if (shown->inherits(type))
+                return true;
+        }
+        return false;
+    }
+    // Every item shown, without the insides of controls (their own size is checked).
+    void collect(QQuickItem* root, QList<QQuickItem*>& controls, QList<QQuickItem*>& texts) const
+    {
+        for (QQuickItem* child : root->childItems()) {
+            if (!child->isVisible() || child->opacity() == 0.0 || child->width() <= 0 || child->height() <= 0)
+                continue;
+            if (isControl(child)) {
+                controls.append(child);
+                continue;
+            }
+            if (child->inherits("QQuickText") && !child->property("text").toString().trimmed().isEmpty())
+                texts.append(child);
+            collect(child, controls, texts);
+        }
+    }
+    // The panel (group box) an item is drawn in, if any.
+    static const QQuickItem* panelOf(const QQuickItem* shown)
+    {
+        for (const QQuickItem* a = shown->parentItem(); a; a = a->parentItem()) {
+            if (a->inherits("QQuickGroupBox"))
+                return a;
+        }
+        return nullptr;
+    }
+};
+
+// At its smallest the main window still shows every control of its panels and its footer whole
+// and where it can be used (scrolled to, where its column scrolls), and no label runs past its
+// panel or is cut short without an ellipsis.
+TEST_P(SmallestWindow, KeepsEveryControlUsableAndEveryLabelWhole)
+{
+    const SmallestCase& c = GetParam();
+    if (c.processor)
+        load();
+    else
+        loadBench();
+    if (c.mode != 0 && !c.processor)
+        enterMode(c.mode);
+    else
+        controller().setMode(static_cast<Velotrimmer::Mode>(c.mode));
+    // A balance target with the time it was taken: the longest label of the panels.
+    controller().setBalanceTargetRed(150.0);
+    controller().setBalanceTargetGreen(175.0);
+    controller().setBalanceTargetBlue(150.0);
+    controller().setTargetTime("02:04:21 2026-01-01");
+    ui()->setProperty("logShown", c.logShown);
+    settle(100);
+
+    const QSize smallest = window()->minimumSize();
+    EXPECT_GE(smallest.width(), 400);
+    EXPECT_GE(smallest.height(), 300);
+    window()->resize(smallest);
+    ASSERT_TRUE(waitUntil([&] { return window()->size() == smallest; }, 2000));
+    settle(100);
+
+    QList<QQuickItem*> controls;
+    QList<QQuickItem*> texts;
+    collect(window()->contentItem(), controls, texts);
+    ASSERT_FALSE(controls.isEmpty());
+    for (QQuickItem* control : controls) {
+        const std::string name = control->objectName().isEmpty()
+            ? control->metaObject()->className() + std::string(" ") + control->property("text").toString().toStdString()
+            : control->objectName().toStdString();
+        scrollIntoView(control);
+        const QRectF shown = sceneRect(control);
+        EXPECT_TRUE(within(shown, visibleArea(control))) << name << " is cut off or out of sight";
+        if (control->inherits("QQuickAbstractButton")) {
+            EXPECT_GE(control->width() + 0.5, control->implicitWidth()) << name << " is squeezed";
+        } else {
+            // Fields and choices across, sliders along their length.
+            EXPECT_GE(std::max(control->width(), control->inherits("QQuickSlider") ? control->height() : 0.0), 40)
+                << name << " is squeezed";
+        }
+        if (const QQuickItem* panel = panelOf(control)) {
+            EXPECT_TRUE(within(shown, sceneRect(panel))) << name << " runs past its panel";
+        }
+    }
+    for (QQuickItem* text : texts) {
+        const std::string name = text->property("text").toString().toStdString();
+        const bool shortened = text->property("elide").toInt() != Qt::ElideNone
+            || text->property("wrapMode").toInt() != 0;
+        if (!shortened) {
+            EXPECT_GE(text->width() + 0.5, text->implicitWidth()) << '"' << name << "\" is cut short";
+        }
+        // Lines of a log scroll out of sight; across, every text stays inside its panel.
+        if (const QQuickItem* panel = panelOf(text)) {
+            EXPECT_TRUE(withinWidth(sceneRect(text), sceneRect(panel))) << '"' << name << "\" runs past its panel";
+        }
+    }
+    // A processor without an address says so at every poll, which a slow run reaches: the
+    // device's word, not the interface's.
+    QStringList found = warnings();
+    found.removeIf([](const QString& warning) { return warning.contains("No network address"); });
+    EXPECT_TRUE(found.isEmpty()) << found.join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, SmallestWindow,
+    ::testing::Values(SmallestCase{"Linearity", 0, false, false}, SmallestCase{"LinearityWithLog", 0, false, true},
+                      SmallestCase{"Balance", 1, false, false}, SmallestCase{"BalanceWithLog", 1, false, true},
+                      SmallestCase{"Template", 2, false, false},
+                      SmallestCase{"ProcessorWithoutAddress", 0, true, false}),
+    [](const ::testing::TestParamInfo<SmallestCase>& info) { return std::string(info.param.name); });
 
 // ---- What is enabled when ------------------------------------------------------------------------
 
@@ -247,6 +558,78 @@ TEST_F(Interface, PreferencesCloseWhenARunStarts)
     controller().setRunning(false);
     expectNoWarnings();
 }
+
+// ---- Questions before what cannot be undone --------------------------------------------------------
+
+TEST_F(Interface, ClosingDuringARunAsksFirstAndKeepsRunningUnlessToldToStop)
+{
+    loadBench();
+    Velotrimmer& velotrimmer = controller();
+    velotrimmer.runNothing();
+    settle(20);
+    ASSERT_TRUE(velotrimmer.running());
+    QObject* question = find("question");
+
+    window()->close();
+    ASSERT_TRUE(waitUntil([&] { return question->property("opened").toBool(); }, 2000));
+    EXPECT_EQ(question->property("title").toString(), "Quit during a run?");
+    EXPECT_TRUE(window()->isVisible());
+    EXPECT_TRUE(velotrimmer.running());
+    EXPECT_EQ(item("messageReject", question)->property("text").toString(), "Keep Running");
+    click(item("messageReject", question));
+    ASSERT_TRUE(waitUntil([&] { return !question->property("visible").toBool(); }, 2000));
+    EXPECT_TRUE(window()->isVisible());
+    EXPECT_TRUE(velotrimmer.running());
+
+    window()->close();
+    ASSERT_TRUE(waitUntil([&] { return question->property("opened").toBool(); }, 2000));
+    EXPECT_EQ(item("messageAccept", question)->property("text").toString(), "Stop Run and Quit");
+    click(item("messageAccept", question));
+    EXPECT_TRUE(waitUntil([&] { return !window()->isVisible(); }, 2000));
+    EXPECT_FALSE(velotrimmer.running());
+    expectNoWarnings();
+}
+
+class ResetQuestion : public Interface, public ::testing::WithParamInterface<int>
+{
+};
+
+TEST_P(ResetQuestion, ResetAllAsksFirstAndOnlyAYesResets)
+{
+    const int mode = GetParam();
+    loadBench();
+    enterMode(mode);
+    DisplayBase* display = controller().display();
+    ASSERT_TRUE(display->setLdmRGB(5, 0.8, 0.9, 0.7, 1.0).ok());
+    QObject* question = find("question");
+    QObject* menu = find("wallMenu");
+    QQuickItem* grid = item("wallGrid");
+
+    auto chooseReset = [&] {
+        const QPoint centre = grid->mapToScene(QPointF(grid->width() / 4, grid->height() / 4)).toPoint();
+        QTest::mouseClick(window(), Qt::RightButton, {}, centre);
+        EXPECT_TRUE(waitUntil([&] { return menu->property("opened").toBool(); }, 2000));
+        click(item("resetAllItem"));
+        EXPECT_TRUE(waitUntil([&] { return question->property("opened").toBool(); }, 2000));
+    };
+    chooseReset();
+    EXPECT_EQ(question->property("title").toString(), mode == 2 ? "Reset all Tiles?" : "Reset all LDMs?");
+    EXPECT_DOUBLE_EQ(display->ldmRedGain(5), 0.8);
+    click(item("messageReject", question));
+    ASSERT_TRUE(waitUntil([&] { return !question->property("visible").toBool(); }, 2000));
+    EXPECT_DOUBLE_EQ(display->ldmRedGain(5), 0.8);
+
+    chooseReset();
+    click(item("messageAccept", question));
+    ASSERT_TRUE(waitUntil([&] { return !question->property("visible").toBool(); }, 2000));
+    EXPECT_DOUBLE_EQ(display->ldmRedGain(5), 0.0);
+    expectNoWarnings();
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, ResetQuestion, ::testing::Values(1, 2),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(info.param == 2 ? "Tiles" : "Ldms");
+                         });
 
 // ---- Preferences -----------------------------------------------------------------------------------
 
@@ -469,36 +852,128 @@ TEST_F(Interface, ABalanceRunWithoutHardwareFromTargetClickToSavedLog)
     EXPECT_DOUBLE_EQ(velotrimmer.progress(), -1.0);
     EXPECT_FALSE(m_capture->messages().filter("Uniformity took").isEmpty()) << "no summary of the run in the log";
 
-    // Save the log into a folder with a space in its name.
+    // Save the log into a folder with a space in its name, as proposed.
     QTemporaryDir folder(QDir::tempPath() + "/log folder XXXXXX");
     velotrimmer.setFilepath(folder.path() + "/");
     clickMenuItem("saveLogItem");
-    QObject* dialog = find("saveLogDialog");
-    ASSERT_TRUE(dialog->property("visible").toBool());
-    EXPECT_EQ(QDir(dialog->property("currentFolder").toUrl().toLocalFile()), QDir(folder.path()));
-    const QUrl proposed = dialog->property("selectedFile").toUrl();
-    EXPECT_TRUE(proposed.isLocalFile());
-    EXPECT_TRUE(proposed.toLocalFile().startsWith(folder.path() + "/VelotrimLog-")) << proposed.toString().toStdString();
-    QMetaObject::invokeMethod(dialog, "accept");
-    settle(50);
+    QFileDialog* dialog = shownFileDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(QDir(dialog->directory()), QDir(folder.path()));
+    EXPECT_TRUE(proposedName(dialog).startsWith("VelotrimLog-")) << proposedName(dialog).toStdString();
+    QTest::keyClick(nameField(dialog), Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return !dialog->isVisible(); }, 5000));
     const QString saved = velotrimmer.statusString().mid(QString("Log saved to ").size());
     EXPECT_TRUE(velotrimmer.statusString().startsWith("Log saved to ")) << velotrimmer.statusString().toStdString();
+    EXPECT_TRUE(saved.startsWith(folder.path() + "/VelotrimLog-")) << saved.toStdString();
     EXPECT_TRUE(QFile::exists(saved)) << saved.toStdString();
     EXPECT_EQ(velotrimmer.filepath(), folder.path() + "/");
     expectNoWarnings();
 }
 
-TEST_F(Interface, SaveLogWithoutAKeptFolderProposesTheDocumentsFolder)
+// ---- File dialogs ----------------------------------------------------------------------------------
+
+struct DialogCase
 {
-    loadBench();
-    controller().setFilepath(QString());
-    ASSERT_TRUE(controller().filepath().isEmpty());
-    clickMenuItem("saveLogItem");
-    QObject* dialog = find("saveLogDialog");
+    const char* name;
+    const char* item;
+    bool save;
+    const char* proposedStart; // "" for no proposed name
+    const char* extension;
+};
+
+void PrintTo(const DialogCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class FileDialogs : public Interface, public ::testing::WithParamInterface<DialogCase>
+{
+};
+
+// A fresh account, whose documents folder does not exist yet: each dialog starts in that folder,
+// made for it, and a save dialog saves, asks before replacing and names its filter's extension.
+TEST_P(FileDialogs, StartInAFolderThatExistsOnAFreshAccount)
+{
+    const DialogCase& c = GetParam();
+    ScopedTempFolder home("HOME");
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    EXPECT_EQ(QDir(dialog->property("currentFolder").toUrl().toLocalFile()), QDir(documents));
-    EXPECT_EQ(dialog->property("selectedFile").toUrl().toLocalFile().section('/', 0, -2), documents);
-    QMetaObject::invokeMethod(dialog, "reject");
+    ASSERT_FALSE(QFileInfo::exists(documents));
+    loadBench();
+    Velotrimmer& velotrimmer = controller();
+    // A correction in hand, named as a run names it, in the folder kept for results.
+    velotrimmer.setFilename(velotrimmer.filepath() + "KestraCal-2026-01-01T10-00-00.tsv");
+    velotrimmer.setCalibrationAvailable(true);
+    settle(20);
+
+    clickMenuItem(c.item);
+    QFileDialog* dialog = shownFileDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(QFileInfo(documents).isDir());
+    EXPECT_EQ(QDir(dialog->directory()), QDir(documents));
+    EXPECT_EQ(dialog->acceptMode(), c.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    const QString name = proposedName(dialog);
+    if (QString(c.proposedStart).isEmpty()) {
+        EXPECT_TRUE(name.isEmpty()) << name.toStdString();
+    } else {
+        EXPECT_TRUE(name.startsWith(c.proposedStart)) << name.toStdString();
+        EXPECT_TRUE(name.endsWith(QString(".") + c.extension)) << name.toStdString();
+    }
+    if (c.save) {
+        QPushButton* accept = acceptButton(dialog);
+        EXPECT_EQ(accept ? accept->text().remove('&') : QString(), "Save");
+        EXPECT_EQ(dialog->defaultSuffix(), c.extension);
+        EXPECT_FALSE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+    }
+    dialog->reject();
+    expectNoWarnings();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dialogs, FileDialogs,
+    ::testing::Values(DialogCase{"SaveLog", "saveLogItem", true, "VelotrimLog-", "txt"},
+                      DialogCase{"SaveCorrection", "saveCorrectionItem", true, "KestraCal-2026-01-01T10-00-00", "tsv"},
+                      DialogCase{"OpenCorrection", "openItem", false, "KestraCal-2026-01-01T10-00-00", "tsv"}),
+    [](const ::testing::TestParamInfo<DialogCase>& info) { return std::string(info.param.name); });
+
+TEST_F(Interface, ALogSavedUnderATypedNameGetsItsExtensionAndIsNotReplacedUnasked)
+{
+    ScopedTempFolder home("HOME");
+    loadBench();
+    Velotrimmer& velotrimmer = controller();
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString expected = documents + "/evening.txt";
+
+    auto saveAs = [&](const QString& typed) {
+        clickMenuItem("saveLogItem");
+        QFileDialog* dialog = shownFileDialog();
+        EXPECT_NE(dialog, nullptr);
+        if (!dialog)
+            return static_cast<QFileDialog*>(nullptr);
+        QLineEdit* field = nameField(dialog);
+        field->selectAll();
+        QTest::keyClicks(field, typed);
+        QTest::keyClick(field, Qt::Key_Return);
+        return dialog;
+    };
+    QFileDialog* dialog = saveAs("evening");
+    ASSERT_TRUE(waitUntil([&] { return !dialog->isVisible(); }, 5000));
+    EXPECT_EQ(velotrimmer.statusString(), "Log saved to " + expected);
+    EXPECT_EQ(velotrimmer.status(), 1);
+    ASSERT_TRUE(QFileInfo(expected).isFile());
+
+    // The same name again: the dialog asks first, and a "No" keeps the file and the dialog.
+    QFile kept(expected);
+    ASSERT_TRUE(kept.open(QIODevice::WriteOnly));
+    kept.write("kept\n");
+    kept.close();
+    answerWhenAsked("No");
+    dialog = saveAs("evening");
+    ASSERT_TRUE(waitUntil([&] { return answered(); }, 5000)) << "no question before replacing the file";
+    settle(50);
+    EXPECT_TRUE(dialog->isVisible());
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "kept\n");
+    dialog->reject();
     expectNoWarnings();
 }
 
@@ -527,21 +1002,22 @@ TEST_F(Interface, ALinearityCorrectionFromTheMenusIsSavedAndReadBack)
     const QString path = velotrimmer.filename();
     EXPECT_TRUE(path.startsWith(folder.path() + "/KestraCal-")) << path.toStdString();
     clickMenuItem("saveCorrectionItem");
-    QObject* save = find("saveCorrectionDialog");
-    ASSERT_TRUE(save->property("visible").toBool());
-    EXPECT_EQ(save->property("selectedFile").toUrl().toLocalFile(), path);
-    QMetaObject::invokeMethod(save, "accept");
-    settle(50);
+    QFileDialog* save = shownFileDialog();
+    ASSERT_NE(save, nullptr);
+    EXPECT_EQ(QDir(save->directory()), QDir(folder.path()));
+    EXPECT_EQ(save->directory().filePath(proposedName(save)), path);
+    QTest::keyClick(nameField(save), Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return !save->isVisible(); }, 5000));
     ASSERT_TRUE(QFile::exists(path)) << velotrimmer.statusString().toStdString();
     const QList<CalibrationPoint> written = velotrimmer.correctionPoints();
 
     clickMenuItem("openItem");
-    QObject* open = find("openDialog");
-    ASSERT_TRUE(open->property("visible").toBool());
-    EXPECT_EQ(QDir(open->property("currentFolder").toUrl().toLocalFile()), QDir(folder.path()));
-    EXPECT_EQ(open->property("selectedFile").toUrl().toLocalFile(), path);
-    QMetaObject::invokeMethod(open, "accept");
-    settle(50);
+    QFileDialog* open = shownFileDialog();
+    ASSERT_NE(open, nullptr);
+    EXPECT_EQ(QDir(open->directory()), QDir(folder.path()));
+    EXPECT_EQ(open->directory().filePath(proposedName(open)), path);
+    QTest::keyClick(nameField(open), Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return !open->isVisible(); }, 5000));
     EXPECT_EQ(velotrimmer.filename(), path);
     EXPECT_EQ(velotrimmer.correctionPoints().size(), written.size());
     EXPECT_TRUE(velotrimmer.calibrationAvailable());
@@ -574,7 +1050,9 @@ TEST_P(FileUrls, AreBuiltFromLocalPathsInOnePlace)
     QQmlEngine engine;
     QQmlComponent component(&engine);
     component.setData("import QtQml\nimport \"qrc:/src/ui/FileUrls.js\" as F\n"
-                      "QtObject { function call(name, path) { return F[name](path, \"/home/op/Documents\") } }",
+                      "QtObject { function call(name, path) {\n"
+                      "  return name === \"withExtension\" ? F.withExtension(path, \"Values (*.tsv *.txt)\")\n"
+                      "       : F[name](path, \"/home/op/Documents/\", \"Text files (*.txt)\") } }",
                       QUrl("qrc:/test/FileUrlsTest.qml"));
     std::unique_ptr<QObject> object(component.create());
     ASSERT_NE(object, nullptr) << component.errorString().toStdString();
@@ -594,8 +1072,12 @@ INSTANTIATE_TEST_SUITE_P(
         UrlCase{"PathWithSpace", "fromLocalPath", "/home/op/my logs/a.txt", "file:///home/op/my%20logs/a.txt"},
         UrlCase{"DrivePath", "fromLocalPath", "C:/Users/op/", "file:///C:/Users/op/"},
         UrlCase{"EmptyPath", "fromLocalPath", "", ""},
-        UrlCase{"FolderOfFile", "folderUrl", "/home/op/x/run.tsv", "file:///home/op/x/"},
-        UrlCase{"NoFolderMeansDocuments", "folderUrl", "", "file:///home/op/Documents"},
-        UrlCase{"BareNameProposedInDocuments", "proposal", "VelotrimLog-1", "file:///home/op/Documents/VelotrimLog-1"},
-        UrlCase{"FullPathProposedAsIs", "proposal", "/srv/a b/VelotrimLog-1", "file:///srv/a%20b/VelotrimLog-1"}),
+        UrlCase{"NameOfAPath", "fileNameOf", "/home/op/x/run.tsv", "run.tsv"},
+        UrlCase{"ExtensionAdded", "withExtension", "KestraCal-1", "KestraCal-1.tsv"},
+        UrlCase{"ExtensionKept", "withExtension", "run.TXT", "run.TXT"},
+        UrlCase{"OtherExtensionExtended", "withExtension", "run.csv", "run.csv.tsv"},
+        UrlCase{"LogProposedInTheFolderWithItsExtension", "proposal", "/gone/VelotrimLog-1",
+                "file:///home/op/Documents/VelotrimLog-1.txt"},
+        UrlCase{"NoNameNoProposal", "proposal", "", ""}),
     [](const ::testing::TestParamInfo<UrlCase>& info) { return std::string(info.param.name); });
+

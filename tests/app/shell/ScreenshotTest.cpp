@@ -1,9 +1,14 @@
 #include "support/InterfaceFixture.h"
 
+#include "support/ScopedTempFolder.h"
+
 #include "display/DisplayBase.h"
+#include "shell/DarkTheme.h"
 #include "shell/Velotrimmer.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QImage>
 #include <QQuickWindow>
@@ -13,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <optional>
 #include <string>
 
 // Pictures of the real interface on a real X server (a virtual one), for a look by eye: each is
@@ -46,9 +52,34 @@ int distinctColours(const QImage& image)
 }
 
 enum class Scene {
-    Idle,    // the main window, nothing running
-    Running, // the main window during a balance run started from the menu
-    Prefs,   // the preferences window
+    Idle,          // the main window, nothing running
+    Running,       // the main window during a balance run started from the menu
+    Prefs,         // the preferences window
+    SaveLog,       // the save dialog of "Save Log…" on a fresh account
+    CloseQuestion, // the question on closing during a run
+    ResetQuestion, // the question before "Reset All LDMs"
+    DarkToolTip,   // a tool tip in the dark theme
+    Smallest,      // the main window at its minimum size
+    Menu,          // the Operation menu, opened from the keyboard, with its shortcuts
+};
+
+// The dark theme while it exists, the theme before it afterwards: the theme is the process's.
+class DarkThemeInUse
+{
+public:
+    DarkThemeInUse() : m_palette(QApplication::palette()), m_styleSheet(qApp->styleSheet())
+    {
+        DarkTheme::applyIfRequested(*qApp, 0);
+    }
+    ~DarkThemeInUse()
+    {
+        QApplication::setPalette(m_palette);
+        qApp->setStyleSheet(m_styleSheet);
+    }
+
+private:
+    QPalette m_palette;
+    QString m_styleSheet;
 };
 
 struct ShotCase
@@ -78,6 +109,11 @@ protected:
             EXPECT_GE(image.width(), kMinimumWidth) << name.toStdString();
             EXPECT_GE(image.height(), kMinimumHeight) << name.toStdString();
         }
+        saveImage(image, name);
+    }
+    void saveImage(const QImage& image, const QString& name)
+    {
+        ASSERT_FALSE(image.isNull()) << name.toStdString();
         EXPECT_GE(distinctColours(image), kMinimumColours) << name.toStdString() << " looks blank";
 
         const QDir folder(screenshotFolder());
@@ -94,6 +130,11 @@ TEST_P(Screenshot, OfTheInterfaceIsDrawnAndSaved)
 {
     const ShotCase& c = GetParam();
     ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "run under xvfb-run with QT_QPA_PLATFORM=xcb";
+    // A fresh account: the save dialog shows the documents folder made for it.
+    ScopedTempFolder home("HOME");
+    std::optional<DarkThemeInUse> dark;
+    if (c.scene == Scene::DarkToolTip)
+        dark.emplace();
     loadBench();
     Velotrimmer& velotrimmer = controller();
     velotrimmer.setFakeLdmVariation(0.05);
@@ -124,6 +165,63 @@ TEST_P(Screenshot, OfTheInterfaceIsDrawnAndSaved)
         clickMenuItem("prefsItem");
         save(qobject_cast<QQuickWindow*>(find("prefs")), name, false);
         break;
+    case Scene::SaveLog: {
+        clickMenuItem("saveLogItem");
+        QFileDialog* dialog = shownFileDialog();
+        ASSERT_NE(dialog, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+        settle(300);
+        saveImage(dialog->grab().toImage(), name);
+        dialog->reject();
+        break;
+    }
+    case Scene::CloseQuestion:
+        velotrimmer.runNothing();
+        settle(50);
+        window()->close();
+        ASSERT_TRUE(waitUntil([&] { return find("question")->property("opened").toBool(); }, 5000));
+        save(window(), name, true);
+        velotrimmer.setRunning(false);
+        break;
+    case Scene::ResetQuestion: {
+        QQuickItem* grid = item("wallGrid");
+        QTest::mouseClick(window(), Qt::RightButton, {},
+                          grid->mapToScene(QPointF(grid->width() / 4, grid->height() / 4)).toPoint());
+        ASSERT_TRUE(waitUntil([&] { return find("wallMenu")->property("opened").toBool(); }, 5000));
+        save(window(), name + "-menu", true);
+        click(item("resetAllItem"));
+        ASSERT_TRUE(waitUntil([&] { return find("question")->property("opened").toBool(); }, 5000));
+        save(window(), name, true);
+        break;
+    }
+    case Scene::DarkToolTip: {
+        QQuickItem* control = item("dragMode_adj");
+        scrollIntoView(control);
+        QObject* toolTip = nullptr;
+        for (QObject* child : control->children()) {
+            if (child->inherits("QQuickToolTip"))
+                toolTip = child;
+        }
+        ASSERT_NE(toolTip, nullptr);
+        QTest::mouseMove(window(), QPoint(1, 1));
+        QTest::mouseMove(window(), control->mapToScene(QPointF(control->width() / 2, control->height() / 2)).toPoint());
+        ASSERT_TRUE(waitUntil([&] { return toolTip->property("opened").toBool(); }, 5000));
+        save(window(), name, true);
+        break;
+    }
+    case Scene::Menu:
+        window()->requestActivate();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
+        QTest::keyClick(window(), Qt::Key_O, Qt::AltModifier);
+        ASSERT_TRUE(waitUntil([&] { return find("operationMenu")->property("opened").toBool(); }, 5000));
+        save(window(), name, true);
+        QTest::keyClick(window(), Qt::Key_Escape);
+        break;
+    case Scene::Smallest:
+        window()->resize(window()->minimumSize());
+        ASSERT_TRUE(waitUntil([&] { return window()->size() == window()->minimumSize(); }, 5000));
+        save(window(), name + QString("-%1x%2").arg(window()->width()).arg(window()->height()), false);
+        break;
     }
     expectNoWarnings();
 }
@@ -133,7 +231,15 @@ INSTANTIATE_TEST_SUITE_P(Windows, Screenshot,
                                            ShotCase{"main-balance", 1, Scene::Idle},
                                            ShotCase{"main-template", 2, Scene::Idle},
                                            ShotCase{"main-balance-running", 1, Scene::Running},
-                                           ShotCase{"prefs", 0, Scene::Prefs}),
+                                           ShotCase{"prefs", 0, Scene::Prefs},
+                                           ShotCase{"save-log-dialog", 0, Scene::SaveLog},
+                                           ShotCase{"close-during-run", 1, Scene::CloseQuestion},
+                                           ShotCase{"reset-all-ldms", 1, Scene::ResetQuestion},
+                                           ShotCase{"dark-tooltip", 1, Scene::DarkToolTip},
+                                           ShotCase{"operation-menu", 0, Scene::Menu},
+                                           ShotCase{"main-linearity-smallest", 0, Scene::Smallest},
+                                           ShotCase{"main-balance-smallest", 1, Scene::Smallest},
+                                           ShotCase{"main-template-smallest", 2, Scene::Smallest}),
                          [](const ::testing::TestParamInfo<ShotCase>& info) {
                              std::string name = info.param.name;
                              std::erase(name, '-');

@@ -3,20 +3,27 @@
 #include "formats/XinRuiRawHandler.h"
 
 #include <CCfits/CCfits>
+#include <fitsio.h>
 #include <QTemporaryDir>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
+#include <map>
 #include <string>
-#include <valarray>
 #include <vector>
 
 using ColorSpace::Handler;
@@ -32,12 +39,19 @@ Captured capture(const std::function<void()>& fn)
     return CapturedOutput::of(fn);
 }
 
-// A primary image of 32-bit floats with the given axes, written through CCfits.
-void writeImage(const std::string& path, std::vector<long> axes, const std::vector<float>& values)
+// A primary image of 32-bit floats with the given axes, written through CFITSIO under its plain
+// name (whatever brackets it holds), replacing any file of that name.
+void writeImage(const std::string& path, std::vector<long> axes, std::vector<float> values)
 {
-    CCfits::FITS file("!" + path, FLOAT_IMG, int(axes.size()), axes.data());
-    std::valarray<float> data(values.data(), values.size());
-    file.pHDU().write(1, long(data.size()), data);
+    std::filesystem::remove(path);
+    int status = 0;
+    fitsfile* file = nullptr;
+    fits_create_diskfile(&file, path.c_str(), &status);
+    fits_create_img(file, FLOAT_IMG, int(axes.size()), axes.data(), &status);
+    if (!values.empty())
+        fits_write_img(file, TFLOAT, 1, LONGLONG(values.size()), values.data(), &status);
+    fits_close_file(file, &status);
+    EXPECT_EQ(status, 0) << path;
 }
 
 void writeImage(const std::string& path, long width, long height, float value)
@@ -275,18 +289,212 @@ TEST_F(CaptureFolder, ScalingCCfitsCannotReadIsTheFitsLibrarysError)
     }
 }
 
-TEST_F(CaptureFolder, CapturesWithoutTwoAxesAreWrongSize)
+// The first axis is the width, the second the height, and every value must lie in that plane:
+// further axes of length 1 keep it a plane. Whatever is refused says "wrong size!".
+TEST_F(CaptureFolder, CapturesFollowTheSizeRule)
 {
-    writeImage(folder + "/cube.fit", {3, 2, 3}, std::vector<float>(18, 1.0f));
-    writeImage(folder + "/line.fit", {6}, std::vector<float>(6, 1.0f));
-    writeHeader(folder + "/noAxes.fit", {card("SIMPLE", "T"), card("BITPIX", "-32"), card("NAXIS", "0")});
-    for (const char* name : {"cube", "line", "noAxes"}) {
-        SCOPED_TRACE(name);
+    struct Case {
+        const char* name;
+        std::vector<long> axes;
+        bool plane;
+    };
+    const Case cases[] = {
+        {"plane", {3, 2}, true},           {"cubeOfOnePlane", {3, 2, 1}, true}, {"fourAxesOfOnePlane", {3, 2, 1, 1}, true},
+        {"cube", {3, 2, 3}, false},        {"line", {6}, false},                {"widthZero", {0, 3}, false},
+        {"heightZero", {3, 0}, false},     {"cubeOfNoPlane", {3, 2, 0}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::size_t count = 1;
+        for (long length : c.axes)
+            count *= std::size_t(length);
+        std::vector<float> values(count);
+        for (std::size_t i = 0; i < count; ++i)
+            values[i] = float(i);
+        const std::string file = folder + "/" + c.name + ".fit";
+        writeImage(file, c.axes, values);
         Vector2D<float> grid;
-        const Captured c = capture([&] { grid = Handler().readCapture(folder + "/" + std::string(name) + ".fit"); });
-        EXPECT_TRUE(grid.empty());
-        EXPECT_EQ(c.errors, "wrong size!\n");
+        const Captured captured = capture([&] { grid = Handler().readCapture(file); });
+        if (c.plane) {
+            EXPECT_EQ(grid, (Vector2D<float>{{0, 1, 2}, {3, 4, 5}}));
+            EXPECT_EQ(captured.errors, "");
+        } else {
+            EXPECT_TRUE(grid.empty());
+            EXPECT_EQ(captured.errors, "wrong size!\n");
+        }
     }
+    writeHeader(folder + "/noAxes.fit", {card("SIMPLE", "T"), card("BITPIX", "-32"), card("NAXIS", "0")});
+    Vector2D<float> grid;
+    const Captured noAxes = capture([&] { grid = Handler().readCapture(folder + "/noAxes.fit"); });
+    EXPECT_TRUE(grid.empty());
+    EXPECT_EQ(noAxes.errors, "wrong size!\n");
+}
+
+// Whatever extensions follow the primary image, the capture is the primary image.
+TEST_F(CaptureFolder, OnlyThePrimaryImageIsRead)
+{
+    const std::vector<float> primary = [] {
+        std::vector<float> v(54);
+        for (std::size_t i = 0; i < v.size(); ++i)
+            v[i] = float(i);
+        return v;
+    }();
+    Vector2D<float> expected(9, 6);
+    for (std::size_t i = 0; i < primary.size(); ++i)
+        expected[i / 9][i % 9] = primary[i];
+
+    struct Case {
+        const char* name;
+        std::function<void(fitsfile*, int&)> addExtension;
+    };
+    const auto image = [](long width, long height) {
+        return [width, height](fitsfile* f, int& status) {
+            long axes[2] = {width, height};
+            std::vector<float> values(std::size_t(width * height), 7.0f);
+            fits_create_img(f, FLOAT_IMG, 2, axes, &status);
+            fits_write_img(f, TFLOAT, 1, LONGLONG(values.size()), values.data(), &status);
+        };
+    };
+    const Case cases[] = {
+        {"smallerImage", image(3, 2)},
+        {"largerImage", image(50, 40)},
+        {"binaryTable",
+         [](fitsfile* f, int& status) {
+             char name[] = "level", format[] = "1E";
+             char* names[] = {name};
+             char* formats[] = {format};
+             fits_create_tbl(f, BINARY_TBL, 0, 1, names, formats, nullptr, nullptr, &status);
+             float levels[2] = {1.0f, 2.0f};
+             fits_write_col(f, TFLOAT, 1, 1, 1, 2, levels, &status);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = folder + "/" + c.name + ".fit";
+        int status = 0;
+        fitsfile* f = nullptr;
+        long axes[2] = {9, 6};
+        std::vector<float> values = primary;
+        fits_create_diskfile(&f, file.c_str(), &status);
+        fits_create_img(f, FLOAT_IMG, 2, axes, &status);
+        fits_write_img(f, TFLOAT, 1, LONGLONG(values.size()), values.data(), &status);
+        c.addExtension(f, status);
+        fits_close_file(f, &status);
+        ASSERT_EQ(status, 0);
+        ASSERT_EQ(std::system(("fitsverify -q -e '" + file + "' >/dev/null 2>&1").c_str()), 0) << "fitsverify";
+
+        Vector2D<float> grid;
+        const Captured captured = capture([&] { grid = Handler().readCapture(file); });
+        EXPECT_EQ(grid, expected);
+        EXPECT_EQ(captured.errors, "");
+    }
+}
+
+// Integer pixels equal to BLANK are undefined: NaN, as undefined float pixels are. Float pixels
+// pass as they stand, infinities and NaN included.
+TEST_F(CaptureFolder, UndefinedPixelsReadAsNaN)
+{
+    const std::string integers = folder + "/blank.fit";
+    {
+        int status = 0;
+        fitsfile* f = nullptr;
+        long axes[2] = {3, 1};
+        short values[3] = {-32768, 5, 7};
+        long blank = -32768;
+        double zero = 100.0;
+        fits_create_diskfile(&f, integers.c_str(), &status);
+        fits_create_img(f, SHORT_IMG, 2, axes, &status);
+        // The raw values first, then the keywords that say how to read them.
+        fits_write_img(f, TSHORT, 1, 3, values, &status);
+        fits_write_key(f, TLONG, "BLANK", &blank, nullptr, &status);
+        fits_write_key(f, TDOUBLE, "BZERO", &zero, nullptr, &status);
+        fits_close_file(f, &status);
+        ASSERT_EQ(status, 0);
+    }
+    Vector2D<float> grid;
+    capture([&] { grid = Handler().readCapture(integers); });
+    ASSERT_EQ(grid.width(), 3u);
+    EXPECT_TRUE(std::isnan(grid[0][0]));
+    EXPECT_EQ(grid[0][1], 105.0f);
+    EXPECT_EQ(grid[0][2], 107.0f);
+
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::string floats = folder + "/floats.fit";
+    writeImage(floats, {4, 1}, {std::numeric_limits<float>::quiet_NaN(), inf, -inf, 1e-40f});
+    capture([&] { grid = Handler().readCapture(floats); });
+    ASSERT_EQ(grid.width(), 4u);
+    EXPECT_TRUE(std::isnan(grid[0][0]));
+    EXPECT_EQ(grid[0][1], inf);
+    EXPECT_EQ(grid[0][2], -inf);
+    EXPECT_EQ(grid[0][3], 1e-40f);
+}
+
+// A capture is the plain file of its name: brackets, parentheses and the like are part of it,
+// and nothing else (a compressed file beside it, standard input, the network) stands in for it.
+TEST_F(CaptureFolder, NamesAreOnlyPlainFiles)
+{
+    for (const std::string odd : {"caps[1]", "caps (1)", "caps{x}+1"}) {
+        SCOPED_TRACE(odd);
+        const std::string oddFolder = root + "/" + odd;
+        std::filesystem::create_directories(oddFolder + "/led/1");
+        writeImage(oddFolder + "/led/1/R_X_a.fit", {2, 1}, {1, 2});
+        Vector2D<float> grid;
+        capture([&] { grid = Handler().readCapture(oddFolder + "/led/1/R_X_a.fit"); });
+        EXPECT_EQ(grid, (Vector2D<float>{{1, 2}}));
+    }
+
+    writeSet("id[1]", 2, 1);
+    writeSet("id(2)", 2, 1);
+    std::map<std::string, Cal::Data> sets;
+    const Captured c = capture([&] { sets = Handler().readCaptures(root); });
+    EXPECT_TRUE(sets.contains("id[1]")) << c.errors;
+    EXPECT_TRUE(sets.contains("id(2)")) << c.errors;
+
+    // Only the gzip of a capture: nothing is unpacked, the capture is missing.
+    writeImage(folder + "/zipped.fit", {2, 1}, {1, 2});
+    ASSERT_EQ(std::system(("gzip '" + folder + "/zipped.fit'").c_str()), 0);
+    ASSERT_TRUE(std::filesystem::exists(folder + "/zipped.fit.gz"));
+    const Captured zipped = capture([&] { EXPECT_THROW(Handler().readCapture(folder + "/zipped.fit"), CCfits::FitsException); });
+    EXPECT_THAT(zipped.errors, HasSubstr(folder + "/zipped.fit: No such file or directory"));
+
+    const Captured directory = capture([&] { EXPECT_THROW(Handler().readCapture(folder), CCfits::FitsException); });
+    EXPECT_THAT(directory.errors, HasSubstr(folder + ": not a regular file"));
+}
+
+// "-" names a file like any other, never standard input, even when that holds a capture.
+TEST_F(CaptureFolder, ADashIsNoStandardInput)
+{
+    const std::string piped = folder + "/piped.fit";
+    writeImage(piped, {2, 1}, {1, 2});
+    const int input = ::open(piped.c_str(), O_RDONLY);
+    ASSERT_GE(input, 0);
+    const int saved = ::dup(STDIN_FILENO);
+    ::dup2(input, STDIN_FILENO);
+    ::close(input);
+    const Captured c = capture([&] { EXPECT_THROW(Handler().readCapture("-"), CCfits::FitsException); });
+    ::dup2(saved, STDIN_FILENO);
+    ::close(saved);
+    EXPECT_THAT(c.errors, HasSubstr("-: No such file or directory"));
+}
+
+// A URL names a file like any other: nothing goes to the network.
+TEST_F(CaptureFolder, AUrlIsNoNetworkRequest)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/R_X_a.fit";
+
+    const Captured c = capture([&] { EXPECT_THROW(Handler().readCapture(url), CCfits::FitsException); });
+    EXPECT_THAT(c.errors, HasSubstr(url + ": No such file or directory"));
+    EXPECT_LT(::accept(listener, nullptr, nullptr), 0) << "a connection came";
+    ::close(listener);
 }
 
 TEST_F(CaptureFolder, DarkEmittersStayFiniteThroughMatrixAndTotals)

@@ -56,9 +56,16 @@ Vector2D<float> gridOf(std::size_t width, std::size_t height, const std::functio
     return grid;
 }
 
-// Every cell blurred by the plain per-cell loop: kernel rows, then columns, each sample mirrored
-// into the cell's tile (clipped to the grid) and held there.
-Vector2D<float> plainBlur(const Vector2D<float>& grid, const Vector2D<float>& kernel, int across, int down)
+// Every cell blurred by the plain per-cell loop, summed exactly (in double, where every product
+// of two floats is exact and the sums of a few hundred of them lose nothing that shows at 1e-6):
+// kernel rows, then columns, each sample mirrored into the cell's tile (clipped to the grid) and
+// held there. Beside each sum, the sum of the magnitudes of its terms.
+struct ExactBlur {
+    Vector2D<double> sum;
+    Vector2D<double> magnitude;
+};
+
+ExactBlur exactBlur(const Vector2D<float>& grid, const Vector2D<float>& kernel, int across, int down)
 {
     const long width = long(grid.width()), height = long(grid.height()), size = long(kernel.size());
     const long half = (size - 1) / 2, tileWidth = width / across, tileHeight = height / down;
@@ -68,16 +75,16 @@ Vector2D<float> plainBlur(const Vector2D<float>& grid, const Vector2D<float>& ke
         index = index < first ? 2 * first - index : index > last ? 2 * last - index : index;
         return std::size_t(std::clamp(index, first, last));
     };
-    Vector2D<float> out(grid.width(), grid.height());
+    ExactBlur out{Vector2D<double>(grid.width(), grid.height()), Vector2D<double>(grid.width(), grid.height())};
     for (long y = 0; y < height; ++y)
-        for (long x = 0; x < width; ++x) {
-            float sum = 0.0f;
+        for (long x = 0; x < width; ++x)
             for (long kr = 0; kr < size; ++kr)
-                for (long kc = 0; kc < size; ++kc)
-                    sum += kernel[std::size_t(kr)][std::size_t(kc)]
-                        * grid[source(y, half - kr, tileHeight, height)][source(x, half - kc, tileWidth, width)];
-            out[std::size_t(y)][std::size_t(x)] = sum;
-        }
+                for (long kc = 0; kc < size; ++kc) {
+                    const double term = double(kernel[std::size_t(kr)][std::size_t(kc)])
+                                        * grid[source(y, half - kr, tileHeight, height)][source(x, half - kc, tileWidth, width)];
+                    out.sum[std::size_t(y)][std::size_t(x)] += term;
+                    out.magnitude[std::size_t(y)][std::size_t(x)] += std::abs(term);
+                }
     return out;
 }
 
@@ -204,21 +211,36 @@ TEST(GraderBlur, SamplesAreMirroredIntoTheCellsTile)
     }
 }
 
-TEST(GraderBlur, EqualsThePlainLoopOnWholePartialAndSmallTiles)
+// Every output within 1e-6 of the exact sum, relative to the sum of the magnitudes of its terms:
+// Gaussian kernels (two passes) and any other kernel, on whole, partial and small tiles.
+TEST(GraderBlur, EqualsTheExactSumWithinItsTolerance)
 {
     struct Case {
         std::size_t width, height;
         int across, down, kernel;
     };
-    const Case cases[] = {{8, 8, 2, 2, 3}, {9, 9, 2, 2, 3}, {11, 7, 3, 2, 5}, {9, 9, 4, 4, 5}, {5, 3, 5, 3, 7},
-                          {16, 12, 1, 1, 15}, {13, 10, 2, 3, 4}};
+    const Case cases[] = {{8, 8, 2, 2, 3},   {9, 9, 2, 2, 3},     {11, 7, 3, 2, 5},  {9, 9, 4, 4, 5},
+                          {5, 3, 5, 3, 7},   {16, 12, 1, 1, 15},  {13, 10, 2, 3, 4}, {120, 96, 8, 8, 15},
+                          {60, 45, 3, 3, 21}};
     std::mt19937 rng(11);
     std::uniform_real_distribution<float> value(0.0f, 100.0f);
+    std::uniform_real_distribution<float> signedWeight(-1.0f, 1.0f);
     for (const Case& c : cases) {
         const Vector2D<float> grid = gridOf(c.width, c.height, [&](std::size_t, std::size_t) { return value(rng); });
-        const Vector2D<float> kernel = Grader::gaussianKernel(c.kernel);
-        EXPECT_EQ(Grader::blurWithinTiles(grid, kernel, c.across, c.down), plainBlur(grid, kernel, c.across, c.down))
-            << c.width << " x " << c.height << ", tiles " << c.across << " x " << c.down << ", kernel " << c.kernel;
+        const Vector2D<float> gaussian = Grader::gaussianKernel(c.kernel);
+        // No outer product: weights of both signs, drawn at random.
+        const Vector2D<float> other = gridOf(std::size_t(c.kernel), std::size_t(c.kernel),
+                                             [&](std::size_t, std::size_t) { return signedWeight(rng); });
+        for (const Vector2D<float>* kernel : {&gaussian, &other}) {
+            const Vector2D<float> blurred = Grader::blurWithinTiles(grid, *kernel, c.across, c.down);
+            const ExactBlur exact = exactBlur(grid, *kernel, c.across, c.down);
+            double worst = 0.0;
+            for (std::size_t y = 0; y < c.height; ++y)
+                for (std::size_t x = 0; x < c.width; ++x)
+                    worst = std::max(worst, std::abs(blurred[y][x] - exact.sum[y][x]) / exact.magnitude[y][x]);
+            EXPECT_LE(worst, 1e-6) << c.width << " x " << c.height << ", tiles " << c.across << " x " << c.down
+                                   << ", kernel " << c.kernel << (kernel == &gaussian ? " Gaussian" : " other");
+        }
     }
 }
 
@@ -487,6 +509,69 @@ TEST_F(GraderOutput, UnwritableFilesRaiseTheLibrariesErrors)
     const std::string missing = folder + "/missing";
     const Captures captures = {{"a", captureOf(Vector2D<float>(2, 2, 1.0f))}};
     capture([&] { EXPECT_THROW(grader.pixelAverage(captures, 0, missing), std::exception); });
-    EXPECT_THROW(Grader::writeFits(Vector2D<float>(2, 2, 1.0f), missing + "/x.fits"), CCfits::FitsException);
+    const Captured c = capture(
+        [&] { EXPECT_THROW(Grader::writeFits(Vector2D<float>(2, 2, 1.0f), missing + "/x.fits"), CCfits::FitsException); });
+    EXPECT_THAT(c.errors, HasSubstr(missing + "/x.fits: No such file or directory"));
     EXPECT_TRUE(files().empty());
+}
+
+// One NaN cell makes the mean NaN and so every factor, as the arithmetic has it: no exception,
+// and a message says why.
+TEST_F(GraderOutput, ANaNCellMakesEveryFactorNaN)
+{
+    Vector2D<float> grid(4, 4, 2.0f);
+    grid[1][2] = std::numeric_limits<float>::quiet_NaN();
+    const Captures captures = {{"a", captureOf(grid)}};
+    const std::vector<std::pair<const char*, std::function<Vector2D<float>()>>> operations = {
+        {"pixelAverage", [&] { return grader.pixelAverage(captures, 0, folder); }},
+        {"averageBlurred", [&] { return grader.averageBlurred(captures, 2, 2, 0, 3, folder); }},
+    };
+    for (const auto& [name, operation] : operations) {
+        Vector2D<float> result;
+        const Captured c = capture([&] { EXPECT_NO_THROW(result = operation()); });
+        ASSERT_EQ(result.width(), 4u) << name;
+        ASSERT_EQ(result.height(), 4u) << name;
+        for (const auto& row : result)
+            for (float v : row)
+                EXPECT_TRUE(std::isnan(v)) << name;
+        EXPECT_THAT(c.errors, HasSubstr(std::string("Grader::") + name + ": the mean is nan")) << name;
+    }
+}
+
+// Folder names that CFITSIO's extended file-name syntax would read as a filter or an extension
+// are folders like any other: every file lands in them, and a file beside them stays untouched.
+TEST_F(GraderOutput, OddFolderNamesHoldTheFilesAndTouchNothingElse)
+{
+    const Vector2D<float> grid = gridOf(4, 4, [](std::size_t x, std::size_t y) { return 1.0f + float(x + 4 * y); });
+    for (const auto& [odd, beside] : {std::pair<std::string, std::string>{"run[1]", "run"}, {"run (1)", "run "},
+                                      {"run+1", "run"}}) {
+        SCOPED_TRACE(odd);
+        { std::ofstream(at(beside)) << "keep"; }
+        std::filesystem::create_directory(at(odd));
+        capture([&] { EXPECT_NO_THROW(grader.averageBlurred({{"a", captureOf(grid)}}, 2, 2, 0, 3, at(odd))); });
+        EXPECT_EQ(contentOf(at(beside)), "keep");
+        EXPECT_EQ(readFits(at(odd) + "/average_R.fits"), grid);
+        EXPECT_EQ(TestFiles::namesIn(at(odd)),
+                  (std::vector<std::string>{"a_original_R.png", "average_R.fits", "average_R.png", "average_blur_R.fits",
+                                            "average_blur_R.png"}));
+        // fitsverify reads its argument with the extended syntax itself: it checks a plain copy.
+        std::filesystem::copy_file(at(odd) + "/average_blur_R.fits", at("copy.fits"),
+                                   std::filesystem::copy_options::overwrite_existing);
+        EXPECT_EQ(std::system(("fitsverify -q -e '" + at("copy.fits") + "' >/dev/null 2>&1").c_str()), 0);
+    }
+}
+
+// Without "!" an existing file is the FITS library's error and stays as it was; with it the file
+// is replaced.
+TEST_F(GraderOutput, WriteFitsOverwritesOnlyWhenAsked)
+{
+    const Vector2D<float> first(2, 2, 1.0f), second(3, 1, 2.0f);
+    Grader::writeFits(first, at("grid.fits"));
+    const std::string written = contentOf(at("grid.fits"));
+    capture([&] { EXPECT_THROW(Grader::writeFits(second, at("grid.fits")), CCfits::FitsException); });
+    EXPECT_EQ(contentOf(at("grid.fits")), written);
+    Grader::writeFits(second, "!" + at("grid.fits"));
+    EXPECT_EQ(readFits(at("grid.fits")), second);
+    EXPECT_EQ(files(), (std::set<std::string>{"grid.fits"}));
+    validateAll();
 }

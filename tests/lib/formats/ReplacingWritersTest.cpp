@@ -95,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
                        data.grid[1][3].pop_back();
                        XinRui_Raw::Handler().writeFile(data, path, 2);
                    },
-                   "a cell with fewer than three readings"},
+                   "a cell with one or two readings"},
         WriterCase{"RawFileSystemFullHalfWay",
                    [](const std::string& path) { XinRui_Raw::Handler().writeFile(rawData(200, 100, 4), path, 4); },
                    "Can't write file ", kSmallDisk},

@@ -7,6 +7,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -260,22 +262,107 @@ TEST(XinRuiRaw, ALaterLineForAPositionWinsButBothCountInMinAndMax)
     EXPECT_EQ(read.data.maxReadings[2].Y, 7.0f);
 }
 
-TEST(XinRuiRaw, SparseTablesGetZeroReadingsUpToALimit)
+// A table that measures part of its wall: the grid spans the module ranges, cells no line
+// covers stay empty, and writing the data back gives the same lines.
+struct SparseTable {
+    const char* name;
+    std::vector<std::array<std::uint64_t, 4>> positions; // module column, module row, pixel column, pixel row
+    std::size_t width, height;
+    friend void PrintTo(const SparseTable& table, std::ostream* os) { *os << table.name; }
+};
+
+class RawSparseTables : public testing::TestWithParam<SparseTable> {};
+
+TEST_P(RawSparseTables, ReadWithUncoveredCellsEmptyAndWriteBackTheirLines)
+{
+    const SparseTable& table = GetParam();
+    std::string text = kShortHeader + "\n";
+    for (const auto& [mc, mr, pc, pr] : table.positions)
+        text += std::to_string(mc) + " " + std::to_string(mr) + " " + std::to_string(pc) + " " + std::to_string(pr)
+                + " " + std::to_string(10 * pc + pr) + " 0.5 0.25 2 0.5 0.25 3 0.5 0.25\n";
+    const Read read = readText(text);
+    EXPECT_EQ(read.output.errors, "");
+    const Cal::Data& data = read.data;
+    ASSERT_EQ(data.width(), table.width);
+    ASSERT_EQ(data.height(), table.height);
+    std::size_t covered = 0;
+    for (const auto& row : data.grid)
+        for (const Cal::Data::Cell& cell : row) {
+            EXPECT_TRUE(cell.empty() || cell.size() == 3u);
+            covered += cell.empty() ? 0 : 1;
+        }
+    EXPECT_EQ(covered, table.positions.size());
+    for (const auto& [mc, mr, pc, pr] : table.positions) {
+        const Cal::Data::Cell& cell = data.grid[(mr - data.firstModuleRow) * data.moduleHeight + pr]
+                                               [(mc - data.firstModuleColumn) * data.moduleWidth + pc];
+        ASSERT_EQ(cell.size(), 3u);
+        EXPECT_EQ(cell[0].Y, float(10 * pc + pr));
+    }
+
+    const Written written = writeText(data, 2);
+    ASSERT_FALSE(written.failed) << written.output.errors;
+    EXPECT_EQ(linesOf(written.text).size(), 1 + table.positions.size());
+    const Read again = readText(written.text);
+    EXPECT_EQ(again.data.firstModuleColumn, data.firstModuleColumn);
+    EXPECT_EQ(again.data.firstModuleRow, data.firstModuleRow);
+    ASSERT_EQ(again.data.width(), table.width);
+    ASSERT_EQ(again.data.height(), table.height);
+    for (std::size_t r = 0; r < table.height; ++r)
+        for (std::size_t c = 0; c < table.width; ++c) {
+            ASSERT_EQ(again.data.grid[r][c].size(), data.grid[r][c].size()) << r << ", " << c;
+            if (!data.grid[r][c].empty())
+                expectReading(again.data.grid[r][c][0], data.grid[r][c][0], "round trip");
+        }
+}
+
+std::vector<std::array<std::uint64_t, 4>> cornerModules()
+{
+    // The four corner modules, 2 x 2 emitters each, of a wall of 3 x 3 modules.
+    std::vector<std::array<std::uint64_t, 4>> positions;
+    for (std::uint64_t mc : {0, 2})
+        for (std::uint64_t mr : {0, 2})
+            for (std::uint64_t pc : {0, 1})
+                for (std::uint64_t pr : {0, 1})
+                    positions.push_back({mc, mr, pc, pr});
+    return positions;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    XinRuiRaw, RawSparseTables,
+    testing::Values(SparseTable{"CornerModules", cornerModules(), 6, 6},
+                    SparseTable{"OneEmitterOfModuleFiveFive", {{5, 5, 3, 2}}, 4, 3},
+                    SparseTable{"DiagonalOfOneModule", {{1, 1, 0, 0}, {1, 1, 1, 1}, {1, 1, 2, 2}, {1, 1, 3, 3}}, 4, 4}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The grid may span at most 2^26 cells; a table naming positions beyond it is refused before
+// its grid is made.
+TEST(XinRuiRaw, AGridBeyondTheBoundIsRefusedWithoutAllocating)
 {
     const std::string values = " 1 0.5 0.25 2 0.5 0.25 3 0.5 0.25\n";
-    const Read sparse = readText(kShortHeader + "\n0 0 0 0" + values + "0 0 1 0" + values + "0 0 0 1" + values);
-    ASSERT_EQ(sparse.data.width(), 2u);
-    ASSERT_EQ(sparse.data.height(), 2u);
-    ASSERT_EQ(sparse.data.grid[1][1].size(), 3u);
-    for (const Cal::EmitterReading& r : sparse.data.grid[1][1])
-        expectReading(r, {}, "uncovered cell");
-    EXPECT_THAT(sparse.output.errors, HasSubstr("no line for 1 of 4 pixels"));
-    EXPECT_FALSE(writeText(sparse.data, 2).failed) << "every cell holds three readings";
+    const long before = peakResidentKb();
+    // 8192 x 8193 cells: one row beyond the bound.
+    const Read beyond = readText(kShortHeader + "\n0 0 0 0" + values + "0 0 8191 8192" + values);
+    EXPECT_TRUE(isEmpty(beyond.data));
+    EXPECT_THAT(beyond.output.errors, HasSubstr("8192 x 8193 pixels, more than the 67108864 a table may span"));
+    EXPECT_LT(peakResidentKb() - before, 64 * 1024) << "kilobytes";
+}
 
-    // One line naming pixel column 2 spans three cells: more than twice the lines read.
-    const Read tooSparse = readText(kShortHeader + "\n0 0 2 0" + values);
-    EXPECT_TRUE(isEmpty(tooSparse.data));
-    EXPECT_THAT(tooSparse.output.errors, HasSubstr("3 x 1 pixels for 1 good lines, not read"));
+// A value too small for a float reads as 0 with its sign, as a stream read gives it; one too large
+// for it still fails its line.
+TEST(XinRuiRaw, UnderflowReadsAsZero)
+{
+    const Read read = readText(kShortHeader + "\n0 0 0 0 1e-50 0.5 0.25 -1e-50 0.5 0.25 1e-40 0.5 0.0e-999999\n"
+                               + "0 0 1 0 1e99 0.5 0.25 2 0.5 0.25 3 0.5 0.25\n");
+    EXPECT_EQ(read.output.out, "bad entry, line 3\nread 4 lines, 1 x 1 modules, 1 x 1 pixels \n");
+    ASSERT_EQ(read.data.width(), 1u);
+    const Cal::Data::Cell& cell = read.data.grid[0][0];
+    ASSERT_EQ(cell.size(), 3u);
+    EXPECT_EQ(cell[0].Y, 0.0f);
+    EXPECT_FALSE(std::signbit(cell[0].Y));
+    EXPECT_EQ(cell[1].Y, 0.0f);
+    EXPECT_TRUE(std::signbit(cell[1].Y));
+    EXPECT_FLOAT_EQ(cell[2].Y, 1e-40f);
+    EXPECT_EQ(cell[2].y, 0.0f);
 }
 
 // One line between two good ones that make a 2 x 1 grid.

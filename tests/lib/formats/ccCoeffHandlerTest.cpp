@@ -196,15 +196,56 @@ TEST(ccCoeff, AShortFirstEntryIsReportedThenEchoedWithItsZeros)
                                "1,0,1.000000,2.000000,3.000000,4.000000,5.000000,6.000000,7.000000,8.000000,0.000000\n");
 }
 
+// White space wherever the writer's scan format "[T9COEF20]\nwidth=%zi\nheight=%zi\n" skips it:
+// after each "=", and any amount (blank lines too) where the format has a line end.
+TEST(ccCoeff, HeadersReadAsTheScanFormatReadsThem)
+{
+    const std::vector<std::pair<const char*, std::string>> headers{
+        {"blank after each =", "[T9COEF20]\nwidth= 2\nheight=\t 1\n"},
+        {"blank lines between", "[T9COEF20]\n\nwidth=2\n \n\nheight=1\n"},
+        {"blanks before each key", "[T9COEF20] \r\n  width=2\r\n\theight=1 \r\n"},
+        {"a sign", "[T9COEF20]\nwidth=+2\nheight=+1\n"},
+    };
+    for (const auto& [what, header] : headers) {
+        const Read read = readText(header + kEntry + kEntry);
+        EXPECT_EQ(read.output.errors, "") << what;
+        EXPECT_EQ(read.table.width, 2u) << what;
+        EXPECT_EQ(read.table.height, 1u) << what;
+        EXPECT_EQ(read.table.entries.size(), 2u) << what;
+        EXPECT_THAT(read.output.out, testing::Not(HasSubstr("bad entry"))) << what;
+    }
+}
+
+// Garbage under a header declaring a vast table: the bad lines a damaged file may have keep
+// their places as zero entries, but past 1000 of them the rest is not read.
+TEST(ccCoeff, GarbageStopsAfterAThousandBadLines)
+{
+    std::string text = "[T9COEF20]\nwidth=100000\nheight=100000\n" + kEntry + kEntry;
+    for (int i = 0; i < 1500; ++i)
+        text += "x\n";
+    text += kEntry;
+    const Read read = readText(text);
+    ASSERT_EQ(read.table.entries.size(), 1002u);
+    EXPECT_EQ(read.table.entries[1].matrix[8], 1.0);
+    EXPECT_EQ(read.table.entries[1001].matrix[8], 0.0);
+    EXPECT_THAT(read.output.out, HasSubstr("bad entry, read 0 fields on line 1005\n"));
+    EXPECT_THAT(read.output.out, testing::Not(HasSubstr("on line 1006")));
+    EXPECT_THAT(read.output.errors, HasSubstr("more than 1000 bad entries, the rest from line 1006 on is not read"));
+}
+
 TEST(ccCoeff, UnreadableFilesGiveAnEmptyTable)
 {
     const std::vector<std::pair<const char*, std::string>> headers{
         {"no magic", "[T9COEF21]\nwidth=1\nheight=1\n"},
+        {"blank before the magic", " [T9COEF20]\nwidth=1\nheight=1\n"},
         {"missing height", "[T9COEF20]\nwidth=1\n"},
         {"swapped keys", "[T9COEF20]\nheight=1\nwidth=1\n"},
+        {"blank before =", "[T9COEF20]\nwidth =1\nheight=1\n"},
         {"negative width", "[T9COEF20]\nwidth=-2\nheight=1\n"},
         {"text after the size", "[T9COEF20]\nwidth=2x\nheight=1\n"},
+        {"text after the height", "[T9COEF20]\nwidth=2\nheight=1 x\n"},
         {"overflowing size", "[T9COEF20]\nwidth=4294967296\nheight=4294967296\n"},
+        {"size past 64 bits", "[T9COEF20]\nwidth=18446744073709551616\nheight=1\n"},
         {"empty", ""},
     };
     for (const auto& [what, header] : headers) {

@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <variant>
 
 namespace ClientTest {
@@ -34,8 +36,9 @@ public:
         return limits;
     }
 
-    explicit TestClient(const std::string& host, const Limits& limits = shortLimits())
-        : Client(host, limits)
+    explicit TestClient(const std::string& host, const Limits& limits = shortLimits(),
+                        std::function<void()> resolverSetup = {})
+        : Client(host, limits, std::move(resolverSetup))
     {
     }
 };

@@ -141,12 +141,9 @@ private:
         return Plan{};
     }
 
-    void answer()
+    // The reply to the current request by the plan, appended to what is about to be sent.
+    void appendReply(const Plan& plan)
     {
-        const Plan plan = planFor(m_request.header);
-        if (plan.silent)
-            return readHeader();
-
         std::vector<std::uint8_t> payload = plan.payload ? *plan.payload : soundPayload(m_request);
         Header reply;
         reply.magic = plan.magic.value_or(kMagic);
@@ -157,10 +154,22 @@ private:
         reply.responseCode = plan.responseCode;
         reply.parameter = ParameterID(plan.parameter.value_or(std::uint16_t(m_request.header.parameter.value())));
 
-        m_reply.resize(sizeof(Header));
-        std::memcpy(m_reply.data(), &reply, sizeof(Header));
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(&reply);
+        m_reply.insert(m_reply.end(), bytes, bytes + sizeof(Header));
         if (!plan.closeAfterHeader)
             m_reply.insert(m_reply.end(), payload.begin(), payload.end());
+    }
+
+    void answer()
+    {
+        const Plan plan = planFor(m_request.header);
+        if (plan.silent)
+            return readHeader();
+
+        m_reply.clear();
+        appendReply(plan);
+        if (plan.thenSound)
+            appendReply(Plan{});
         const bool close = plan.closeAfterHeader;
         asio::async_write(*m_connection, asio::buffer(m_reply), [this, close](const error_code& error, std::size_t) {
             if (error || close)

@@ -36,6 +36,7 @@ public:
         std::optional<std::vector<std::uint8_t>> payload;
         std::optional<std::uint16_t> length; // the length field, whatever the payload
         bool closeAfterHeader = false;       // send the header alone, then close
+        bool thenSound = false;              // follow the planned reply with the sound one
         bool silent = false;                 // never answer; keep the connection open
     };
 

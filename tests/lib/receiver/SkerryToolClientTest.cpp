@@ -2,6 +2,13 @@
 
 #include <gmock/gmock.h>
 
+#include <boost/asio/ip/udp.hpp>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <resolv.h>
+
+#include <array>
 #include <functional>
 
 using namespace ClientTest;
@@ -194,18 +201,19 @@ const ReplyCase kReplyCases[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, ClientReplies, ::testing::ValuesIn(kReplyCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// After a reply that broke its frame the connection is gone: the next command fails at its
-// write, and nothing more reaches the server.
-struct BrokenFrameCase {
+// A plan for the first request, and the Error its command gives.
+struct PlanCase {
     const char* name;
     Plan plan;
     Error expected;
 };
 
 // Test names carry the case's name, not its bytes.
-void PrintTo(const BrokenFrameCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const PlanCase& c, std::ostream* out) { *out << c.name; }
 
-class ClientBrokenFrames : public ServerTest, public ::testing::WithParamInterface<BrokenFrameCase>
+// After a reply that broke its frame the connection is gone: the next command fails at its
+// write, and nothing more reaches the server.
+class ClientBrokenFrames : public ServerTest, public ::testing::WithParamInterface<PlanCase>
 {
 };
 
@@ -222,7 +230,7 @@ TEST_P(ClientBrokenFrames, EndTheConnection)
 
 namespace {
 
-const BrokenFrameCase kBrokenFrameCases[] = {
+const PlanCase kBrokenFrameCases[] = {
     {"Silence", with([](Plan& p) { p.silent = true; }), Error{ReadFailed}},
     {"WrongMagic", with([](Plan& p) { p.magic = 0x12345678; }), Error{WrongMagic}},
     {"TruncatedPayload", with([](Plan& p) { p.closeAfterHeader = true; }), Error{ReadFailed}},
@@ -232,6 +240,51 @@ const BrokenFrameCase kBrokenFrameCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, ClientBrokenFrames, ::testing::ValuesIn(kBrokenFrameCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A reply the server sends twice, or one that follows a wrong reply, answers a request already
+// done with: every later command still gets its own reply, on the same connection.
+class ClientExtraReplies : public ServerTest, public ::testing::WithParamInterface<PlanCase>
+{
+};
+
+TEST_P(ClientExtraReplies, LeaveLaterCommandsTheirOwnReplies)
+{
+    server->script({GetParam().plan});
+    EXPECT_EQ(errorOf(client->Ping()), GetParam().expected);
+    const auto version = client->GetVersion();
+    ASSERT_TRUE(std::holds_alternative<VersionResponse>(version)) << ::testing::PrintToString(errorOf(version));
+    EXPECT_THAT(std::get<VersionResponse>(version).numbers, ElementsAre(1, 2, 3, 4));
+    const auto uptime = client->GetUptime();
+    ASSERT_TRUE(std::holds_alternative<UptimeResponse>(uptime)) << ::testing::PrintToString(errorOf(uptime));
+    EXPECT_EQ(std::get<UptimeResponse>(uptime).milliseconds, ScriptedServer::kUptime);
+    EXPECT_EQ(server->frames().size(), 3u);
+    EXPECT_EQ(server->connections(), 1u);
+}
+
+namespace {
+
+const PlanCase kExtraReplyCases[] = {
+    {"Duplicate", with([](Plan& p) { p.thenSound = true; }), Error{}},
+    {"AfterAWrongSequence", with([](Plan& p) { p.sequence = 9; p.thenSound = true; }), Error{WrongSequence}},
+    {"AfterARefusal", with([](Plan& p) { p.responseCode = 3; p.thenSound = true; }), Error{Sound, 3}},
+};
+
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(Cases, ClientExtraReplies, ::testing::ValuesIn(kExtraReplyCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Replies to earlier requests are passed over only within the transfer limit: a server that
+// sends nothing else leaves the command without a reply.
+TEST_F(ClientCommands, OnlyEarlierRepliesRunOutTheLimit)
+{
+    ASSERT_EQ(errorOf(client->Ping()), Error{});
+    server->always(with([](Plan& p) { p.sequence = 0; }));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(errorOf(client->GetVersion()), Error{ReadFailed});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, TestClient::shortLimits().transfer + 3s);
+    EXPECT_EQ(errorOf(client->Ping()), Error{WriteFailed});
+}
 
 using ClientConnection = PortTest;
 
@@ -243,4 +296,67 @@ TEST_F(ClientConnection, NamedHostWithoutServerThrows)
     } catch (const boost::system::system_error& error) {
         EXPECT_EQ(error.code(), boost::asio::error::connection_refused);
     }
+}
+
+namespace {
+
+// A name server on 127.0.0.1 that takes every query and never answers.
+class SilentNameServer
+{
+public:
+    SilentNameServer()
+        : m_socket(m_context, boost::asio::ip::udp::endpoint(boost::asio::ip::make_address_v4("127.0.0.1"), 0))
+    {
+    }
+
+    std::uint16_t port() const { return m_socket.local_endpoint().port(); }
+
+    // Whether a query has come, waiting for one at most `limit`.
+    bool queried(std::chrono::milliseconds limit)
+    {
+        std::array<std::uint8_t, 512> query{};
+        boost::asio::ip::udp::endpoint sender;
+        bool received = false;
+        m_socket.async_receive_from(boost::asio::buffer(query), sender,
+                                    [&](const boost::system::error_code& error, std::size_t) { received = !error; });
+        m_context.run_for(limit);
+        return received;
+    }
+
+private:
+    boost::asio::io_context m_context;
+    boost::asio::ip::udp::socket m_socket;
+};
+
+} // namespace
+
+// The system resolver of the client's resolving thread asks only the silent name server, and
+// waits for it longer than the client may: the construction ends at the connect limit.
+TEST(ClientResolution, ANameServerThatNeverAnswersEndsAtTheConnectLimit)
+{
+    SilentNameServer nameServer;
+    const std::uint16_t port = nameServer.port();
+    const auto askOnlyTheSilentServer = [port] {
+        res_init();
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        _res.nscount = 1;
+        _res.nsaddr_list[0] = address;
+        _res.retrans = 3; // seconds before it gives up on the server
+        _res.retry = 1;
+    };
+    TestClient::Limits limits = TestClient::shortLimits();
+    limits.connect = 300ms;
+
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        TestClient client("receiver.example.com", limits, askOnlyTheSilentServer);
+        FAIL() << "resolved without an answer";
+    } catch (const boost::system::system_error& error) {
+        EXPECT_EQ(error.code(), boost::asio::error::timed_out) << error.what();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, limits.connect + 1500ms);
+    EXPECT_TRUE(nameServer.queried(2s)) << "the name server was never asked";
 }

@@ -5,7 +5,11 @@
 #include "shell/LogModel.h"
 #include "shell/Velotrimmer.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QGuiApplication>
 #include <QQueue>
 #include <QSettings>
@@ -17,6 +21,10 @@
 
 void InterfaceFixture::TearDown()
 {
+    m_answerer.reset();
+    // Dialogs of Qt's own are widgets; none outlives its test.
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        widget->close();
     if (m_window)
         m_window->close();
     m_engine.reset();
@@ -217,6 +225,50 @@ void InterfaceFixture::clickMenuItem(const QString& name)
 void InterfaceFixture::settle(int milliseconds)
 {
     QTest::qWait(milliseconds);
+}
+
+QFileDialog* InterfaceFixture::shownFileDialog(int limitMs)
+{
+    QFileDialog* shown = nullptr;
+    const bool found = QTest::qWaitFor(
+        [&shown] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* dialog = qobject_cast<QFileDialog*>(widget);
+                if (dialog && dialog->isVisible())
+                    shown = dialog;
+            }
+            return shown != nullptr;
+        },
+        limitMs);
+    return found ? shown : nullptr;
+}
+
+void InterfaceFixture::answerWhenAsked(const QString& buttonText)
+{
+    m_answered = false;
+    m_answerer = std::make_unique<QTimer>();
+    m_answerer->setInterval(20);
+    QObject::connect(m_answerer.get(), &QTimer::timeout, [this, buttonText] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text().remove(QLatin1Char('&')) == buttonText) {
+                m_answerer->stop();
+                m_answered = true;
+                button->click();
+                return;
+            }
+        }
+    });
+    m_answerer->start();
+}
+
+QStringList InterfaceFixture::warnings() const
+{
+    QStringList found = m_capture ? m_capture->warnings() : QStringList();
+    found.removeIf([](const QString& warning) { return warning.startsWith("This plugin does not support "); });
+    return found;
 }
 
 void InterfaceFixture::expectNoWarnings() const

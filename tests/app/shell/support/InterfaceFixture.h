@@ -8,9 +8,12 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QString>
+#include <QTimer>
 #include <QVariant>
 
 #include <memory>
+
+class QFileDialog;
 
 // The real interface (main.qml, loaded through the program's own set-up) over a real controller,
 // offscreen, with the controller's private settings and quick engine timing. Every Qt message
@@ -52,11 +55,24 @@ protected:
     // Events for a while (bindings, timers, queued calls).
     static void settle(int milliseconds = 50);
 
-    // The warnings since the load, every one a failure.
-    QStringList warnings() const { return m_capture ? m_capture->warnings() : QStringList(); }
+    // The file dialog on show (Qt's own, where the platform has none), once it is; null after the
+    // limit.
+    static QFileDialog* shownFileDialog(int limitMs = 5000);
+    // The question a widget shows in an event loop of its own (a file dialog asking before it
+    // replaces a file): answered with the button of this text as soon as it is asked. The answer
+    // waits in the event loop, so call this before the input that asks.
+    void answerWhenAsked(const QString& buttonText);
+    // Whether the last question prepared with answerWhenAsked was asked and answered.
+    bool answered() const { return m_answered; }
+
+    // The warnings since the load, every one a failure; not the offscreen platform's notes that it
+    // lacks what a window system does for a dialog of Qt's own (size hints, raising, grabbing).
+    QStringList warnings() const;
     void expectNoWarnings() const;
 
     std::unique_ptr<MessageCapture> m_capture;
+    std::unique_ptr<QTimer> m_answerer;
+    bool m_answered = false;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     QQuickWindow* m_window = nullptr;
 };

@@ -1,0 +1,130 @@
+#include "support/InterfaceFixture.h"
+#include "support/WindowManager.h"
+
+#include "shell/Velotrimmer.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSettings>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+// The interface's windows on a real X display (a virtual one) under a real window manager, which
+// frames them, decides where they go unless told, and keeps a panel at the bottom of the screen.
+
+namespace {
+
+// One window manager for the whole program, as on a desktop.
+class WindowManagerEnvironment : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_manager.start()) << m_manager.error().toStdString();
+    }
+
+private:
+    WindowManager m_manager;
+};
+
+const auto* const kWindowManager = ::testing::AddGlobalTestEnvironment(new WindowManagerEnvironment);
+
+std::string text(const QRect& r)
+{
+    return std::to_string(r.x()) + "," + std::to_string(r.y()) + " " + std::to_string(r.width()) + "x"
+        + std::to_string(r.height());
+}
+
+class RealWindows : public InterfaceFixture
+{
+protected:
+    QRect available() const { return window()->screen()->availableGeometry(); }
+    QQuickWindow* simulatedDisplay() { return qobject_cast<QQuickWindow*>(find("simulatedDisplayWindow")); }
+
+    // Waits until the window manager has framed the window and the frame holds.
+    static bool framed(QWindow* shown, const std::function<bool(const QRect&)>& holds)
+    {
+        return waitUntil([&] { return shown->isExposed() && !shown->frameMargins().isNull() && holds(shown->frameGeometry()); },
+                         10000);
+    }
+};
+
+} // namespace
+
+TEST_F(RealWindows, TheSimulatedDisplayFirstOpensBesideTheMainWindowInsideTheScreen)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    loadBench();
+    ASSERT_TRUE(framed(window(), [](const QRect&) { return true; }));
+    const QRect mainFrame = window()->frameGeometry();
+
+    clickMenuItem("simulatedDisplayItem");
+    QQuickWindow* simulated = simulatedDisplay();
+    const bool placed = framed(simulated, [&](const QRect& frame) {
+        return available().contains(frame) && !frame.intersects(window()->frameGeometry());
+    });
+    EXPECT_TRUE(placed) << "main window " << text(mainFrame) << ", simulated display " << text(simulated->frameGeometry())
+                        << ", available " << text(available());
+    // Not shrunk to nothing to make room.
+    EXPECT_GE(simulated->width(), 320);
+    EXPECT_GE(simulated->height(), 200);
+    expectNoWarnings();
+}
+
+struct KeptCase
+{
+    const char* name;
+    QRect kept;     // client geometry kept under "DummyWindow"
+    bool onScreen;  // reopens exactly there
+};
+
+void PrintTo(const KeptCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class KeptWindows : public RealWindows, public ::testing::WithParamInterface<KeptCase>
+{
+};
+
+TEST_P(KeptWindows, ReopenWhereTheyWereLeftAndInsideTheScreen)
+{
+    const KeptCase& c = GetParam();
+    // Both windows left at the same place, the main window at its first size.
+    QSettings settings;
+    for (const QString group : {"DummyWindow", "MainWindow"}) {
+        const bool main = group == "MainWindow";
+        settings.setValue(group + "/x", c.kept.x());
+        settings.setValue(group + "/y", c.kept.y());
+        settings.setValue(group + "/width", main ? 780 : c.kept.width());
+        settings.setValue(group + "/height", main ? 600 : c.kept.height());
+    }
+    settings.sync();
+    loadBench();
+
+    // The main window, once its kept geometry is restored.
+    ASSERT_TRUE(framed(window(), [&](const QRect& frame) { return available().contains(frame); }))
+        << text(window()->frameGeometry()) << " is not inside " << text(available());
+    clickMenuItem("simulatedDisplayItem");
+    QQuickWindow* simulated = simulatedDisplay();
+    if (c.onScreen) {
+        EXPECT_TRUE(framed(simulated, [&](const QRect&) { return simulated->geometry() == c.kept; }))
+            << text(simulated->geometry()) << " is not where it was left, " << text(c.kept);
+    } else {
+        EXPECT_TRUE(framed(simulated, [&](const QRect& frame) { return available().contains(frame); }))
+            << text(simulated->frameGeometry()) << " is not inside " << text(available());
+        EXPECT_EQ(simulated->width(), c.kept.width());
+        EXPECT_EQ(simulated->height(), c.kept.height());
+    }
+    expectNoWarnings();
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, KeptWindows,
+                         ::testing::Values(KeptCase{"OnScreen", {300, 200, 600, 380}, true},
+                                           // Left on a larger screen, or on a second one since gone.
+                                           KeptCase{"BeyondTheScreen", {2600, 1900, 640, 400}, false},
+                                           KeptCase{"UnderThePanel", {100, 900, 640, 400}, false}),
+                         [](const ::testing::TestParamInfo<KeptCase>& info) { return std::string(info.param.name); });
