@@ -10,6 +10,7 @@
 #include <cmath>
 
 const QString CR100::InstrumentName = QStringLiteral("Colorimetry Research");
+const QString CR100::NotFoundMessage = QStringLiteral("CRI colorimeter not found");
 
 namespace {
 
@@ -104,6 +105,13 @@ void CR100::setReplyTimeouts(std::chrono::milliseconds command, std::chrono::mil
 
 // ---- Port ----------------------------------------------------------------------------------
 
+QString CR100::unavailableReason() const
+{
+    if (m_port && m_port->isOpen() && !m_lineGone)
+        return QString();
+    return instrumentPort(m_lister->ports()) ? QString() : NotFoundMessage;
+}
+
 bool CR100::findPort()
 {
     if (m_port && (!m_port->isOpen() || m_lineGone))
@@ -113,7 +121,7 @@ bool CR100::findPort()
 
     const std::optional<SerialPortLister::Port> found = instrumentPort(m_lister->ports());
     if (!found) {
-        setOutcome(QStringLiteral("CRI colorimeter not found"), ErrorType::Fatal);
+        setOutcome(NotFoundMessage, ErrorType::Fatal);
         emit dataAvailable(this);
         return false;
     }

@@ -30,6 +30,7 @@ class CR100 : public Colorimeter
     Q_OBJECT
 public:
     static const QString InstrumentName;
+    static const QString NotFoundMessage;
     // The instrument's USB identifiers.
     static constexpr quint16 VendorId = 0x2799;
     static constexpr quint16 ProductId = 0x0002;
@@ -52,6 +53,8 @@ public:
     void setReplyTimeouts(std::chrono::milliseconds command, std::chrono::milliseconds measurement);
     // The longest chain a read() can start, set-up included, until its reply or time-out.
     std::chrono::milliseconds readingTimeout() const override;
+    // Not found while no port is open and none of the system's ports is the instrument's.
+    QString unavailableReason() const override;
 
     // A fatal error (kind 2) also discards the filters and matrices read from the instrument.
     void setErrorType(const ErrorType& errorType) override;

@@ -12,6 +12,7 @@
 #include <cmath>
 
 const QString CineMeterII::InstrumentName = QStringLiteral("Cine Meter II");
+const QString CineMeterII::NoAddressMessage = QStringLiteral("Cine Meter II: no network address; can't connect");
 
 namespace {
 
@@ -164,11 +165,16 @@ void CineMeterII::applyFilter(int filter)
     qDebug("CMII: ND value is %s, filter factor is %.2f", qUtf8Printable(words.last()), m_filterFactor);
 }
 
+QString CineMeterII::unavailableReason() const
+{
+    return address().isEmpty() ? NoAddressMessage : QString();
+}
+
 void CineMeterII::read()
 {
     if (address().isEmpty()) {
         QMutexLocker locker(&readingMutex());
-        reportFailure(2, QStringLiteral("Cine Meter II: no network address; can't connect"));
+        reportFailure(2, NoAddressMessage);
         return;
     }
     const QUrl url(QStringLiteral("http://") + address(), QUrl::TolerantMode);

@@ -14,6 +14,7 @@ class CineMeterII : public Colorimeter
     Q_OBJECT
 public:
     static const QString InstrumentName;
+    static const QString NoAddressMessage;
     // A request with no data moving for this long is abandoned (never earlier).
     static constexpr int TransferTimeoutMs = 4000;
     // The filter and matrix lists are built this long after start-up.
@@ -26,6 +27,8 @@ public:
     // Every read() is answered with the meter's reading or, once no data moved for the transfer
     // time-out, with a recoverable time-out error; a waiter for a reading waits that long.
     std::chrono::milliseconds readingTimeout() const override;
+    // Unavailable while no address is entered.
+    QString unavailableReason() const override;
 
     double filterFactor() const { return m_filterFactor; }
 

@@ -102,6 +102,9 @@ public:
     // own time-out. Waiters for a reading wait at least this long. 0 for an instrument that
     // answers at once.
     virtual std::chrono::milliseconds readingTimeout() const { return std::chrono::milliseconds{0}; }
+    // Why no instrument can answer a read() now (none attached, no address to ask), found without
+    // asking the instrument; empty when one may answer. The dummy always answers.
+    virtual QString unavailableReason() const { return QString(); }
 
     // Select a filter or matrix by number; a number missing from the list selects none.
     virtual void setFilter(int filter);

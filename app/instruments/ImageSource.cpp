@@ -154,6 +154,7 @@ void ImageSource::setCameraStatus(ErrorType errorType, QString message)
         m_statusTimer.stop();
         setErrorType(errorType);
         setStatusMessage(QStringLiteral(""));
+        emit statusReported(errorType, message);
         return;
     }
     m_statusTimer.start();
@@ -165,6 +166,7 @@ void ImageSource::timerDone()
         return;
     setErrorType(m_pendingError);
     setStatusMessage(m_pendingMessage);
+    emit statusReported(m_pendingError, m_pendingMessage);
 }
 
 void ImageSource::displayFrequency(double refreshRate)

@@ -72,7 +72,8 @@ public slots:
     virtual void reconnect();
     virtual void grab();
     // Reports the camera's state. An error is held back briefly so that a success right
-    // behind it cancels it; a success is applied at once and clears the status message.
+    // behind it cancels it; a success is applied at once and clears the status message. Either
+    // is then announced through statusReported, also when it repeats the last one.
     virtual void setCameraStatus(ErrorType errorType, QString message);
     void timerDone();
     virtual void displayFrequency(double refreshRate);
@@ -102,6 +103,8 @@ signals:
     void cameraNameChanged(QString newName);
     void isDummyChanged();
     void verboseChanged(bool newVerbose);
+    // A status the camera reported (see setCameraStatus), when it takes effect.
+    void statusReported(ErrorType errorType, QString message);
 
 protected:
     // For a real camera, set once while it is built.

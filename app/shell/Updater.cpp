@@ -133,6 +133,11 @@ QVersionNumber Updater::parseVersion(const QString& text)
     return QVersionNumber(numbers);
 }
 
+int Updater::compareVersions(const QString& a, const QString& b)
+{
+    return QVersionNumber::compare(parseVersion(a).normalized(), parseVersion(b).normalized());
+}
+
 void Updater::failCheckLater(const QString& message)
 {
     // Answers like a reply would, so a manual check is already waiting when the failure comes.
@@ -173,13 +178,12 @@ void Updater::gotReply(QNetworkReply* reply)
     m_urls.clear();
     m_notes.clear();
     if (!body.isEmpty()) {
-        QVersionNumber baseline = parseVersion(QCoreApplication::applicationVersion()).normalized();
+        QString baseline = QCoreApplication::applicationVersion();
         if (!m_manualCheck) {
             setSkipVersion(QSettings().value(SkipVersionKey, QString()).toString());
-            const QVersionNumber skip = parseVersion(m_skipVersion).normalized();
-            if (QVersionNumber::compare(baseline, skip) < 0) {
+            if (compareVersions(baseline, m_skipVersion) < 0) {
                 qDebug("skipping %s", qUtf8Printable(m_skipVersion));
-                baseline = skip;
+                baseline = m_skipVersion;
             }
         }
         const QJsonArray items = QJsonDocument::fromJson(body).object().value(QStringLiteral("items")).toArray();
@@ -187,9 +191,9 @@ void Updater::gotReply(QNetworkReply* reply)
             const QJsonObject item = value.toObject();
             const QString version = item.value(QStringLiteral("version")).toString();
             const QString name = item.value(QStringLiteral("name")).toString();
-            const QVersionNumber parsed = parseVersion(version).normalized();
-            qDebug("version %s, installer %s", qUtf8Printable(parsed.toString()), qUtf8Printable(name));
-            if (QVersionNumber::compare(baseline, parsed) >= 0)
+            qDebug("version %s, installer %s", qUtf8Printable(parseVersion(version).normalized().toString()),
+                   qUtf8Printable(name));
+            if (compareVersions(baseline, version) >= 0)
                 continue;
             m_versions.append(version);
             m_installers.append(name);

@@ -84,6 +84,9 @@ public:
     // The version number in a release text: a leading non-digit is dropped, then the "."-separated
     // parts that are non-negative integers ("V1.04.2" and "1.04.beta.2" are both 1.4.2).
     static QVersionNumber parseVersion(const QString& text);
+    // Compares two release texts as version numbers (negative, 0 or positive, as a is older, the
+    // same as or newer than b): "1.05.0" is 1.5.0, and 1.10 is newer than 1.9.
+    Q_INVOKABLE static int compareVersions(const QString& a, const QString& b);
 
 public slots:
     void check(QString channel, bool latest);

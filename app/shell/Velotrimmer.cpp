@@ -50,6 +50,7 @@ Velotrimmer::Velotrimmer(boost::asio::io_context& ioContext, QObject* parent)
     m_kestra = new Kestra(m_ioContext, this);
     m_dummyCamera = new ImageSource(this);
     m_cameraController = new CameraController(this);
+    connect(m_cameraController, &ImageSource::statusReported, this, &Velotrimmer::showCameraStatus);
     m_dummyCamera->connect();
     m_cameraController->connect();
     connect(m_cameraController, &ImageSource::cameraNameChanged, this, &Velotrimmer::setCameraName);
@@ -220,7 +221,12 @@ void Velotrimmer::setDisplay(DisplayBase* display)
         return;
     if (m_display && m_calibrator)
         disconnect(m_display, &DisplayBase::fetchedOutputConfig, this, &Velotrimmer::fetchedOutputConfig);
+    if (m_display)
+        disconnect(m_display, &DisplayBase::addressChanged, this, &Velotrimmer::forgetDisplayAnswer);
     m_display = display;
+    forgetDisplayAnswer();
+    if (display)
+        connect(display, &DisplayBase::addressChanged, this, &Velotrimmer::forgetDisplayAnswer);
     if (m_calibrator) {
         // The engine's display pointer may be written from this thread at any time.
         m_calibrator->setDisplay(display);
@@ -298,9 +304,44 @@ void Velotrimmer::pollDevices()
         m_colorimeter->read();
     if (!m_pollDisplay)
         return;
+    const quint64 question = m_displayQuestion;
     ErrorType result = m_display->readStatus();
     if (result.ok())
         result = m_display->fetchOutputConfig();
     if (!result.ok())
         qWarning("Error updating display: %s", qUtf8Printable(result.message));
+    noteDisplayAnswer(result, question);
+}
+
+void Velotrimmer::noteDisplayAnswer(const ErrorType& result, quint64 question)
+{
+    if (question != m_displayQuestion)
+        return;
+    const int answer = result.ok() ? DisplayAnswered : DisplayFailed;
+    const QString error = result.ok() ? QString() : result.message;
+    if (answer == m_displayAnswer && error == m_displayError)
+        return;
+    m_displayAnswer = answer;
+    m_displayError = error;
+    emit displayAnswerChanged();
+}
+
+void Velotrimmer::forgetDisplayAnswer()
+{
+    ++m_displayQuestion;
+    if (m_displayAnswer == DisplayNotAsked)
+        return;
+    m_displayAnswer = DisplayNotAsked;
+    m_displayError.clear();
+    emit displayAnswerChanged();
+}
+
+void Velotrimmer::showCameraStatus(const ErrorType& error, const QString& message)
+{
+    if (m_imageSource != m_cameraController || !uniformityMode())
+        return;
+    if (error.ok() && (m_cameraStatusShown.isEmpty() || m_statusString != m_cameraStatusShown))
+        return;
+    m_cameraStatusShown = message;
+    setStatusString(message);
 }

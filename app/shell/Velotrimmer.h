@@ -127,6 +127,9 @@ class Velotrimmer : public QObject
     Q_PROPERTY(uint rawInterpolation READ rawInterpolation WRITE setRawInterpolation NOTIFY rawInterpolationChanged)
     Q_PROPERTY(uint highlightRecovery READ highlightRecovery WRITE setHighlightRecovery NOTIFY highlightRecoveryChanged)
     Q_PROPERTY(float gainTweak READ gainTweak WRITE setGainTweak NOTIFY gainTweakChanged)
+    // Whether the current display answered its last poll (a DisplayAnswer), and the error when not.
+    Q_PROPERTY(int displayAnswer READ displayAnswer NOTIFY displayAnswerChanged)
+    Q_PROPERTY(QString displayError READ displayError NOTIFY displayAnswerChanged)
 
 public:
     enum Mode : quint32 {
@@ -135,6 +138,14 @@ public:
         Template = 2,  // camera-based uniformity, one adjuster per mesh cell of every adjustable tile
     };
     Q_ENUM(Mode)
+
+    // What the current display (at its current address) made of the last poll.
+    enum DisplayAnswer : int {
+        DisplayFailed = -1, // no answer, or an unusable one: displayError says why
+        DisplayNotAsked = 0,
+        DisplayAnswered = 1,
+    };
+    Q_ENUM(DisplayAnswer)
 
     // Clamps and limits of the settings.
     static constexpr uint MinTargetCCT = 1667;
@@ -225,6 +236,8 @@ public:
     uint rawInterpolation() const { return m_rawInterpolation; }
     uint highlightRecovery() const { return m_highlightRecovery; }
     float gainTweak() const { return m_gainTweak; }
+    int displayAnswer() const { return m_displayAnswer; }
+    QString displayError() const { return m_displayError; }
 
     // The devices the controller owns, whichever is current.
     Colorimeter* dummyColorimeter() const { return m_dummyColorimeter; }
@@ -433,6 +446,7 @@ signals:
     void rawInterpolationChanged();
     void highlightRecoveryChanged();
     void gainTweakChanged();
+    void displayAnswerChanged();
 
     void calibrate();
     void ldmsObserved(QList<Macropixel*> ldms);
@@ -525,12 +539,22 @@ private:
     bool refuseWhileBusy(const QString& duringRun);
     // True when a new activity may not start now: the program quits, or busy (said so).
     bool refuseStart();
+    // True, with the reason in the status line, when no colorimeter can take readings: a run
+    // that needs one is refused before anything is sent to the display.
+    bool refuseWithoutColorimeter();
     // Announces the start to the calibrator and the grabber.
     void startCalibrator();
     // The two halves of startCalibrator: the interface learns of the run, the workers start.
     void announceRunning();
     void startWorkers();
     bool kestraIsCurrent() const;
+    // The poll's answer, kept when the display it asked is still current at the same address.
+    void noteDisplayAnswer(const ErrorType& result, quint64 question);
+    // The current display or its address changed: nothing is known of it yet.
+    void forgetDisplayAnswer();
+    // The camera in use reported its state: an error goes to the status line in the modes that
+    // use the camera, and a success replaces what the camera itself said there last.
+    void showCameraStatus(const ErrorType& error, const QString& message);
 
     // Runs a call on the main calibrator's thread, after every call queued before it.
     void onCalibrator(std::function<void(Calibrator&)> call);
@@ -679,6 +703,12 @@ private:
     uint m_highlightRecovery = 1;
     float m_gainTweak = 1.0f;
     QString m_filepath;
+    int m_displayAnswer = DisplayNotAsked;
+    QString m_displayError;
+    // Counts the changes of the display or its address, so that an answer about an earlier one is dropped.
+    quint64 m_displayQuestion = 0;
+    // The status line the camera wrote last.
+    QString m_cameraStatusShown;
 
     bool m_targetLdmPending = false;
     uint m_aeCount = 0;

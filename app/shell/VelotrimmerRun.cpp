@@ -73,6 +73,19 @@ bool Velotrimmer::refuseStart()
     return m_shutDown || refuseWhileBusy(QString());
 }
 
+bool Velotrimmer::refuseWithoutColorimeter()
+{
+    const QString missing = m_colorimeter ? m_colorimeter->unavailableReason() : QStringLiteral("none chosen");
+    if (missing.isEmpty())
+        return false;
+    const QString text = QStringLiteral("Not started: no colorimeter (%1). Connect one, or choose another in Preferences.")
+                             .arg(missing);
+    qInfo("%s", qUtf8Printable(text));
+    setStatusString(text);
+    setStatus(-1);
+    return true;
+}
+
 void Velotrimmer::startCalibrator()
 {
     announceRunning();
@@ -112,7 +125,7 @@ void Velotrimmer::waitWhileRunning(int milliseconds)
 
 void Velotrimmer::setRunning(bool running)
 {
-    if (running == m_running || (running && refuseStart()))
+    if (running == m_running || (running && (refuseStart() || (!uniformityMode() && refuseWithoutColorimeter()))))
         return;
     if (!running) {
         endRunning();
@@ -158,7 +171,7 @@ void Velotrimmer::setRunning(bool running)
 
 void Velotrimmer::resume()
 {
-    if (refuseStart())
+    if (refuseStart() || (!uniformityMode() && refuseWithoutColorimeter()))
         return;
     setRunningSilently(true);
     setStatus(0);
@@ -181,7 +194,7 @@ void Velotrimmer::resume()
 
 void Velotrimmer::test()
 {
-    if (refuseStart())
+    if (refuseStart() || refuseWithoutColorimeter())
         return;
     setRunningSilently(true);
     setStatus(0);
@@ -193,7 +206,7 @@ void Velotrimmer::test()
 
 void Velotrimmer::takeMeasurement()
 {
-    if (refuseStart())
+    if (refuseStart() || refuseWithoutColorimeter())
         return;
     setRunningSilently(true);
     setStatus(0);

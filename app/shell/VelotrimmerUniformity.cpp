@@ -244,9 +244,11 @@ void Velotrimmer::fetchLdms()
     // The program may have begun to quit during the wait: no new request then.
     if (m_shutDown)
         return;
+    const quint64 question = m_displayQuestion;
     const ErrorType result = m_display->fetchOutputConfig();
     if (!result.ok())
         qWarning("Fetch LDMs failed: %s", qUtf8Printable(result.message));
+    noteDisplayAnswer(result, question);
 }
 
 void Velotrimmer::fetchedOutputConfig()

@@ -16,6 +16,16 @@ GroupBox {
         anchors.fill: parent
         columns: 2
         Label { text: camera ? camera.cameraName : ""; font.bold: true; Layout.columnSpan: 2 }
+        // The camera's trouble (no SDK, no camera found, a connection error) until it is ready.
+        Label {
+            objectName: "cameraStatus"
+            Layout.columnSpan: 2
+            Layout.maximumWidth: 260
+            visible: text !== ""
+            wrapMode: Text.Wrap
+            color: "#FF4136"
+            text: camera ? camera.statusMessage : ""
+        }
 
         Label { text: "Lens"; visible: lensChoice.visible }
         OptionChoice {
@@ -24,10 +34,10 @@ GroupBox {
             Layout.fillWidth: true
             visible: panel.ready && panel.idle
             optionList: velotrimmer.lensNameList
-            byName: true
-            currentName: velotrimmer.lensName
-            onChosen: (number, name) => {
-                velotrimmer.lensName = name
+            byType: true
+            currentType: velotrimmer.lensName
+            onChosen: (number, type) => {
+                velotrimmer.lensName = type
                 velotrimmer.getLensFiles()
             }
             Connections {
@@ -42,9 +52,9 @@ GroupBox {
             Layout.fillWidth: true
             visible: panel.ready && panel.idle
             optionList: velotrimmer.lensFileList
-            byName: true
-            currentName: velotrimmer.lensFile
-            onChosen: (number, name) => velotrimmer.lensFile = name
+            byType: true
+            currentType: velotrimmer.lensFile
+            onChosen: (number, type) => velotrimmer.lensFile = type
             Connections {
                 target: velotrimmer
                 function onLensFileListChanged() { focalChoice.refresh() }

@@ -36,6 +36,26 @@ GroupBox {
                 }
             }
         }
+        // What the processor made of the last poll at this address: answered, or the error.
+        ColumnLayout {
+            objectName: "processorState"
+            readonly property int answer: velotrimmer.displayAnswer
+            visible: device !== null && device.isKestra && device.address !== ""
+            VeloLED {
+                objectName: "processorLamp"
+                on: parent.answer !== 0
+                onColor: parent.answer > 0 ? "#2ECC40" : "#FF4136"
+                text: parent.answer > 0 ? "Processor answers"
+                                        : parent.answer < 0 ? "Processor: no usable answer" : "Processor: not polled yet"
+            }
+            Label {
+                objectName: "processorError"
+                Layout.maximumWidth: 260
+                visible: parent.answer < 0
+                wrapMode: Text.Wrap
+                text: velotrimmer.displayError
+            }
+        }
         // First start: the processor has no address yet, and the log says so every few seconds.
         ColumnLayout {
             objectName: "noAddressHint"

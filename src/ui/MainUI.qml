@@ -54,9 +54,22 @@ ColumnLayout {
             + 3 * footerRow.spacing + footer.rightPadding)
     readonly property int minimumHeight: upperMinimumHeight + (logShown ? logMinimumHeight + 2 : 0) + footer.implicitHeight
 
-    readonly property bool canRun: running || linearityMode
-                                   || (uniformityMode && device !== null && device.adjustableLdmCount > 0
-                                       && velotrimmer.balanceTargetRed > 0 && camera !== null && camera.cameraReady)
+    // What a uniformity run still lacks, in the order the operator comes by them.
+    readonly property var runNeeds: {
+        if (!uniformityMode)
+            return []
+        const needs = []
+        if (device === null || device.ldmCount === 0)
+            needs.push(device !== null && !device.isKestra ? "the display's layout" : "the processor's layout")
+        else if (device.adjustableLdmCount === 0)
+            needs.push(templateMode ? "lit tiles" : "lit LDMs")
+        if (!(velotrimmer.balanceTargetRed > 0))
+            needs.push("a target RGB")
+        if (camera === null || !camera.cameraReady)
+            needs.push("a ready camera")
+        return needs
+    }
+    readonly property bool canRun: running || linearityMode || runNeeds.length === 0
 
     function startOrStop() {
         stopRestart()
@@ -161,9 +174,9 @@ ColumnLayout {
         checkable: true
         checked: ui.uniformityMode
         enabled: !ui.running
+        // From the high-resolution mode too, back to the plain uniformity mode.
         onTriggered: {
-            if (!ui.uniformityMode)
-                velotrimmer.mode = 1
+            velotrimmer.mode = 1
             checked = Qt.binding(() => ui.uniformityMode)
         }
     }
@@ -454,12 +467,25 @@ ColumnLayout {
                 enabled: resumeAction.enabled
                 onClicked: resumeAction.trigger()
             }
-            VeloButton {
-                id: runButton
-                objectName: "runButton"
-                text: ui.running ? "Stop" : "Run"
-                enabled: ui.canRun
-                onClicked: ui.startOrStop()
+            // A greyed button hears no hover: the tool tip saying why hangs on this holder.
+            Item {
+                objectName: "runControl"
+                implicitWidth: runButton.implicitWidth
+                implicitHeight: runButton.implicitHeight
+                readonly property bool hovered: runHover.hovered
+                HoverHandler { id: runHover }
+                VeloButton {
+                    id: runButton
+                    objectName: "runButton"
+                    anchors.fill: parent
+                    text: ui.running ? "Stop" : "Run"
+                    enabled: ui.canRun
+                    onClicked: ui.startOrStop()
+                }
+                VeloToolTip {
+                    objectName: "runToolTip"
+                    text: ui.canRun ? "" : "Run needs " + ui.runNeeds.join(", ") + "."
+                }
             }
         }
         MouseArea {

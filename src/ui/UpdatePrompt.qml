@@ -47,6 +47,11 @@ Item {
         updater.check("release", true)
     }
 
+    // The offered version is the one skipped at start-up, compared as version numbers.
+    function skipped(version) {
+        return updater.skipVersion !== "" && updater.compareVersions(version, updater.skipVersion) === 0
+    }
+
     function showMessage(title, text) {
         messageTitle = title
         messageText = text
@@ -63,6 +68,9 @@ Item {
             velotrimmer.running = false
         }
         if (available > 0) {
+            // The check's own line in the status line gives way to its outcome.
+            if (manual)
+                velotrimmer.statusString = "New version " + updater.versions[available - 1] + " is available."
             if (velotrimmer.running)
                 offerPending = true
             else
@@ -70,10 +78,11 @@ Item {
         } else if (!manual) {
             if (available < 0)
                 console.log("Update check failed: " + updater.error)
-        } else if (available === 0) {
-            showMessage("Check For Update", "No newer version found; " + versionText() + " is current.")
         } else {
-            showMessage("Check For Update", "Error: " + updater.error + ".")
+            const text = available === 0 ? "No newer version found; " + versionText() + " is current."
+                                         : "Error: " + updater.error + "."
+            velotrimmer.statusString = text
+            showMessage("Check For Update", text)
         }
     }
 
@@ -85,7 +94,7 @@ Item {
         let text = "New version " + version
         text += notes ? " is available:<br><br>" + notes + "<br><br>Do you want to install it?"
                       : " is available.<br><br>Do you want to install it?"
-        if (version === updater.skipVersion)
+        if (skipped(version))
             text += "<br><br>(This version is skipped during startup check.)"
         messageTitle = "Update Available"
         messageText = text
@@ -144,8 +153,7 @@ Item {
             Button {
                 objectName: "skipButton"
                 text: "Skip This Update"
-                visible: prompt.offerIndex >= 0
-                         && prompt.updater.versions[prompt.offerIndex] !== prompt.updater.skipVersion
+                visible: prompt.offerIndex >= 0 && !prompt.skipped(prompt.updater.versions[prompt.offerIndex])
                 onClicked: prompt.skipOffered()
             }
         }

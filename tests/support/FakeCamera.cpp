@@ -82,6 +82,12 @@ void FakeCamera::setInitResult(bool ok)
     m_initResult = ok;
 }
 
+void FakeCamera::setModel(const std::string& model)
+{
+    const std::lock_guard lock(m_mutex);
+    m_model = model;
+}
+
 void FakeCamera::setDiscovery(Discovery discovery, std::int32_t code)
 {
     const std::lock_guard lock(m_mutex);
@@ -298,7 +304,7 @@ std::int32_t FakeCamera::EnumCameraObjects(std::unique_ptr<CameraObjectList>& li
         return m_discoveryCode;
     list = std::make_unique<CameraObjectList>();
     if (m_discovery == Discovery::OneCamera)
-        list->cameras.push_back(CameraObjectInfo{Model, 0x0D9B, "USB", "fake adaptor"});
+        list->cameras.push_back(CameraObjectInfo{m_model, 0x0D9B, "USB", "fake adaptor"});
     return 0;
 }
 

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 
 // A scripted camera behind the camera SDK, for tests. It calls its callbacks from a thread of
 // its own, as a real SDK does: discovery finds one camera, none, or fails with a scripted code;
@@ -39,6 +40,8 @@ public:
 
     // ---- Script
     void setInitResult(bool ok);
+    // The model the camera reports (Model unless set), which picks the lens images offered.
+    void setModel(const std::string& model);
     // Discovery's result code, and what it hands out when the code is 0.
     void setDiscovery(Discovery discovery, std::int32_t code = 0);
     void setCallbackDelayMs(int delayMs);
@@ -113,6 +116,7 @@ private:
     mutable std::mutex m_mutex;
     bool m_initResult = true;
     Discovery m_discovery = Discovery::OneCamera;
+    std::string m_model = Model;
     std::int32_t m_discoveryCode = 0;
     int m_delayMs = 20;
     bool m_refuseNext = false;

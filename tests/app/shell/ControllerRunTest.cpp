@@ -130,6 +130,7 @@ TEST_F(ControllerRun, AReadCountTestRunsAndClearsTheResumeStep)
 TEST_F(ControllerRun, AnSrgbCorrectionIsRefusedUnlessTheProcessorGammaIsOne)
 {
     Velotrimmer& velotrimmer = build();
+    velotrimmer.setColorimeter(velotrimmer.dummyColorimeter());
     velotrimmer.kestra()->setGamma(2.2);
     QSignalSpy running(&velotrimmer, &Velotrimmer::runningChanged);
     MessageCapture log;
@@ -391,6 +392,7 @@ TEST_F(ControllerRun, QuittingWhileTheProcessorIsBeingPreparedEndsTheStart)
         return ProcessorSimulator::Reply::withEnding(ProcessorSimulator::Ending::NeverAnswer);
     });
     Velotrimmer& velotrimmer = build();
+    velotrimmer.setColorimeter(velotrimmer.dummyColorimeter());
     velotrimmer.kestra()->setAddress(QString::fromStdString(processor.address()));
     QSignalSpy running(&velotrimmer, &Velotrimmer::runningChanged);
     QTimer::singleShot(300, &velotrimmer, [&] { velotrimmer.aboutToQuit(); });

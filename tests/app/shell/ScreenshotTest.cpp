@@ -3,6 +3,8 @@
 #include "support/ScopedTempFolder.h"
 
 #include "display/DisplayBase.h"
+#include "display/Kestra.h"
+#include "instruments/SonyCamera.h"
 #include "shell/DarkTheme.h"
 #include "shell/Velotrimmer.h"
 
@@ -10,9 +12,11 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QHostAddress>
 #include <QImage>
 #include <QQuickWindow>
 #include <QSet>
+#include <QTcpServer>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -245,5 +249,38 @@ INSTANTIATE_TEST_SUITE_P(Windows, Screenshot,
                              std::erase(name, '-');
                              return name;
                          });
+
+// Device trouble where the operator looks: the processor panel after a poll of an address where
+// nothing answers, then the uniformity mode without a camera SDK, with Run's tool tip saying why
+// it is greyed.
+TEST_F(Screenshot, DeviceTroubleIsDrawnAndSaved)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "run under xvfb-run with QT_QPA_PLATFORM=xcb";
+    load();
+    Velotrimmer& velotrimmer = controller();
+    QString address;
+    {
+        QTcpServer closed;
+        ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+        address = QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
+    }
+    typeInto(item("displayAddress"), address);
+    velotrimmer.pollDevices();
+    ASSERT_EQ(velotrimmer.displayAnswer(), Velotrimmer::DisplayFailed);
+    save(window(), "main-processor-unreachable", true);
+
+    velotrimmer.setOutputType(1);
+    enterMode(Velotrimmer::Balance);
+    ASSERT_TRUE(waitUntil([&] { return velotrimmer.statusString() == SonyCamera::SdkInitFailedMessage; }, 10000));
+    QQuickItem* run = item("runButton");
+    const QPoint over = run->mapToScene(QPointF(run->width() / 2, run->height() / 2)).toPoint();
+    QTest::mouseMove(window(), over - QPoint(int(run->width()), 0));
+    QTest::mouseMove(window(), over);
+    QObject* toolTip = find("runToolTip");
+    ASSERT_TRUE(waitUntil([toolTip] { return toolTip->property("visible").toBool(); }, 5000));
+    save(window(), "main-balance-no-camera", true);
+    for (const QString& warning : warnings())
+        EXPECT_TRUE(warning.startsWith("Error updating display: ")) << warning.toStdString();
+}
 
 } // namespace

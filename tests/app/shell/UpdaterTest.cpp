@@ -485,6 +485,8 @@ TEST_P(UpdatePromptAnswers, AManualCheckAlwaysEndsWithAMessageTheStartupCheckOnl
         EXPECT_EQ(m_prompt->property("messageShown").toBool(), manual);
         if (manual) {
             EXPECT_EQ(text(), GetParam().text[0] ? QString(GetParam().text) : "Error: " + updater().error() + ".");
+            // The status line no longer says the check is under way.
+            EXPECT_EQ(controller().statusString(), text());
         }
     }
 }
@@ -494,6 +496,21 @@ INSTANTIATE_TEST_SUITE_P(Prompt, UpdatePromptAnswers,
         PromptAnswerCase{"ServerError", 500, "broken", true, ""},
         PromptAnswerCase{"NoServer", 200, "", false, "Error: No update server configured."}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A manual check offers the skipped release again and says it is the skipped one, however its
+// number is written.
+TEST_F(UpdatePromptTest, TheOfferedVersionIsComparedWithTheSkippedOneAsANumber)
+{
+    updater().setSkipVersion("V1.05.0");
+    m_server.route(FeedPath, feed({"1.5.0"}));
+    call("checkNow");
+    ASSERT_TRUE(shown("offerShown"));
+    EXPECT_TRUE(text().endsWith("<br><br>(This version is skipped during startup check.)")) << text().toStdString();
+    QObject* skip = m_prompt->findChild<QObject*>("skipButton");
+    ASSERT_NE(skip, nullptr);
+    EXPECT_FALSE(skip->property("visible").toBool());
+    EXPECT_EQ(controller().statusString(), "New version 1.5.0 is available.");
+}
 
 TEST_F(UpdatePromptTest, ASkippedVersionIsNotOfferedAtTheNextStartupCheck)
 {

@@ -21,6 +21,12 @@
 
 void InterfaceFixture::TearDown()
 {
+    unload();
+    ControllerFixture::TearDown();
+}
+
+void InterfaceFixture::unload()
+{
     m_answerer.reset();
     // Dialogs of Qt's own are widgets; none outlives its test.
     for (QWidget* widget : QApplication::topLevelWidgets())
@@ -31,7 +37,6 @@ void InterfaceFixture::TearDown()
     m_window = nullptr;
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     m_capture.reset();
-    ControllerFixture::TearDown();
 }
 
 void InterfaceFixture::load()

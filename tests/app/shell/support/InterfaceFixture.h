@@ -25,6 +25,9 @@ protected:
 
     // Builds the controller (after any settings the test stored) and loads the interface.
     void load();
+    // Closes the interface and lets it go (the controller stays): as the program's end leaves the
+    // settings, for a test that starts it again with load() after destroy().
+    void unload();
     // The interface on a bench without hardware: the simulated display and the dummy camera,
     // with short uniformity runs.
     void loadBench();
