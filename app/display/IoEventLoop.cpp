@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QtGlobal>
 
+#include <chrono>
+
 IoEventLoop::IoEventLoop(boost::asio::io_context& ioContext, std::function<void()> cancelAll)
     : m_ioContext(ioContext)
     , m_cancelAll(std::move(cancelAll))
@@ -20,8 +22,13 @@ void IoEventLoop::runIo(std::chrono::milliseconds limit)
         m_ioContext.restart();
     const auto guard = boost::asio::make_work_guard(m_ioContext);
     try {
-        if (m_ioContext.run_one_for(limit) > 0)
-            m_ioContext.poll();
+        // The completions that are ready run for at most a slice: a wall's worth of tile uploads
+        // makes thousands ready at once, and running them all in one go holds up the interface.
+        if (m_ioContext.run_one_for(limit) > 0) {
+            const auto end = std::chrono::steady_clock::now() + kIoSlice;
+            while (std::chrono::steady_clock::now() < end && m_ioContext.poll_one() > 0) {
+            }
+        }
     } catch (const std::exception& e) {
         qCritical("IoEventLoop: handler threw: %s", e.what());
     } catch (...) {

@@ -27,7 +27,8 @@
 class IoEventLoop
 {
 public:
-    // Longest time the wait blocks in the I/O context before it looks at Qt's events again.
+    // Longest time the wait blocks in the I/O context, and longest it runs ready completions,
+    // before it looks at Qt's events again.
     static constexpr std::chrono::milliseconds kIoSlice{5};
 
     IoEventLoop(boost::asio::io_context& ioContext, std::function<void()> cancelAll);
