@@ -14,6 +14,16 @@ IoEventLoop::IoEventLoop(boost::asio::io_context& ioContext, std::function<void(
 {
 }
 
+bool IoEventLoop::runReady(boost::asio::io_context& ioContext, std::chrono::milliseconds budget)
+{
+    const auto end = std::chrono::steady_clock::now() + budget;
+    while (ioContext.poll_one() > 0) {
+        if (std::chrono::steady_clock::now() >= end)
+            return true;
+    }
+    return false;
+}
+
 void IoEventLoop::runIo(std::chrono::milliseconds limit)
 {
     // A context that ran out of work once stays stopped; the guard keeps this run from ending
@@ -22,13 +32,8 @@ void IoEventLoop::runIo(std::chrono::milliseconds limit)
         m_ioContext.restart();
     const auto guard = boost::asio::make_work_guard(m_ioContext);
     try {
-        // The completions that are ready run for at most a slice: a wall's worth of tile uploads
-        // makes thousands ready at once, and running them all in one go holds up the interface.
-        if (m_ioContext.run_one_for(limit) > 0) {
-            const auto end = std::chrono::steady_clock::now() + kIoSlice;
-            while (std::chrono::steady_clock::now() < end && m_ioContext.poll_one() > 0) {
-            }
-        }
+        if (m_ioContext.run_one_for(limit) > 0)
+            runReady(m_ioContext, kIoSlice);
     } catch (const std::exception& e) {
         qCritical("IoEventLoop: handler threw: %s", e.what());
     } catch (...) {

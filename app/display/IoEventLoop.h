@@ -48,6 +48,11 @@ public:
     // as the cancelled operations have completed, which Boost.Asio guarantees.
     void cancelAndSettle(const std::function<bool()>& done);
 
+    // Runs the completions that are ready for at most budget, so that the thread's other events
+    // get their turn: a wall's worth of tile uploads makes thousands ready at once. True when the
+    // budget ran out (more may be ready).
+    static bool runReady(boost::asio::io_context& ioContext, std::chrono::milliseconds budget);
+
     // Waits for the task and returns its result; an exception of the task is rethrown here.
     template <class T>
     T waitFor(QCoro::Task<T> task)

@@ -1,5 +1,7 @@
 #include "shell/AsioPump.h"
 
+#include "display/IoEventLoop.h"
+
 #include <QDebug>
 
 #include <exception>
@@ -26,7 +28,10 @@ void AsioPump::stop()
 void AsioPump::poll()
 {
     try {
-        m_ioContext.poll();
+        // A burst of completions gets its turn a slice at a time; the rest follow right after
+        // the events that came meanwhile, not at the next tick.
+        if (IoEventLoop::runReady(m_ioContext, IoEventLoop::kIoSlice))
+            QMetaObject::invokeMethod(this, &AsioPump::poll, Qt::QueuedConnection);
     } catch (const std::exception& e) {
         qCritical("AsioPump::poll: handler threw: %s", e.what());
     } catch (...) {

@@ -19,7 +19,8 @@ public:
     void stop();
 
 public slots:
-    // Runs every ready handler. An exception thrown by a handler is logged and pumping goes on.
+    // Runs the ready handlers, a slice at a time. An exception thrown by a handler is logged and
+    // pumping goes on.
     void poll();
 
 private:
