@@ -20,7 +20,6 @@
 #include <QApplication>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
-#include <QTemporaryDir>
 
 #include <memory>
 
@@ -131,12 +130,8 @@ BENCHMARK(BM_WallViewRefresh)->ArgName("frame")->Arg(0)->Arg(1)->Unit(benchmark:
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Settings of this run only.
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    const BenchSettings settings;
     QApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(VELOTRIM_VERSION));
-    QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
-    QCoreApplication::setApplicationName(QStringLiteral("VelotrimBench"));
     return runBenchmarks(argc, argv);
 }

@@ -14,7 +14,6 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -89,14 +88,10 @@ BENCHMARK(CurlDigestPatch)
 
 int main(int argc, char** argv)
 {
-    // Settings of this run only: the driver stores its credentials.
-    QTemporaryDir configFolder;
-    if (!configFolder.isValid())
+    const BenchSettings settings;
+    if (!settings.isValid())
         return 2;
-    qputenv("XDG_CONFIG_HOME", configFolder.path().toLocal8Bit());
     QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
-    QCoreApplication::setApplicationName(QStringLiteral("VelotrimBench"));
     qSetMessagePattern(QStringLiteral("%{if-critical}%{message}%{endif}"));
 
     return runBenchmarks(argc, argv);

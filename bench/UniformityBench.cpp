@@ -21,7 +21,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <malloc.h>
@@ -229,14 +228,10 @@ BENCHMARK(BM_BareQObjects)->Arg(160000)->Iterations(1)->Unit(benchmark::kMillise
 
 int main(int argc, char** argv)
 {
-    // Settings of this run only: the driver stores its credentials.
-    QTemporaryDir configFolder;
-    if (!configFolder.isValid())
+    const BenchSettings settings;
+    if (!settings.isValid())
         return 2;
-    qputenv("XDG_CONFIG_HOME", configFolder.path().toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
-    QCoreApplication::setApplicationName(QStringLiteral("VelotrimBench"));
     return runBenchmarks(argc, argv);
 }
