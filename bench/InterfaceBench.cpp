@@ -32,7 +32,6 @@
 #include <QQmlContext>
 #include <QQuickWindow>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -503,12 +502,8 @@ int main(int argc, char** argv)
     // Offscreen unless the caller chose a platform (xcb under xvfb-run, for the GPU path).
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Settings of this run only.
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    const BenchSettings settings;
     QApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(VELOTRIM_VERSION));
-    QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
-    QCoreApplication::setApplicationName(QStringLiteral("VelotrimBench"));
     return runBenchmarks(argc, argv);
 }

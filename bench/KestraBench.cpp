@@ -17,7 +17,6 @@
 #include <boost/asio/io_context.hpp>
 
 #include <QCoreApplication>
-#include <QTemporaryDir>
 
 #include <memory>
 #include <string>
@@ -152,14 +151,10 @@ BENCHMARK_CAPTURE(CurlDigestPatch, ReusedHandle, true)
 
 int main(int argc, char** argv)
 {
-    // Settings of this run only: the driver stores its credentials.
-    QTemporaryDir configFolder;
-    if (!configFolder.isValid())
+    const BenchSettings settings;
+    if (!settings.isValid())
         return 2;
-    qputenv("XDG_CONFIG_HOME", configFolder.path().toLocal8Bit());
     QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
-    QCoreApplication::setApplicationName(QStringLiteral("VelotrimBench"));
     qSetMessagePattern(QStringLiteral("%{if-critical}%{message}%{endif}"));
 
     return runBenchmarks(argc, argv);

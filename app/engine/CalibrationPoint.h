@@ -48,11 +48,6 @@ struct CalibrationPoint
     double blueMx = 0.0;
     double blueMy = 0.0;
     double blueSlope = 0.0;
-
-    // |red delta| + |green delta| + |blue delta|: how far the point was from its targets.
-    double deltaSum() const;
-    // The largest of the three absolute deltas.
-    double largestDelta() const;
 };
 
 Q_DECLARE_METATYPE(CalibrationPoint)

@@ -6,10 +6,10 @@
 #include "engine/CalibrationPoint.h"
 #include "engine/EngineTask.h"
 #include "engine/GainMatrix.h"
+#include "engine/LevelPoints.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QHash>
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -213,9 +213,10 @@ public:
     uint iteration() const { return m_iteration; }
     const QList<CalibrationPoint>& levelPoints() const { return m_levelPoints; }
     qint64 elapsedSeconds() const { return m_elapsedSeconds; }
-    const QList<CalibrationPoint>& points() const { return m_points; }
+    // The iterations of the current level, as the correction step keeps them.
+    const LevelPoints& points() const { return m_points; }
     // Replaces the iterations of the current level (the correction step fills them as it goes).
-    void setPoints(const QList<CalibrationPoint>& points) { m_points = points; }
+    void setPoints(const QList<CalibrationPoint>& points);
     const Triple& reading() const { return m_reading; }
     // For a driver that measures by other means (observed LDM values of a camera run).
     void setReading(const Triple& reading) { m_reading = reading; }
@@ -288,14 +289,17 @@ public:
     void setGainMatrix(const GainMatrix& gains) { m_gains = gains; }
     // Rewrites the linearity log: the title, then one line per point from index 1.
     void describePoint(const QString& title, const QList<CalibrationPoint>& points);
-    void logPoint(const QString& label, const CalibrationPoint& point) const;
-    void logPoints(const QString& title, const QHash<QString, CalibrationPoint>& table) const;
+    // Logs a point with the number of times its gain set was met.
+    void logPoint(const QString& label, const LevelPoints::Point& point, uint count) const;
+    // Logs the gain sets met more than once since the level's last reset.
+    void logRepeatedPoints(const QString& title) const;
 
     // ---- Correction step ----
     // One level: iterates gains towards the targets at the given luminance. Each suspension
     // leaves new gains in rgb for the driver to send and measure. The result is running at the end.
     EngineTask coCalibrateStep(double luminance);
-    // The gain set of a point as a text key: the three gains with 7 decimals, run together.
+    // The gain set of a point as a text: the three gains with 7 decimals, run together. Two
+    // iterations of a level meet the same gain set exactly when these texts match.
     static QString pointKey(const CalibrationPoint& point);
     // A point of the calibrator's state: gains, reading in the terms of the stated targets, the
     // target (the measured luminance when target is negative), deltas and display gains.
@@ -417,6 +421,8 @@ private:
     bool waitForObservation();
     // The engine stops a run on its own account: logs line and keeps it as the run's status.
     void failRun(const QString& line);
+    // pointWeight for a point whose absolute deltas add up to deltaSum.
+    double weightOf(double deltaSum, double maxError) const;
     // The one sender behind setRGBGains_: retries recoverable refusals, counts every attempt.
     bool sendGains(const char* operation, const char* exitFormat, double red, double green, double blue, int kind);
     bool readingGuard(const char* operation) const;
@@ -428,6 +434,14 @@ private:
     // The engine stops on its own account: running clears as endRun clears it, and reason
     // becomes the run's status (unless the run had already been stopped from outside).
     void stopRun(const QString& reason);
+    // Parts of a level that never wait, kept out of its coroutine so that every adjuster's frame
+    // stays small. A level stops with its gains pinned at the minimum (or the maximum); an
+    // adjuster is given the colour that tells which.
+    void stopClipping(bool atMinimum);
+    // The loop analysis: true when the repeated gain sets are close enough to accept the level.
+    bool loopSmallEnough() const;
+    // Sets the gains of the best gain set met in the level.
+    void setBestGains();
     QString displayFailure() const;
     QString colorimeterFailure() const;
     void buildGammaTable(double black);
@@ -488,7 +502,7 @@ private:
     bool m_finishRequested = false;
     ErrorType m_colorimeterErrorType;
     QString m_colorimeterError;
-    QList<CalibrationPoint> m_points;
+    LevelPoints m_points;
     double m_progress = 0.0;
     double m_errorAllowed = 0.0;
     int m_sendMode = SendRGB;

@@ -34,7 +34,6 @@ constexpr int WideningsPerLevel = 2;
 constexpr double LoopErrorLimit = 2.0;
 constexpr double LoopDeltaLimit = 1.0;
 constexpr double UnsolvableAdjusterGain = -0.5;
-constexpr int PointKeyDecimals = 7;
 
 } // namespace
 
@@ -62,44 +61,43 @@ void Calibrator::describePoint(const QString& title, const QList<CalibrationPoin
     }
 }
 
-void Calibrator::logPoint(const QString& label, const CalibrationPoint& point) const
+void Calibrator::logPoint(const QString& label, const LevelPoints::Point& point, uint count) const
 {
     const double error = point.deltaSum() * 100.0;
+    const Triple& g = point.gains;
+    const Triple& d = point.deltas;
+    const Triple& r = point.reading; // CCT, Duv, luminance; or red, green, blue levels
     if (task() == Calibrate)
         qDebug("%s: %2dx %.6f, %.6f, %.6f;  deltas %+.6f  %+.6f  %+.6f;  Lum %6.2f, CCT %4.0f, duv %+8.4f, error %.2f%%",
-               qUtf8Printable(label), int(point.count), point.red, point.green, point.blue, point.redDelta, point.greenDelta,
-               point.blueDelta, point.luminance, point.cct, point.duv, error);
+               qUtf8Printable(label), int(count), g[0], g[1], g[2], d[0], d[1], d[2], r[Luminance], r[Cct], r[Duv], error);
     else
         qDebug("%s: %2dx %+.6f, %+.6f, %+.6f;  deltas %+.6f  %+.6f  %+.6f;  R %6.2f, G %6.2f, B %6.2f, error %.2f%%",
-               qUtf8Printable(label), int(point.count), point.red, point.green, point.blue, point.redDelta, point.greenDelta,
-               point.blueDelta, point.cct, point.duv, point.luminance, error);
+               qUtf8Printable(label), int(count), g[0], g[1], g[2], d[0], d[1], d[2], r[0], r[1], r[2], error);
 }
 
-void Calibrator::logPoints(const QString& title, const QHash<QString, CalibrationPoint>& table) const
+void Calibrator::logRepeatedPoints(const QString& title) const
 {
     qDebug("%s", qUtf8Printable(title));
     const bool correction = task() == Calibrate;
-    for (const CalibrationPoint& point : table) {
+    m_points.forEachRepeated([correction](const LevelPoints::Point& point, uint count) {
         const double error = point.deltaSum() * 100.0;
+        const Triple& g = point.gains;
+        const Triple& d = point.deltas;
+        const Triple& r = point.reading;
         if (correction)
             qDebug("  %2dx %.6f, %.6f, %.6f;  deltas %+.6f  %+.6f  %+.6f;  Lum %6.2f, CCT %4.0f, duv %+8.4f, error %.2f%%",
-                   int(point.count), point.red, point.green, point.blue, point.redDelta, point.greenDelta, point.blueDelta,
-                   point.luminance, point.cct, point.duv, error);
+                   int(count), g[0], g[1], g[2], d[0], d[1], d[2], r[Luminance], r[Cct], r[Duv], error);
         else
             qDebug("  %2dx %.6f, %.6f, %.6f;  deltas %+.6f  %+.6f  %+.6f;  R %6.2f, G %6.2f, B %6.2f, error %.2f%%",
-                   int(point.count), point.red, point.green, point.blue, point.redDelta, point.greenDelta, point.blueDelta,
-                   point.cct, point.duv, point.luminance, error);
-    }
+                   int(count), g[0], g[1], g[2], d[0], d[1], d[2], r[0], r[1], r[2], error);
+    });
 }
 
 // ---- Correction step ----------------------------------------------------------------------------
 
 QString Calibrator::pointKey(const CalibrationPoint& point)
 {
-    return QStringLiteral("%1%2%3")
-        .arg(point.red, 0, 'f', PointKeyDecimals)
-        .arg(point.green, 0, 'f', PointKeyDecimals)
-        .arg(point.blue, 0, 'f', PointKeyDecimals);
+    return LevelPoints::gainSetText({point.red, point.green, point.blue});
 }
 
 CalibrationPoint Calibrator::makePoint(double target) const
@@ -122,6 +120,70 @@ CalibrationPoint Calibrator::makePoint(double target) const
     point.greenDisplayGain = m_displayGains[1];
     point.blueDisplayGain = m_displayGains[2];
     return point;
+}
+
+void Calibrator::stopClipping(bool atMinimum)
+{
+    const bool master = m_mode == ColorimeterMode;
+    const QString status = master ? QStringLiteral("Correction stopped due to R,G,B values persistently at %1")
+                                        .arg(atMinimum ? QStringLiteral("zero") : QStringLiteral("maximum"))
+                                  : QStringLiteral("Adjustment #%1 stopped due to R,G,B values persistently at %2")
+                                        .arg(m_number)
+                                        .arg(atMinimum ? QStringLiteral("minimum") : QStringLiteral("maximum"));
+    setStatusString(status);
+    stopRun(status);
+    const char* clipping =
+        atMinimum ? "Zero clipping: can't set R,G,B any lower" : "Maximum value clipping: can't set R,G,B any higher";
+    if (master) {
+        qDebug("%s.", clipping);
+        return;
+    }
+    qDebug("%s on LDM/macropixel %d.", clipping, int(m_number));
+    // An adjuster is left on a colour that shows which end it hit.
+    if (atMinimum)
+        coSetRGBGains_(m_maximumLevel, m_maximumLevel, m_maximumValue);
+    else
+        coSetRGBGains_(m_maximumValue, m_maximumLevel, m_maximumLevel);
+}
+
+bool Calibrator::loopSmallEnough() const
+{
+    // Starting from a point with deltas 0, 0 and 4 x the maximum.
+    LevelPoints::Point seed;
+    seed.deltas = {0.0, 0.0, 4.0 * m_maximumValue};
+    double loopError = seed.deltaSum();
+    double deltaError = seed.largestDelta();
+    m_points.forEachRepeated([&](const LevelPoints::Point& repeated, uint) {
+        loopError = std::min(loopError, repeated.deltaSum());
+        deltaError = std::min(deltaError, repeated.largestDelta());
+    });
+    if (verbose())
+        qDebug("Max loop error %.2f, max delta error %.2f", loopError, deltaError);
+    if (loopError <= LoopErrorLimit && deltaError <= LoopDeltaLimit)
+        return true;
+    if (verbose()) {
+        qDebug("Errors are too big (loop %.2f, delta %.2f); we'll reset gains and try again...", loopError, deltaError);
+        logRepeatedPoints(QStringLiteral("Errors in repeated points:"));
+    }
+    return false;
+}
+
+void Calibrator::setBestGains()
+{
+    // Never the zero seed: the best is one of the gain sets actually measured.
+    const LevelPoints::Point* best = nullptr;
+    uint bestCount = 0;
+    m_points.forEachGainSet([&](const LevelPoints::Point& visited, uint count) {
+        if (!best || visited.deltaSum() < best->deltaSum()) {
+            best = &visited;
+            bestCount = count;
+        }
+    });
+    if (!best)
+        return;
+    if (verbose())
+        logPoint(QStringLiteral("Best point found"), *best, bestCount);
+    coSetRGBGains_(best->gains[0], best->gains[1], best->gains[2]);
 }
 
 void Calibrator::stopRun(const QString& reason)
@@ -151,15 +213,14 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
     int maxClipCount = 0;
     bool looping = false;
     bool loopAccepted = false;
-    QHash<QString, CalibrationPoint> visitedPoints;
-    QHash<QString, CalibrationPoint> windowPoints;
-    QHash<QString, CalibrationPoint> repeatedPoints;
     QElapsedTimer stepClock;
     stepClock.start();
     m_finishRequested = false;
     m_points.clear();
     m_stepSeconds = 0;
-    m_gainTask = coSetGains();
+    // A finished gain measurement goes; a level measures the matrix anew with a coSetGains made
+    // when it needs one (creating one runs nothing of it, so only its memory would differ).
+    m_gainTask = EngineTask();
 
     const QString tooDark = QStringLiteral("Correction stopped; too dark to proceed.");
     const auto finalBound = [this] { return m_maximumWeightedError * (m_finishRequested ? 2.0 : 1.0); };
@@ -167,8 +228,7 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
     // the measurement going to the driver. Its result is that of the nested measurement.
     const auto prepareReset = [&] {
         correctionError = m_maximumValue;
-        windowPoints.clear();
-        repeatedPoints.clear();
+        m_points.resetWindow();
         m_signFlips = {0, 0, 0};
         gainScale = master ? MasterDampedGainScale : m_lowGainLimit;
         percent = StepPercentLimit;
@@ -229,11 +289,8 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
                     qDebug("getRGBDeltas failed; retry #%d", retry);
                 // A fresh matrix, measured gain set by gain set by the driver.
                 EngineTask nested = coSetGains();
-                m_gainTask = EngineTask();
                 co_await nested;
                 ok = getRGBDeltas_();
-                if (ok)
-                    m_gainTask = coSetGains();
             }
             if (!ok) {
                 if (!m_running)
@@ -245,16 +302,15 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
                     co_await EngineTask::Yield{};
                     co_return false;
                 }
-                const QString failed = QStringLiteral("*** FAILED GETTING RGB DELTA VALUES! ***");
-                setStatusString(failed);
-                qDebug("%s", qUtf8Printable(failed));
-                stopRun(failed);
+                setStatusString(QStringLiteral("*** FAILED GETTING RGB DELTA VALUES! ***"));
+                qDebug("%s", qUtf8Printable(statusString()));
+                stopRun(statusString());
                 co_return false;
             }
 
             correctionError = std::abs(m_rgbDeltas[0]) + std::abs(m_rgbDeltas[1]) + std::abs(m_rgbDeltas[2]);
             maxDelta = std::max({std::abs(m_rgbDeltas[0]), std::abs(m_rgbDeltas[1]), std::abs(m_rgbDeltas[2])});
-            CalibrationPoint current = makePoint(luminance);
+            const LevelPoints::Point current = LevelPoints::pointOf(makePoint(luminance));
             limitRGBDeltas_(percent, gainScale, deltaCap);
 
             Triple gains{};
@@ -270,25 +326,10 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
             const bool zeroStop = atMinimum && maxDelta > ZeroClipDelta && ++zeroClipCount > ClipStopCount;
             const bool maximumStop = !zeroStop && atMaximum && ++maxClipCount > ClipStopCount;
             if (zeroStop || maximumStop) {
-                const QString status = master ? QStringLiteral("Correction stopped due to R,G,B values persistently at %1")
-                                                    .arg(zeroStop ? QStringLiteral("zero") : QStringLiteral("maximum"))
-                                              : QStringLiteral("Adjustment #%1 stopped due to R,G,B values persistently at %2")
-                                                    .arg(m_number)
-                                                    .arg(zeroStop ? QStringLiteral("minimum") : QStringLiteral("maximum"));
-                setStatusString(status);
-                stopRun(status);
-                const char* clipping = zeroStop ? "Zero clipping: can't set R,G,B any lower" : "Maximum value clipping: can't set R,G,B any higher";
-                if (master) {
-                    qDebug("%s.", clipping);
-                    co_return false;
-                }
-                qDebug("%s on LDM/macropixel %d.", clipping, int(m_number));
-                // An adjuster is left on a colour that shows which end it hit.
-                if (zeroStop)
-                    coSetRGBGains_(m_maximumLevel, m_maximumLevel, m_maximumValue);
-                else
-                    coSetRGBGains_(m_maximumValue, m_maximumLevel, m_maximumLevel);
-                co_await EngineTask::Yield{};
+                stopClipping(zeroStop);
+                // An adjuster's colour that shows which end it hit goes to the driver first.
+                if (!master)
+                    co_await EngineTask::Yield{};
                 co_return false;
             }
 
@@ -325,36 +366,25 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
                 if (verbose())
                     qDebug("Resetting gains due to growing errors...");
                 prepareReset();
-                EngineTask nested = std::move(m_gainTask);
+                EngineTask nested = coSetGains();
                 const bool nestedOk = co_await nested;
-                m_gainTask = coSetGains();
                 next = nestedOk ? Next::Converge : Next::AveragedStop;
                 continue;
             }
 
-            // Book-keeping of the gain set this iteration measured.
-            const QString key = pointKey(current);
-            if (const auto found = visitedPoints.constFind(key); found != visitedPoints.cend()) {
-                if (verbose())
-                    qDebug("looping: %.6f, %.6f, %.6f; %d + %d times", current.red, current.green, current.blue,
-                           int(current.count), int(found->count));
-                current.count += found->count;
-            }
-            visitedPoints.insert(key, current);
-            m_points.append(current);
-            if (current.count > LoopingVisits)
+            // Book-keeping of the gain set this iteration measured: how often it was met before,
+            // in the level and since the last reset.
+            const LevelPoints::Visits visits = m_points.append(current);
+            if (verbose() && visits.level > 1)
+                qDebug("looping: %.6f, %.6f, %.6f; %d + %d times", current.gains[0], current.gains[1], current.gains[2], 1,
+                       int(visits.level) - 1);
+            if (visits.level > LoopingVisits)
                 looping = true;
-            current.count = 1;
-            if (const auto found = windowPoints.constFind(key); found != windowPoints.cend()) {
-                if (verbose())
-                    qDebug(" repeat: %.6f, %.6f, %.6f; %d + %d times", current.red, current.green, current.blue,
-                           int(current.count), int(found->count));
-                current.count += found->count;
-                repeatedPoints.insert(key, current);
-            }
-            windowPoints.insert(key, current);
+            if (verbose() && visits.window > 1)
+                qDebug(" repeat: %.6f, %.6f, %.6f; %d + %d times", current.gains[0], current.gains[1], current.gains[2], 1,
+                       int(visits.window) - 1);
 
-            if (current.count < RepeatingVisits) {
+            if (visits.window < RepeatingVisits) {
                 if (verbose())
                     qDebug("pass %2d: %.6f  %.6f  %.6f;   deltas %+.6f  %+.6f  %+.6f", int(m_iteration), gains[0], gains[1],
                            gains[2], m_rgbDeltas[0], m_rgbDeltas[1], m_rgbDeltas[2]);
@@ -375,36 +405,17 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
             if (looping) {
                 if (verbose())
                     qDebug("Looping; we'll test the repeated values.");
-                CalibrationPoint best;
-                best.redDelta = best.greenDelta = 0.0;
-                best.blueDelta = 4.0 * m_maximumValue;
-                CalibrationPoint steady = best;
-                for (const CalibrationPoint& repeated : std::as_const(repeatedPoints)) {
-                    if (repeated.deltaSum() < best.deltaSum())
-                        best = repeated;
-                    if (repeated.largestDelta() < steady.largestDelta())
-                        steady = repeated;
-                }
-                const double loopError = best.deltaSum();
-                const double deltaError = steady.largestDelta();
-                if (verbose())
-                    qDebug("Max loop error %.2f, max delta error %.2f", loopError, deltaError);
-                if (loopError <= LoopErrorLimit && deltaError <= LoopDeltaLimit) {
+                if (loopSmallEnough()) {
                     loopAccepted = true;
                     next = Next::Converge;
                     continue;
                 }
-                if (verbose()) {
-                    qDebug("Errors are too big (loop %.2f, delta %.2f); we'll reset gains and try again...", loopError, deltaError);
-                    logPoints(QStringLiteral("Errors in repeated points:"), repeatedPoints);
-                }
             } else if (verbose()) {
-                logPoints(QStringLiteral("Resetting gains due to repeats:"), repeatedPoints);
+                logRepeatedPoints(QStringLiteral("Resetting gains due to repeats:"));
             }
             prepareReset();
-            EngineTask nested = std::move(m_gainTask);
+            EngineTask nested = coSetGains();
             const bool nestedOk = co_await nested;
-            m_gainTask = coSetGains();
             if (nestedOk) {
                 next = Next::Converge;
                 continue;
@@ -448,18 +459,10 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
                 qDebug("#%-4d maxError allowed %f%%, valid points %d, needed %d", int(m_number), m_maximumWeightedError,
                        int(pointsWithinError(0)), int(m_minPointsForAveraging));
             done = true;
-            if (pointsWithinError(0) < m_minPointsForAveraging && !visitedPoints.isEmpty()) {
+            if (pointsWithinError(0) < m_minPointsForAveraging && !m_points.isEmpty()) {
                 if (verbose())
                     qDebug("#%-4d $$$ Not enough points for averaging; just pick the best point found so far", int(m_number));
-                // Never the zero seed: the best is one of the gain sets actually measured.
-                const CalibrationPoint* best = nullptr;
-                for (const CalibrationPoint& visited : std::as_const(visitedPoints)) {
-                    if (!best || visited.deltaSum() < best->deltaSum())
-                        best = &visited;
-                }
-                if (verbose())
-                    logPoint(QStringLiteral("Best point found"), *best);
-                coSetRGBGains_(best->red, best->green, best->blue);
+                setBestGains();
                 co_await EngineTask::Yield{};
             }
             next = Next::Finish;
@@ -481,7 +484,7 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
             else if (m_loggable)
                 qDebug("#%-4d on exit: R %.2f, G %.2f, B %.2f", int(m_number), m_reading[0], m_reading[1], m_reading[2]);
         }
-        if (m_points.size() != qsizetype(m_iteration) - 1)
+        if (qsizetype(m_points.size()) != qsizetype(m_iteration) - 1)
             qDebug("#%d: Points %lld, steps %d", int(m_number), qlonglong(m_points.size()), int(m_iteration) - 1);
         setFinalRGB(finalBound());
         co_await EngineTask::Yield{};
@@ -675,7 +678,7 @@ void Calibrator::calibrateSteps(uint start)
                 applyAdjustment();
                 qDebug("max level %.3f, black level %.3f", m_reading[Luminance], *black);
                 m_levelPoints[m_steps] = makePoint(0.0);
-                logPoint(QStringLiteral("Brightest point"), m_levelPoints[m_steps]);
+                logPoint(QStringLiteral("Brightest point"), LevelPoints::pointOf(m_levelPoints[m_steps]), m_levelPoints[m_steps].count);
                 buildGammaTable(*black);
                 setResumeStep(m_currentStep);
                 afterLevel(int(m_steps));

@@ -207,21 +207,29 @@ bool Calibrator::coSetRGBGains_(double red, double green, double blue, int kind)
     return true;
 }
 
-double Calibrator::pointWeight(const CalibrationPoint& point, double maxError)
+double Calibrator::weightOf(double deltaSum, double maxError) const
 {
     const double bound = maxError == 0.0 ? m_maximumWeightedError : maxError;
-    const double weight = bound + WeightFloor - point.deltaSum();
+    const double weight = bound + WeightFloor - deltaSum;
     return weight > WeightFloor ? weight : 0.0;
+}
+
+double Calibrator::pointWeight(const CalibrationPoint& point, double maxError)
+{
+    return weightOf(LevelPoints::pointOf(point).deltaSum(), maxError);
 }
 
 uint Calibrator::pointsWithinError(double maxError)
 {
-    uint within = 0;
-    for (const CalibrationPoint& point : std::as_const(m_points)) {
-        if (pointWeight(point, maxError) > 0.0)
-            ++within;
-    }
-    return within;
+    const double bound = maxError == 0.0 ? m_maximumWeightedError : maxError;
+    return uint(m_points.countWithin(bound, [this](double deltaSum, double b) { return weightOf(deltaSum, b) > 0.0; }));
+}
+
+void Calibrator::setPoints(const QList<CalibrationPoint>& points)
+{
+    m_points.clear();
+    for (const CalibrationPoint& point : points)
+        m_points.append(LevelPoints::pointOf(point));
 }
 
 bool Calibrator::setFinalRGB(double maxError)
@@ -231,19 +239,17 @@ bool Calibrator::setFinalRGB(double maxError)
     Triple readings{0.0, 0.0, 0.0};
     Triple deltas{0.0, 0.0, 0.0};
     int used = 0;
-    for (const CalibrationPoint& point : std::as_const(m_points)) {
-        const double weight = pointWeight(point, maxError);
+    for (std::size_t index = 0; index < m_points.size(); ++index) {
+        const LevelPoints::Point& point = m_points.at(index);
+        const double weight = weightOf(point.deltaSum(), maxError);
         if (weight <= 0.0)
             continue;
         ++used;
         weightSum += weight;
-        const Triple pointGains{point.red, point.green, point.blue};
-        const Triple pointDeltas{point.redDelta, point.greenDelta, point.blueDelta};
-        const Triple pointReading{point.cct, point.duv, point.luminance};
         for (int i = 0; i < 3; ++i) {
-            gains[i] += weight * (pointGains[i] + pointDeltas[i] * FinalDeltaShare);
-            readings[i] += weight * pointReading[i];
-            deltas[i] += weight * pointDeltas[i];
+            gains[i] += weight * (point.gains[i] + point.deltas[i] * FinalDeltaShare);
+            readings[i] += weight * point.reading[i];
+            deltas[i] += weight * point.deltas[i];
         }
     }
     if (used == 0 || uint(used) < m_minPointsForAveraging) {

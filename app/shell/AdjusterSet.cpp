@@ -2,18 +2,41 @@
 
 #include "engine/Calibrator.h"
 
+#include <utility>
+
 namespace {
 
-// Releases from the last entry to the first, emptying the view before the objects go.
 template <typename T>
-void releaseBackwards(std::vector<std::unique_ptr<T>>& owned, QList<T*>& view)
+bool releaseLast(std::vector<std::unique_ptr<T>>& owned)
 {
-    view.clear();
-    while (!owned.empty())
-        owned.pop_back();
+    if (owned.empty())
+        return false;
+    owned.pop_back();
+    return true;
 }
 
 } // namespace
+
+AdjusterSet::Owned::~Owned()
+{
+    while (releaseOne()) {
+    }
+}
+
+bool AdjusterSet::Owned::releaseOne()
+{
+    return releaseLast(adjusters) || releaseLast(records) || releaseLast(tiles);
+}
+
+void AdjusterSettings::applyTo(Calibrator& calibrator) const
+{
+    calibrator.setStepRGB(targets[0], targets[1], targets[2]);
+    calibrator.setReadDelay(readDelay);
+    calibrator.setReadCount(1);
+    calibrator.setErrorAllowed(0.0);
+    calibrator.setHighGainLimit(highGainLimit);
+    calibrator.setLowGainLimit(lowGainLimit);
+}
 
 AdjusterSet::AdjusterSet() = default;
 
@@ -56,7 +79,18 @@ Tile* AdjusterSet::appendTile(std::unique_ptr<Tile> tile)
 
 void AdjusterSet::clear()
 {
-    releaseBackwards(m_ownedAdjusters, m_adjusters);
-    releaseBackwards(m_ownedRecords, m_macropixels);
-    releaseBackwards(m_ownedTiles, m_tiles);
+    take(); // released here, in order
+}
+
+AdjusterSet::Owned AdjusterSet::take()
+{
+    // The views go before the objects they point to.
+    m_adjusters.clear();
+    m_macropixels.clear();
+    m_tiles.clear();
+    Owned owned;
+    owned.adjusters = std::exchange(m_ownedAdjusters, {});
+    owned.records = std::exchange(m_ownedRecords, {});
+    owned.tiles = std::exchange(m_ownedTiles, {});
+    return owned;
 }

@@ -71,7 +71,7 @@ Velotrimmer::Velotrimmer(boost::asio::io_context& ioContext, QObject* parent)
     m_calibrator = calibrator;
     calibrator->moveToThread(&m_calibratorThread);
     connect(&m_calibratorThread, &QThread::finished, calibrator, &QObject::deleteLater);
-    connect(this, &Velotrimmer::runningChanged, calibrator, &Calibrator::setRunning, Qt::QueuedConnection);
+    connect(this, &Velotrimmer::workersRunningChanged, calibrator, &Calibrator::setRunning, Qt::QueuedConnection);
     connectColorimeter(true);
 
     setDisplay(m_output ? static_cast<DisplayBase*>(m_simulatedDisplay) : m_kestra);
@@ -84,7 +84,11 @@ Velotrimmer::Velotrimmer(boost::asio::io_context& ioContext, QObject* parent)
             [camera = m_cameraController](uint cct) { camera->displayCct(static_cast<int>(cct)); });
     m_cameraController->displayCct(static_cast<int>(m_kestra->cct()));
 
-    connect(this, &Velotrimmer::runningChanged, background, &Background::setRunning);
+    connect(this, &Velotrimmer::workersRunningChanged, background, &Background::setRunning);
+    connect(&m_adjusterBuilder, &AdjusterBuilder::progressed, this, &Velotrimmer::showSetupProgress);
+    connect(&m_adjusterBuilder, &AdjusterBuilder::finished, this, &Velotrimmer::adjustersBuilt);
+    connect(&m_adjusterBuilder, &AdjusterBuilder::released, this,
+            [this] { onCalibrator([](Calibrator&) { AdjusterBuilder::returnFreedPages(); }); });
     connect(this, &Velotrimmer::ldmArrayInfo, background, &Background::setArrayInfo);
     connect(this, &Velotrimmer::grabImageData, background, &Background::grabImageData);
     connect(background, &Background::grabImageDataDone, this, &Velotrimmer::grabImageDataDone);
@@ -159,6 +163,7 @@ void Velotrimmer::aboutToQuit()
     m_backgroundThread.quit();
     m_backgroundThread.wait();
     deleteAdjusters();
+    m_adjusterBuilder.releaseNow();
     qDebug("Controller shut down; worker threads joined");
     // Reports the workers queued before they ended have no sender left to describe.
     QCoreApplication::removePostedEvents(this, QEvent::MetaCall);

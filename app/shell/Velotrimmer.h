@@ -5,6 +5,7 @@
 #include "display/Tile.h"
 #include "engine/CalibrationPoint.h"
 #include "instruments/OptionList.h"
+#include "shell/AdjusterBuilder.h"
 #include "shell/AdjusterSet.h"
 #include "shell/LogModel.h"
 
@@ -417,6 +418,9 @@ signals:
     void useSrgbChanged();
     void trust1stPointChanged();
     void runningChanged(bool newValue);
+    // Starts (true) or stops the calibrator's task and the grabber. A uniformity run announces
+    // running to the interface first and starts its workers once its adjusters are built.
+    void workersRunningChanged(bool running);
     void statusStringChanged();
     void statusChanged();
     void showSimulatedDisplayChanged();
@@ -556,6 +560,9 @@ private:
     bool refuseWithoutColorimeter();
     // Announces the start to the calibrator and the grabber.
     void startCalibrator();
+    // The two halves of startCalibrator: the interface learns of the run, the workers start.
+    void announceRunning();
+    void startWorkers();
     bool kestraIsCurrent() const;
     // The poll's answer, kept when the display it asked is still current at the same address.
     void noteDisplayAnswer(const ErrorType& result, quint64 question);
@@ -583,6 +590,14 @@ private:
     void setupCalibrator();
 
     void deleteAdjusters();
+    // Starts a uniformity run: the adjusters' set-up, then (adjustersBuilt) the calibrator.
+    // False, with the run not started, when the set-up is refused.
+    bool startUniformity();
+    void showSetupProgress(qsizetype built, qsizetype total);
+    void adjustersBuilt();
+    // A stop while the adjusters are being built: the build ends and nothing of it stays.
+    void cancelSetup();
+    AdjusterSettings adjusterSettings() const;
     bool buildBalancers();
     bool buildTemplaters();
     void configureBalancers_(Mode mode);
@@ -722,6 +737,10 @@ private:
     QElapsedTimer m_grabTestTimer;
     std::function<void(bool)> m_grabContinuation;
     AdjusterSet m_adjusterSet;
+    // Builds into m_adjusterSet (and goes first).
+    AdjusterBuilder m_adjusterBuilder;
+    // What the adjusters of the run being set up or under way were configured with.
+    AdjusterSettings m_runSettings;
     uint m_configuredAdjusters = 0;
     // The steps handed to the calibrator for the last correction.
     uint m_runSteps = 0;

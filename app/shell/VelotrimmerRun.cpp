@@ -88,9 +88,20 @@ bool Velotrimmer::refuseWithoutColorimeter()
 
 void Velotrimmer::startCalibrator()
 {
+    announceRunning();
+    startWorkers();
+}
+
+void Velotrimmer::announceRunning()
+{
+    emit runningChanged(true);
+}
+
+void Velotrimmer::startWorkers()
+{
     // Every task but the empty one ends with the calibrator's done, which settles the run.
     m_awaitingDone = m_task != Calibrator::Nothing;
-    emit runningChanged(true);
+    emit workersRunningChanged(true);
 }
 
 void Velotrimmer::endRunning()
@@ -98,7 +109,9 @@ void Velotrimmer::endRunning()
     if (!m_running)
         return;
     m_running = false;
+    cancelSetup();
     emit runningChanged(false);
+    emit workersRunningChanged(false);
 }
 
 void Velotrimmer::waitWhileRunning(int milliseconds)
@@ -114,22 +127,23 @@ void Velotrimmer::setRunning(bool running)
 {
     if (running == m_running || (running && (refuseStart() || (!uniformityMode() && refuseWithoutColorimeter()))))
         return;
-    m_running = running;
     if (!running) {
-        emit runningChanged(false);
+        endRunning();
         return;
     }
+    m_running = true;
     setStatus(0);
     const bool simulated = !kestraIsCurrent();
     onCalibrator([simulated](Calibrator& calibrator) { calibrator.setSimulatedDisplay(simulated); });
 
     if (uniformityMode()) {
         setResumeStep(0);
-        if (!setupBalance()) {
+        if (!startUniformity()) {
             setStatus(-1);
             setRunningSilently(false);
-            return;
         }
+        // The calibrator starts once the adjusters are built.
+        return;
     } else {
         setupKestra();
         // The program may have begun to quit while the processor was being prepared.
@@ -162,10 +176,9 @@ void Velotrimmer::resume()
     setRunningSilently(true);
     setStatus(0);
     if (uniformityMode()) {
-        if (!setupBalance()) {
+        if (!startUniformity())
             setRunningSilently(false);
-            return;
-        }
+        return;
     } else {
         qInfo("======== Resuming correction ========");
         setupKestra();
@@ -277,7 +290,8 @@ void Velotrimmer::deleteAdjusters()
         calibrator.setMacropixels({});
         calibrator.setTiles({});
     });
-    m_adjusterSet.clear();
+    // A wall's worth of adjusters takes long to delete: they go a slice at a time.
+    m_adjusterBuilder.release(m_adjusterSet);
 }
 
 // ---- Completion --------------------------------------------------------------------------------

@@ -340,87 +340,83 @@ bool Velotrimmer::setupBalance()
     const bool built = m_mode == Balance ? buildBalancers() : buildTemplaters();
     if (!built)
         return false;
-    if (m_adjusterSet.isEmpty()) {
+    if (!m_adjusterBuilder.isBuilding() && m_adjusterSet.isEmpty()) {
         setStatusString(QStringLiteral("Nothing to adjust: the display has no adjustable LDMs or tiles."));
         return false;
     }
-    configureBalancers_(m_mode);
     return true;
+}
+
+bool Velotrimmer::startUniformity()
+{
+    if (!setupBalance())
+        return false;
+    // Stop is offered while the adjusters are built; the calibrator starts when they are.
+    announceRunning();
+    showSetupProgress(m_adjusterBuilder.built(), m_adjusterBuilder.total());
+    return true;
+}
+
+void Velotrimmer::showSetupProgress(qsizetype built, qsizetype total)
+{
+    setStatusString(tr("Preparing adjusters: %1 of %2 %3...").arg(built).arg(total).arg(m_adjusterBuilder.items()));
+}
+
+void Velotrimmer::adjustersBuilt()
+{
+    if (!m_running || m_shutDown)
+        return;
+    configureBalancers_(m_mode);
+    startWorkers();
+}
+
+void Velotrimmer::cancelSetup()
+{
+    if (!m_adjusterBuilder.isBuilding())
+        return;
+    m_adjusterBuilder.cancel();
+    qInfo("Uniformity set-up stopped after %lld of %lld %s.", static_cast<long long>(m_adjusterBuilder.built()),
+          static_cast<long long>(m_adjusterBuilder.total()), qUtf8Printable(m_adjusterBuilder.items()));
+    deleteAdjusters();
+    m_imageSource->useSavedExposure(false);
+    setStatusString(QStringLiteral("%1 cancelled before it started.").arg(QStringLiteral("Uniformity")));
+    setStatus(-1);
+}
+
+AdjusterSettings Velotrimmer::adjusterSettings() const
+{
+    AdjusterSettings settings;
+    settings.targets = {m_balanceTargetRed, m_balanceTargetGreen, m_balanceTargetBlue};
+    settings.readDelay = m_removeReflections ? 0u : m_readDelay;
+    settings.highGainLimit = m_highGainLimit;
+    settings.lowGainLimit = m_lowGainLimit;
+    settings.compliantIterations = m_btCompliantIterations;
+    settings.minIterations = m_btMinIterations;
+    settings.maxIterations = m_btMaxIterations;
+    return settings;
 }
 
 bool Velotrimmer::buildBalancers()
 {
     deleteAdjusters();
-    const uint count = m_display->adjustableLdmCount();
-    m_adjusterSet.reserve(count);
-    for (uint index = 1; index <= count; ++index) {
-        auto record = std::make_unique<Macropixel>(m_display->adjustableLdm(index));
-        auto adjuster = std::make_unique<Calibrator>(Calibrator::BalanceMode, record->number);
-        if (index == 1)
-            adjuster->setLoggable(true);
-        m_adjusterSet.append(std::move(adjuster), std::move(record));
-    }
-    qInfo("buildBalancers: %lld balancers,  %lld ldms", static_cast<long long>(m_adjusterSet.adjusters().size()),
-          static_cast<long long>(m_adjusterSet.macropixels().size()));
+    m_runSettings = adjusterSettings();
+    m_adjusterBuilder.startBalance(m_adjusterSet, *m_display, m_runSettings);
     return true;
 }
 
 bool Velotrimmer::buildTemplaters()
 {
     deleteAdjusters();
-    const uint cells = m_tileMeshWidth * m_tileMeshHeight;
-    const uint tileCount = m_display->adjustableTileCount();
     qInfo("buildTemplaters after deletion: %lld balancers, %lld ldms",
           static_cast<long long>(m_adjusterSet.adjusters().size()),
           static_cast<long long>(m_adjusterSet.macropixels().size()));
-    m_adjusterSet.reserve(static_cast<qsizetype>(tileCount) * cells, tileCount);
-
-    quint32 cellNumber = 1;
-    for (uint k = 1; k <= tileCount; ++k) {
-        Tile* tile = m_adjusterSet.appendTile(std::make_unique<Tile>(m_display->adjustableTile(k)));
-        // A tile without an LDM grid cannot be divided into cells that fit its LDMs.
-        if (tile->ldmColumns == 0 || tile->ldmRows == 0) {
-            setStatusString(tr("Tile %1 has no LDM grid (%2, %3), so it cannot be divided into cells")
-                                .arg(tile->name)
-                                .arg(tile->ldmColumns)
-                                .arg(tile->ldmRows));
-            return false;
-        }
-        if (m_tileMeshWidth % tile->ldmColumns != 0 || m_tileMeshHeight % tile->ldmRows != 0) {
-            setStatusString(tr("Tile %1 cell size (%2, %3) not divisible by LDM size (%4, %5)")
-                                .arg(tile->name)
-                                .arg(m_tileMeshWidth)
-                                .arg(m_tileMeshHeight)
-                                .arg(tile->ldmColumns)
-                                .arg(tile->ldmRows));
-            return false;
-        }
-        const float cellWidth = tile->width / static_cast<float>(m_tileMeshWidth);
-        const float cellHeight = tile->height / static_cast<float>(m_tileMeshHeight);
-        for (uint j = 0; j < cells; ++j, ++cellNumber) {
-            auto cell = std::make_unique<Macropixel>();
-            cell->number = cellNumber;
-            cell->x = static_cast<float>(j % m_tileMeshWidth) * cellWidth + tile->x;
-            cell->y = static_cast<float>(j / m_tileMeshWidth) * cellHeight + tile->y;
-            cell->width = cellWidth;
-            cell->height = cellHeight;
-            const Macropixel* holder =
-                m_display->findLdm(tile->number, static_cast<int>(cell->x), static_cast<int>(cell->y));
-            cell->indexInTile = holder ? holder->number : 0;
-            cell->name = tile->name;
-            cell->tileNumber = tile->number;
-            cell->adjustable = true;
-            tile->ldms.append(cell.get());
-            auto adjuster = std::make_unique<Calibrator>(Calibrator::TemplateMode, cellNumber);
-            adjuster->setMinPointsToFinish(m_btCompliantIterations);
-            adjuster->setMinIterationsAdjusters(m_btMinIterations);
-            adjuster->setMaxIterationsAdjusters(m_btMaxIterations);
-            m_adjusterSet.append(std::move(adjuster), std::move(cell));
-        }
+    m_runSettings = adjusterSettings();
+    const std::optional<QString> refusal =
+        m_adjusterBuilder.startTemplate(m_adjusterSet, *m_display, m_runSettings, {m_tileMeshWidth, m_tileMeshHeight});
+    if (refusal) {
+        setStatusString(*refusal);
+        return false;
     }
-    qInfo("buildTemplaters: %lld balancers,  %lld tiles,  %lld macropixels",
-          static_cast<long long>(m_adjusterSet.adjusters().size()), static_cast<long long>(m_adjusterSet.tiles().size()),
-          static_cast<long long>(m_adjusterSet.macropixels().size()));
     return true;
 }
 
@@ -432,29 +428,14 @@ void Velotrimmer::configureBalancers_(Mode mode)
     m_display->setCycling(false);
     setTask(mode == Balance ? Calibrator::Balance : Calibrator::Template);
 
-    const double red = m_balanceTargetRed;
-    const double green = m_balanceTargetGreen;
-    const double blue = m_balanceTargetBlue;
-    const uint readDelay = m_removeReflections ? 0u : m_readDelay;
-    const double highGainLimit = m_highGainLimit;
-    const double lowGainLimit = m_lowGainLimit;
-    auto configure = [=](Calibrator& calibrator) {
-        calibrator.setStepRGB(red, green, blue);
-        calibrator.setReadDelay(readDelay);
-        calibrator.setReadCount(1);
-        calibrator.setErrorAllowed(0.0);
-        calibrator.setHighGainLimit(highGainLimit);
-        calibrator.setLowGainLimit(lowGainLimit);
-    };
-    // The adjusters live on this thread until the main calibrator drives them.
-    for (Calibrator* adjuster : m_adjusterSet.adjusters())
-        configure(*adjuster);
+    // The adjusters were configured with these settings as they were built.
+    const AdjusterSettings settings = m_runSettings;
     const QList<Calibrator*> adjusters = m_adjusterSet.adjusters();
     const QList<Macropixel*> macropixels = m_adjusterSet.macropixels();
     const QList<Tile*> tiles = m_adjusterSet.tiles();
     onCalibrator([=](Calibrator& calibrator) {
         calibrator.setMode(mode);
-        configure(calibrator);
+        settings.applyTo(calibrator);
         calibrator.setLoggable(true);
         calibrator.setAdjusters(adjusters);
         calibrator.setMacropixels(macropixels);

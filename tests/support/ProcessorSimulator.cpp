@@ -230,23 +230,30 @@ public:
     Reply chooseReply(Request& request, Connection& connection)
     {
         Handler handler;
+        Watcher watcher;
+        std::optional<Reply> reply;
         {
             std::lock_guard lock(m_mutex);
             request.connection = connection.id;
             const std::optional<Reply> refusal = checkDigest(request, connection);
             request.authorized = !refusal;
-            m_log.push_back(request);
-            if (refusal)
-                return *refusal;
-            const auto route = m_routes.find({request.method, request.target});
-            if (route != m_routes.end()) {
+            if (m_keepLog)
+                m_log.push_back(request);
+            watcher = m_watcher;
+            if (refusal) {
+                reply = refusal;
+            } else if (const auto route = m_routes.find({request.method, request.target}); route != m_routes.end()) {
                 Route& r = route->second;
-                const Reply& reply = r.replies[std::min(r.next, r.replies.size() - 1)];
+                reply = r.replies[std::min(r.next, r.replies.size() - 1)];
                 ++r.next;
-                return reply;
+            } else {
+                handler = m_handler;
             }
-            handler = m_handler;
         }
+        if (watcher)
+            watcher(request);
+        if (reply)
+            return *reply;
         if (handler)
             return handler(request);
         return Reply::text("not found", 404);
@@ -297,6 +304,8 @@ public:
     };
     std::map<std::pair<std::string, std::string>, Route> m_routes;
     Handler m_handler;
+    Watcher m_watcher;
+    bool m_keepLog = true;
     bool m_stalled = false;
     std::vector<Request> m_log;
     KeepAlive m_keepAlive = KeepAlive::On;
@@ -636,6 +645,13 @@ void ProcessorSimulator::setHandler(Handler handler)
 {
     std::lock_guard lock(m_impl->m_mutex);
     m_impl->m_handler = std::move(handler);
+}
+
+void ProcessorSimulator::watchRequests(Watcher watcher, bool keepLog)
+{
+    std::lock_guard lock(m_impl->m_mutex);
+    m_impl->m_watcher = std::move(watcher);
+    m_impl->m_keepLog = keepLog;
 }
 
 void ProcessorSimulator::setStalled(bool stalled)

@@ -111,6 +111,7 @@ public:
     };
 
     using Handler = std::function<Reply(const Request&)>;
+    using Watcher = std::function<void(const Request&)>;
 
     ProcessorSimulator();
     ~ProcessorSimulator();
@@ -168,6 +169,10 @@ public:
     void setRoute(std::string method, std::string target, std::vector<Reply> replies);
     void setRoute(std::string method, std::string target, Reply reply);
     void setHandler(Handler handler);
+    // Shows every request, once judged, to watcher (on the server's thread, in order of arrival,
+    // outside the mutex). With keepLog false, requests are no longer logged: a run at the scale
+    // of a whole wall would otherwise keep every body it ever sent.
+    void watchRequests(Watcher watcher, bool keepLog = true);
     void setStalled(bool stalled);
     void setKeepAlive(KeepAlive keepAlive); // On at the start
     // At most this many connections open at once; a further one is closed as soon as it is

@@ -133,8 +133,7 @@ protected:
         master.setMacropixels(wall.recordList());
         master.setTiles(wall.tileList());
         observer = std::make_unique<ModelWallObserver>(&master, wall.recordList(), wall.tileList());
-        for (const auto& record : wall.records)
-            observer->setResponse(record->number, ModelWallObserver::variedResponse(record->number));
+        observer->setResponses(ModelWallObserver::variedResponse);
     }
 
     void setObservationTimeout(uint ms)
@@ -365,6 +364,32 @@ TEST_F(UniformityRun, ClearingRunningDuringTheObservationWaitEndsPromptlyWithout
     EXPECT_EQ(worker->calibrator().statusString(), QStringLiteral("Template run cancelled"));
     EXPECT_EQ(display.count(QStringLiteral("commitMeshRGBs")), 0);
     EXPECT_GE(display.count(QStringLiteral("setMeshRGBs")), 1) << "the uploaded meshes stay, uncommitted";
+}
+
+// The operator stops a run at once: the stop is queued behind the start before the master's
+// thread has taken up either, and nothing else ever reaches that thread. The run's first wait
+// must still see the stop.
+TEST_F(UniformityRun, AStopQueuedRightBehindTheStartEndsTheRun)
+{
+    const Wall wall = buildWall(Calibrator::BalanceMode, 3);
+    setUpMaster(Calibrator::BalanceMode, wall);
+    observer->answerFrom(1, Answer::Silent);
+    setObservationTimeout(60000);
+    Calibrator& master = worker->calibrator();
+    master.setTask(Calibrator::Balance);
+    QMetaObject::invokeMethod(
+        &master,
+        [&master] {
+            QMetaObject::invokeMethod(&master, "setRunning", Qt::QueuedConnection, Q_ARG(bool, true));
+            QMetaObject::invokeMethod(&master, "setRunning", Qt::QueuedConnection, Q_ARG(bool, false));
+        },
+        Qt::BlockingQueuedConnection);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(worker->waitForDone(1, 20000)) << "the stop waited for something else to arrive";
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_EQ(worker->doneCalls(), (QList<std::pair<uint, bool>>{{0u, false}}));
+    EXPECT_EQ(master.statusString(), QStringLiteral("Balance run cancelled"));
 }
 
 TEST_F(UniformityRun, StartingAnAdjusterMidRunStartsNothing)

@@ -99,8 +99,10 @@ TEST_F(ControllerCompletion, TemplatersCoverEveryAdjustableTileWithTheMesh)
     display.buildWall(3, 1, 4, 200);
     DisplayInUse inUse(velotrimmer, display);
     MessageCapture log;
+    QSignalSpy started(&velotrimmer, &Velotrimmer::workersRunningChanged);
 
     velotrimmer.setRunning(true);
+    ASSERT_TRUE(started.wait()) << "the adjusters are built and the calibrator starts";
     EXPECT_TRUE(log.contains("buildTemplaters: 1200 balancers,  3 tiles,  1200 macropixels"));
     EXPECT_TRUE(log.contains("Adjustable Tiles: 3,  Ldms: 48"));
     const AdjusterSet& set = velotrimmer.adjusterSet();
@@ -120,6 +122,60 @@ TEST_F(ControllerCompletion, TemplatersCoverEveryAdjustableTileWithTheMesh)
     // Whatever the engine makes of the run, it ends with a status and the cells are released.
     ASSERT_TRUE(waitUntil([&] { return velotrimmer.status() != 0; }));
     EXPECT_TRUE(velotrimmer.adjusterSet().adjusters().isEmpty());
+}
+
+TEST_F(ControllerCompletion, StopWhileTheAdjustersArePreparedEndsTheRunBeforeItStarts)
+{
+    Velotrimmer& velotrimmer = build();
+    velotrimmer.setMode(Velotrimmer::Template);
+    TestDisplay display;
+    // 10 x 10 tiles of 400 cells: far more than one slice of the set-up makes.
+    display.buildWall(10, 10, 4, 200);
+    constexpr qsizetype Cells = 40000;
+    DisplayInUse inUse(velotrimmer, display);
+    MessageCapture log;
+    QSignalSpy running(&velotrimmer, &Velotrimmer::runningChanged);
+    QSignalSpy workers(&velotrimmer, &Velotrimmer::workersRunningChanged);
+    // The operator presses Stop as soon as the status line shows the first cells made.
+    qsizetype builtAtStop = -1;
+    QObject::connect(
+        &velotrimmer, &Velotrimmer::statusStringChanged, &velotrimmer,
+        [&] {
+            if (builtAtStop < 0 && velotrimmer.running() && !velotrimmer.adjusterSet().isEmpty()) {
+                builtAtStop = velotrimmer.adjusterSet().size();
+                velotrimmer.setRunning(false);
+            }
+        },
+        Qt::QueuedConnection);
+
+    velotrimmer.setRunning(true);
+    ASSERT_TRUE(velotrimmer.running());
+    EXPECT_EQ(running.count(), 1) << "Stop is offered while the adjusters are prepared";
+    EXPECT_TRUE(velotrimmer.statusString().startsWith("Preparing adjusters: 0 of 40000 macropixels"))
+        << velotrimmer.statusString().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return !velotrimmer.running(); }));
+    EXPECT_GT(builtAtStop, 0);
+    EXPECT_LT(builtAtStop, Cells);
+    EXPECT_EQ(velotrimmer.status(), -1);
+    EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Uniformity cancelled before it started."));
+    EXPECT_TRUE(velotrimmer.adjusterSet().adjusters().isEmpty());
+    EXPECT_TRUE(velotrimmer.adjusterSet().macropixels().isEmpty());
+    EXPECT_TRUE(log.contains(QStringLiteral("Uniformity set-up stopped after %1 of 40000 macropixels.").arg(builtAtStop)));
+    ASSERT_EQ(running.count(), 2);
+    EXPECT_FALSE(running.at(1).at(0).toBool());
+    for (const QList<QVariant>& call : std::as_const(workers))
+        EXPECT_FALSE(call.at(0).toBool()) << "the calibrator never started";
+
+    // Nothing of the stopped set-up goes on: the next run builds every cell and starts.
+    workers.clear();
+    velotrimmer.setRunning(true);
+    ASSERT_TRUE(workers.wait(WaitLimitMs));
+    EXPECT_TRUE(workers.at(0).at(0).toBool());
+    EXPECT_EQ(velotrimmer.adjusterSet().size(), Cells);
+    EXPECT_EQ(log.messages().filter(QStringLiteral("buildTemplaters: 40000 balancers,  100 tiles,  40000 macropixels")).size(), 1);
+    velotrimmer.setRunning(false);
+    ASSERT_TRUE(waitUntil([&] { return velotrimmer.status() != 0; }));
+    EXPECT_TRUE(waitUntil([&] { return velotrimmer.adjusterSet().isEmpty(); }));
 }
 
 TEST_F(ControllerCompletion, TheDemonstrationWallIsRefusedForTemplatesWithoutDividingByZero)
@@ -183,9 +239,11 @@ TEST_F(ControllerCompletion, ABalanceRunWithTheDummyCameraBringsEveryLdmToTheTar
     const uint ldms = display->adjustableLdmCount();
     ASSERT_GT(ldms, 1u);
     MessageCapture log;
+    QSignalSpy started(&velotrimmer, &Velotrimmer::workersRunningChanged);
 
     velotrimmer.setRunning(true);
     ASSERT_TRUE(velotrimmer.running());
+    ASSERT_TRUE(started.wait());
     const AdjusterSet& set = velotrimmer.adjusterSet();
     ASSERT_EQ(set.adjusters().size(), qsizetype(ldms));
     EXPECT_TRUE(set.adjusters().first()->loggable());
@@ -299,8 +357,10 @@ TEST_F(ControllerCompletion, ATemplateRunHandsTheMasterItsCellsAndTheAdjustersTh
     display.buildWall(2, 1, 2, 40);
     DisplayInUse inUse(velotrimmer, display);
     MessageCapture log;
+    QSignalSpy started(&velotrimmer, &Velotrimmer::workersRunningChanged);
 
     velotrimmer.setRunning(true);
+    ASSERT_TRUE(started.wait());
     const AdjusterSet& set = velotrimmer.adjusterSet();
     ASSERT_EQ(set.adjusters().size(), 16);
     for (const Calibrator* adjuster : set.adjusters()) {

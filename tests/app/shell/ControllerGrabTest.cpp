@@ -5,13 +5,13 @@
 
 #include "display/DisplayBase.h"
 #include "display/Kestra.h"
-#include "formats/CorvaneCalFileHandler.h"
 #include "engine/Background.h"
 #include "instruments/CameraController.h"
 #include "instruments/camera/DeviceProperty.h"
 #include "support/FakeCamera.h"
 #include "support/ModelWallObserver.h"
 #include "support/ProcessorSimulator.h"
+#include "support/ProcessorWall.h"
 #include "support/MessageCapture.h"
 #include "support/QtPrinters.h"
 #include "support/ScopedTempFolder.h"
@@ -19,6 +19,7 @@
 #include <opencv2/core.hpp>
 
 #include <QSignalSpy>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -26,8 +27,6 @@
 #include <chrono>
 #include <functional>
 #include <iostream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -278,37 +277,20 @@ constexpr double CellSize = 10.0;
 
 // The wall as the processor shows it: each cell what its response makes of the gains in the mesh
 // last uploaded for its LDM (no mesh yet: gains 0). Safe from any thread.
-std::vector<WallCamera::Patch> shownByProcessor(const ProcessorSimulator& processor)
+std::vector<WallCamera::Patch> shownByProcessor(const ProcessorWall& processor)
 {
-    std::map<std::string, CorvaneCalFile::Mesh> meshes; // by tile and LDM target
-    for (const ProcessorSimulator::Request& r : processor.requests()) {
-        const std::size_t cal = r.target.find("/cal?raw&continuation=");
-        if (!r.authorized || r.method != "POST" || cal == std::string::npos)
-            continue;
-        std::istringstream in(r.body);
-        meshes[r.target.substr(0, cal)] = CorvaneCalFile::Handler().readStreamMesh(in);
-    }
     std::vector<WallCamera::Patch> patches;
     for (unsigned t = 1; t <= MeshTiles; ++t) {
-        for (int ldm = 0; ldm < 2; ++ldm) {
-            const auto found =
-                meshes.find("/api/v1/tile/" + ProcessorSimulator::tileName(t) + "/" + std::to_string(ldm + 1));
-            for (int row = 0; row < CellsDown; ++row) {
-                for (int column = 0; column < 2; ++column) {
-                    ModelWallObserver::Triple gains{0.0, 0.0, 0.0};
-                    // The mesh's grids have a border of one sample around the cells.
-                    if (found != meshes.end() && found->second.grids.size() == 3) {
-                        for (size_t c = 0; c < 3; ++c)
-                            gains[c] = double(found->second.grids[c][size_t(row) + 1][size_t(column) + 1]) - 1.0;
-                    }
-                    const int tileColumn = ldm * 2 + column;
-                    const auto cell = quint32(int(t - 1) * CellsAcross * CellsDown + row * CellsAcross + tileColumn + 1);
-                    const ModelWallObserver::Triple shown =
-                        ModelWallObserver::respond(ModelWallObserver::variedResponse(cell), gains);
-                    patches.push_back(
-                        {cv::Rect2d((t - 1) * 40.0 + tileColumn * CellSize, row * CellSize, CellSize, CellSize),
-                         cv::Scalar(shown[2], shown[1], shown[0])});
-                }
+        for (int row = 0; row < CellsDown; ++row) {
+            for (int column = 0; column < CellsAcross; ++column) {
+                const auto number = quint32(int(t - 1) * CellsAcross * CellsDown + row * CellsAcross + column + 1);
+                Macropixel cell(number, float((t - 1) * 40.0 + column * CellSize), float(row * CellSize), float(CellSize),
+                                float(CellSize));
+                // The display LDM that holds the cell: two to a tile, numbered along the wall.
+                cell.indexInTile = quint32((t - 1) * 2 + unsigned(column) / 2 + 1);
+                const ModelWallObserver::Triple shown =
+                    ModelWallObserver::respond(ModelWallObserver::variedResponse(number), processor.cellGains(cell));
+                patches.push_back({cv::Rect2d(cell.x, cell.y, CellSize, CellSize), cv::Scalar(shown[2], shown[1], shown[0])});
             }
         }
     }
@@ -343,17 +325,20 @@ TEST_F(CameraBalance, ATemplateRunOnTheProcessorCompletes)
     kestra.setTileStateTiming({10ms, 200ms, 1500ms});
     ASSERT_TRUE(kestra.fetchOutputConfig().ok());
     DisplayInUse inUse(velotrimmer, kestra);
-    WallCamera wall(*fake, cv::Size2d(MeshTiles * 40.0, 20.0), [&processor] { return shownByProcessor(processor); });
+    const ProcessorWall shown(processor, kestra, true);
+    WallCamera wall(*fake, cv::Size2d(MeshTiles * 40.0, 20.0), [&shown] { return shownByProcessor(shown); });
 
+    QSignalSpy started(&velotrimmer, &Velotrimmer::workersRunningChanged);
     velotrimmer.setRunning(true);
     ASSERT_TRUE(velotrimmer.running());
+    ASSERT_TRUE(started.wait());
     ASSERT_EQ(velotrimmer.adjusterSet().adjusters().size(), qsizetype(MeshTiles * CellsAcross * CellsDown));
     ASSERT_TRUE(waitUntil([&] { return velotrimmer.status() != 0; }, 200000));
     EXPECT_EQ(velotrimmer.statusString(), QStringLiteral("Uniformity completed."));
     EXPECT_EQ(velotrimmer.status(), 1);
     EXPECT_GT(wall.shots(), 1);
     // The meshes the processor was left with show the targets in every cell.
-    for (const WallCamera::Patch& patch : shownByProcessor(processor)) {
+    for (const WallCamera::Patch& patch : shownByProcessor(shown)) {
         EXPECT_NEAR(patch.colour[2], TargetRed, PhotoTolerance) << patch.rect;
         EXPECT_NEAR(patch.colour[1], TargetGreen, PhotoTolerance) << patch.rect;
         EXPECT_NEAR(patch.colour[0], TargetBlue, PhotoTolerance) << patch.rect;
@@ -612,6 +597,8 @@ void prepareTileMesh(Velotrimmer& velotrimmer, TestDisplay& display)
     velotrimmer.setTileMeshWidth(4);
     velotrimmer.setTileMeshHeight(2);
     ASSERT_TRUE(velotrimmer.setupBalance());
+    // The set-up makes the cells a slice at a time.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return velotrimmer.adjusterSet().size() == 16; }));
     for (const Tile* tile : velotrimmer.adjusterSet().tiles()) {
         for (Macropixel* cell : tile->ldms) {
             cell->redObserved = 1.0;

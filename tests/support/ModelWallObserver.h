@@ -3,19 +3,22 @@
 #include "display/Macropixel.h"
 #include "display/Tile.h"
 
-#include <QHash>
 #include <QList>
 #include <QObject>
 
 #include <array>
+#include <atomic>
 #include <functional>
 
 class Calibrator;
 
-// The camera side of a balance or template run, for engine tests: a GUI-thread object that
-// answers the master's getLdmsObserved / getTilesObserved as the controller does. It writes each
-// record's observed red, green and blue from the gains set in it, through a known linear response
-// per LDM, then calls macropixelsObserved / tilesObserved on the master, queued.
+// The camera side of a balance or template run, for engine tests and benchmarks: an object on
+// the test's thread (or a thread of its own) that answers the master's getLdmsObserved /
+// getTilesObserved as the controller does. It writes each record's observed red, green and blue
+// from the gains the wall shows for it, through a known linear response per LDM, then calls
+// macropixelsObserved / tilesObserved on the master, queued. What the wall shows is, unless told
+// otherwise, the gains set in the record itself; a ProcessorWall makes it what the processor
+// was sent.
 //
 // The response of an LDM: observed[c] = offset[c] + slope[c] * gain[c] + crosstalk * (sum of
 // slope[k] * gain[k] over the other channels), clamped to the camera's 0 .. 255. The default
@@ -35,6 +38,9 @@ public:
         double crosstalk = 0.05;
     };
 
+    // The gains the wall shows for a record; cell tells a template cell from a balance LDM.
+    using Shown = std::function<Triple(const Macropixel& record, bool cell)>;
+
     enum class Answer {
         Observe,        // writes the observed values and answers
         Silent,         // never answers
@@ -47,8 +53,10 @@ public:
 
     // A different response for each LDM number: the default one shifted and scaled by the number.
     static Response variedResponse(quint32 number);
-    void setResponse(quint32 number, const Response& response) { m_responses.insert(number, response); }
-    Response response(quint32 number) const;
+    // The response of each record by its number (the default response for every one until set).
+    void setResponses(std::function<Response(quint32)> responses) { m_responses = std::move(responses); }
+    Response response(quint32 number) const { return m_responses(number); }
+    void setShown(Shown shown) { m_shown = std::move(shown); }
     Triple observe(quint32 number, const Triple& gains) const;
     // What an LDM of the given response shows at the given gains.
     static Triple respond(const Response& response, const Triple& gains);
@@ -67,8 +75,11 @@ private:
     Calibrator* m_master;
     QList<Macropixel*> m_records;
     QList<Tile*> m_tiles;
-    QHash<quint32, Response> m_responses;
-    int m_requests = 0;
+    std::function<Response(quint32)> m_responses = [](quint32) { return Response(); };
+    Shown m_shown = [](const Macropixel& record, bool) {
+        return Triple{record.redGain, record.greenGain, record.blueGain};
+    };
+    std::atomic<int> m_requests{0};
     int m_scriptedFrom = 0;
     Answer m_scripted = Answer::Observe;
     std::function<void(int)> m_hook;

@@ -31,11 +31,6 @@ ModelWallObserver::Response ModelWallObserver::variedResponse(quint32 number)
     return response;
 }
 
-ModelWallObserver::Response ModelWallObserver::response(quint32 number) const
-{
-    return m_responses.value(number, Response());
-}
-
 ModelWallObserver::Triple ModelWallObserver::observe(quint32 number, const Triple& gains) const
 {
     return respond(response(number), gains);
@@ -88,10 +83,10 @@ void ModelWallObserver::answerFrom(int request, Answer answer)
 
 void ModelWallObserver::answer(bool tiles)
 {
-    ++m_requests;
+    const int request = ++m_requests;
     if (m_hook)
-        m_hook(m_requests);
-    const Answer how = m_scriptedFrom > 0 && m_requests >= m_scriptedFrom ? m_scripted : Answer::Observe;
+        m_hook(request);
+    const Answer how = m_scriptedFrom > 0 && request >= m_scriptedFrom ? m_scripted : Answer::Observe;
     if (how == Answer::Silent)
         return;
     if (how == Answer::FailPhotograph) {
@@ -99,7 +94,7 @@ void ModelWallObserver::answer(bool tiles)
         return;
     }
     for (Macropixel* record : std::as_const(m_records)) {
-        const Triple observed = observe(record->number, {record->redGain, record->greenGain, record->blueGain});
+        const Triple observed = observe(record->number, m_shown(*record, tiles));
         record->redObserved = observed[0];
         record->greenObserved = observed[1];
         record->blueObserved = observed[2];
