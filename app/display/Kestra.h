@@ -209,8 +209,9 @@ private:
     struct MeshUpload;
     using UploadResult = std::optional<QString>; // an error text, or nothing on success
     // Files the meshes of the cells into the upload; an error when a mesh cannot be written or
-    // no cell lies in a known tile and LDM.
-    ErrorType buildMeshFiles(const QList<Macropixel*>& cells, float factor, MeshUpload& upload);
+    // no cell lies in a known tile and LDM. Works a few milliseconds at a time, handing the thread
+    // back to the wait in between: a wall's worth of cells takes tens of milliseconds.
+    QCoro::Task<ErrorType> buildMeshFiles(const QList<Macropixel*>& cells, float factor, MeshUpload& upload);
     static QCoro::Task<UploadResult> uploadAllTiles(MeshUpload& upload);
     static QCoro::Task<UploadResult> UploadLdms(MeshUpload& upload, std::string tile);
     static QCoro::Task<UploadResult> waitForTileState(MeshUpload& upload, std::string tile, std::string wanted);

@@ -9,12 +9,14 @@
 
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/error.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/multi_buffer.hpp>
 
 #include <QStringList>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <coroutine>
 #include <iterator>
@@ -178,6 +180,31 @@ private:
     std::shared_ptr<boost::system::error_code> m_result = std::make_shared<boost::system::error_code>();
 };
 
+// Suspends until the I/O context runs the coroutine again: the wait handles the events that came
+// meanwhile first once its turn in the I/O context is over.
+class NextTurn
+{
+public:
+    explicit NextTurn(boost::asio::io_context& ioContext)
+        : m_ioContext(ioContext)
+    {
+    }
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> handle)
+    {
+        boost::asio::post(m_ioContext, [handle] { handle.resume(); });
+    }
+    void await_resume() const noexcept {}
+
+private:
+    boost::asio::io_context& m_ioContext;
+};
+
+// How long building the mesh files keeps the thread before handing it back.
+constexpr std::chrono::milliseconds kBuildSlice = IoEventLoop::kDrainBudget;
+// Cells grouped between two looks at the clock.
+constexpr qsizetype kCellsPerClockCheck = 4096;
+
 QCoro::Task<boost::system::error_code> sleepFor(http_client::context& http, std::chrono::milliseconds duration)
 {
     boost::asio::steady_timer timer(http.ioc, duration);
@@ -242,7 +269,7 @@ ErrorType Kestra::setMeshRGBs_(QList<Macropixel*>& ldms, float scale)
         return unready;
 
     MeshUpload upload{m_lanes, hostName(), m_endpoints, m_tileStateTiming, {}};
-    const ErrorType built = buildMeshFiles(ldms, scale, upload);
+    const ErrorType built = m_loop.waitFor(buildMeshFiles(ldms, scale, upload));
     if (!built.ok())
         return built;
 
@@ -255,17 +282,32 @@ ErrorType Kestra::setMeshRGBs_(QList<Macropixel*>& ldms, float scale)
     return {};
 }
 
-ErrorType Kestra::buildMeshFiles(const QList<Macropixel*>& cells, float factor, MeshUpload& upload)
+QCoro::Task<ErrorType> Kestra::buildMeshFiles(const QList<Macropixel*>& cells, float factor, MeshUpload& upload)
 {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point sliceEnd = Clock::now() + kBuildSlice;
+    // True once the slice is over; the caller then awaits the next turn.
+    const auto sliceOver = [&sliceEnd] {
+        const Clock::time_point now = Clock::now();
+        if (now < sliceEnd)
+            return false;
+        sliceEnd = now + kBuildSlice;
+        return true;
+    };
+
     // By tile number, then containing LDM number; the cells of each in list order.
     std::map<std::pair<quint32, quint32>, Cells> groups;
-    for (const Macropixel* cell : cells) {
-        if (cell)
+    for (qsizetype i = 0; i < cells.size(); ++i) {
+        if (const Macropixel* cell = cells.at(i))
             groups[{cell->tileNumber, cell->indexInTile}].push_back(cell);
+        if ((i + 1) % kCellsPerClockCheck == 0 && sliceOver())
+            co_await NextTurn(m_loop.ioContext());
     }
     qDebug("setMeshRGBs: %ld LDMs", long(groups.size()));
 
     for (const auto& [key, group] : groups) {
+        if (sliceOver())
+            co_await NextTurn(m_loop.ioContext());
         const auto [tileNumber, ldmNumber] = key;
         const bool known = tileNumber >= 1 && tileNumber <= quint32(tileList().size()) && ldmNumber >= 1
             && ldmNumber <= quint32(ldmList().size()) && !tile(tileNumber).name.isEmpty();
@@ -286,17 +328,17 @@ ErrorType Kestra::buildMeshFiles(const QList<Macropixel*>& cells, float factor, 
         const std::string ldmIndex = std::to_string(qint32(ldmRecord.indexInTile));
         const std::optional<std::string> file = meshFileOf(group, placement, factor);
         if (!file)
-            return ErrorType::failure(ErrorType::Fatal, tr("Could not write the mesh of tile %1, LDM %2")
-                                                            .arg(tileRecord.name, textOf(ldmIndex)));
+            co_return ErrorType::failure(ErrorType::Fatal, tr("Could not write the mesh of tile %1, LDM %2")
+                                                               .arg(tileRecord.name, textOf(ldmIndex)));
         TileFiles& files = upload.tiles[tileRecord.name.toStdString()];
         files.erase(ldmIndex); // a later group for the same LDM replaces the earlier file
         fill(files[ldmIndex], *file);
     }
 
     if (upload.tiles.empty() && !groups.empty())
-        return ErrorType::failure(ErrorType::Fatal,
-                                  tr("None of the mesh cells lies in a tile and LDM of the wall; nothing was sent"));
-    return {};
+        co_return ErrorType::failure(ErrorType::Fatal,
+                                     tr("None of the mesh cells lies in a tile and LDM of the wall; nothing was sent"));
+    co_return ErrorType{};
 }
 
 QCoro::Task<Kestra::UploadResult> Kestra::uploadAllTiles(MeshUpload& upload)
