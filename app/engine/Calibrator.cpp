@@ -212,7 +212,7 @@ void Calibrator::setRunPosition(uint firstStep, uint stepsToRun, uint currentSte
 void Calibrator::setRunning(bool on)
 {
     // An adjuster driven by a master is only marked; it has no task of its own.
-    if (m_usingCoroutines && m_number > 0) {
+    if (drivenByMaster()) {
         m_running = on;
         return;
     }
@@ -286,7 +286,7 @@ void Calibrator::beginRun()
 void Calibrator::endRun()
 {
     // An adjuster driven by a master is only marked, as setRunning marks it.
-    if (m_usingCoroutines && m_number > 0) {
+    if (drivenByMaster()) {
         m_running = false;
         return;
     }

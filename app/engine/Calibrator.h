@@ -401,6 +401,8 @@ private:
     // Clears running, on the master with runningChanged when it was set; a driven adjuster is
     // only marked.
     void endRun();
+    // An adjuster whose coroutine a master resumes: it has no task of its own.
+    bool drivenByMaster() const { return m_usingCoroutines && m_number > 0; }
     // ---- Balance and template runs ----
     // The run of task 5 or 6 on the master: every adjuster advanced in lock-step, one photograph
     // per update cycle.

@@ -80,20 +80,6 @@ bool sameGainSet(const LevelPoints::Triple& a, const LevelPoints::Triple& b)
     return true;
 }
 
-QString gainText(double gain)
-{
-    const Code code = gainCode(gain);
-    if (code >= WholeNumberCodes)
-        return QString::number(gain, 'f', GainDecimals);
-    const Code rounded = code / 2;
-    const auto whole = uint64_t(rounded / DecimalScale);
-    const auto decimals = uint64_t(rounded % DecimalScale);
-    return QStringLiteral("%1%2.%3")
-        .arg(code % 2 == 1 ? QStringLiteral("-") : QString())
-        .arg(whole)
-        .arg(decimals, GainDecimals, 10, QLatin1Char('0'));
-}
-
 // Room for one more element: an eighth more, at least PointGrowth, rather than doubling.
 template <typename T>
 void makeRoom(std::vector<T>& items)
@@ -168,7 +154,8 @@ void LevelPoints::resetWindow()
 
 QString LevelPoints::gainSetText(const Triple& gains)
 {
-    return gainText(gains[0]) + gainText(gains[1]) + gainText(gains[2]);
+    return QString::number(gains[0], 'f', GainDecimals) + QString::number(gains[1], 'f', GainDecimals)
+           + QString::number(gains[2], 'f', GainDecimals);
 }
 
 std::size_t LevelPoints::heldBytes() const

@@ -107,14 +107,14 @@ void CR100::setReplyTimeouts(std::chrono::milliseconds command, std::chrono::mil
 
 QString CR100::unavailableReason() const
 {
-    if (m_port && m_port->isOpen() && !m_lineGone)
+    if (portUsable())
         return QString();
     return instrumentPort(m_lister->ports()) ? QString() : NotFoundMessage;
 }
 
 bool CR100::findPort()
 {
-    if (m_port && (!m_port->isOpen() || m_lineGone))
+    if (m_port && !portUsable())
         releasePort();
     if (m_port)
         return true;
@@ -177,7 +177,7 @@ void CR100::handleError(QSerialPort::SerialPortError error)
 
 bool CR100::sendCommand(const QByteArray& command)
 {
-    if (!m_port || !m_port->isOpen() || m_lineGone)
+    if (!portUsable())
         return false;
     if (verbose()) {
         QByteArray shown = command;
@@ -266,7 +266,7 @@ void CR100::claimLine()
     // Every command of a chain times out on its own, so the wait ends; the deadline only guards
     // against a chain that keeps going.
     const QDeadlineTimer deadline(m_measurementTimeout + SetupCommandCount * m_commandTimeout);
-    while (m_busy && m_port && m_port->isOpen() && !m_lineGone) {
+    while (m_busy && portUsable()) {
         if (deadline.hasExpired()) {
             replyTimedOut();
             break;

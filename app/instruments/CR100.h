@@ -133,6 +133,8 @@ private:
     bool m_busy = false;
     // The line hung up or failed: reported once, and the port is replaced on the next discovery.
     bool m_lineGone = false;
+    // An open port whose line has not gone away.
+    bool portUsable() const { return m_port && m_port->isOpen() && !m_lineGone; }
     QDateTime m_readStart;
     QTimer m_replyTimer;
     // The command whose reply is awaited, without its CR, for the time-out message.

@@ -172,9 +172,9 @@ QString CineMeterII::unavailableReason() const
 
 void CineMeterII::read()
 {
-    if (address().isEmpty()) {
+    if (const QString why = unavailableReason(); !why.isEmpty()) {
         QMutexLocker locker(&readingMutex());
-        reportFailure(2, NoAddressMessage);
+        reportFailure(2, why);
         return;
     }
     const QUrl url(QStringLiteral("http://") + address(), QUrl::TolerantMode);

@@ -48,6 +48,8 @@ public:
     void startBalance(AdjusterSet& set, DisplayBase& display, const AdjusterSettings& settings);
     std::optional<QString> startTemplate(AdjusterSet& set, DisplayBase& display, const AdjusterSettings& settings,
                                          const Mesh& mesh);
+    // What the adjusters of the last build were configured with.
+    const AdjusterSettings& settings() const { return m_settings; }
     // Ends a build in progress; what it made stays in the set.
     void cancel();
     // Empties set at once; what it held is deleted a slice at a time (before any build goes on).

@@ -739,8 +739,6 @@ private:
     AdjusterSet m_adjusterSet;
     // Builds into m_adjusterSet (and goes first).
     AdjusterBuilder m_adjusterBuilder;
-    // What the adjusters of the run being set up or under way were configured with.
-    AdjusterSettings m_runSettings;
     uint m_configuredAdjusters = 0;
     // The steps handed to the calibrator for the last correction.
     uint m_runSteps = 0;

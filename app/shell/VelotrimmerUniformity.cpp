@@ -399,8 +399,7 @@ AdjusterSettings Velotrimmer::adjusterSettings() const
 bool Velotrimmer::buildBalancers()
 {
     deleteAdjusters();
-    m_runSettings = adjusterSettings();
-    m_adjusterBuilder.startBalance(m_adjusterSet, *m_display, m_runSettings);
+    m_adjusterBuilder.startBalance(m_adjusterSet, *m_display, adjusterSettings());
     return true;
 }
 
@@ -410,9 +409,8 @@ bool Velotrimmer::buildTemplaters()
     qInfo("buildTemplaters after deletion: %lld balancers, %lld ldms",
           static_cast<long long>(m_adjusterSet.adjusters().size()),
           static_cast<long long>(m_adjusterSet.macropixels().size()));
-    m_runSettings = adjusterSettings();
     const std::optional<QString> refusal =
-        m_adjusterBuilder.startTemplate(m_adjusterSet, *m_display, m_runSettings, {m_tileMeshWidth, m_tileMeshHeight});
+        m_adjusterBuilder.startTemplate(m_adjusterSet, *m_display, adjusterSettings(), {m_tileMeshWidth, m_tileMeshHeight});
     if (refusal) {
         setStatusString(*refusal);
         return false;
@@ -429,7 +427,7 @@ void Velotrimmer::configureBalancers_(Mode mode)
     setTask(mode == Balance ? Calibrator::Balance : Calibrator::Template);
 
     // The adjusters were configured with these settings as they were built.
-    const AdjusterSettings settings = m_runSettings;
+    const AdjusterSettings settings = m_adjusterBuilder.settings();
     const QList<Calibrator*> adjusters = m_adjusterSet.adjusters();
     const QList<Macropixel*> macropixels = m_adjusterSet.macropixels();
     const QList<Tile*> tiles = m_adjusterSet.tiles();

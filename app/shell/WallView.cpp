@@ -53,22 +53,19 @@ void WallView::setDisplay(DisplayBase* display)
 {
     if (display == m_display)
         return;
-    for (const QMetaObject::Connection& connection : std::as_const(m_connections))
-        disconnect(connection);
-    m_connections.clear();
+    if (m_display)
+        disconnect(m_display, nullptr, this, nullptr);
     m_display = display;
     if (display) {
         const auto newData = [this] { invalidate(Shades); };
         const auto newLayout = [this] { invalidate(Layout | Shades); };
-        m_connections = {
-            connect(display, &DisplayBase::ldmDataChanged, this, newData),
-            connect(display, &DisplayBase::tileDataChanged, this, newData),
-            connect(display, &DisplayBase::refreshChanged, this, newLayout),
-            connect(display, &DisplayBase::fetchedOutputConfig, this, newLayout),
-            connect(display, &DisplayBase::ldmCountChanged, this, newLayout),
-            connect(display, &DisplayBase::tileCountChanged, this, newLayout),
-            connect(display, &QObject::destroyed, this, newLayout),
-        };
+        connect(display, &DisplayBase::ldmDataChanged, this, newData);
+        connect(display, &DisplayBase::tileDataChanged, this, newData);
+        connect(display, &DisplayBase::refreshChanged, this, newLayout);
+        connect(display, &DisplayBase::fetchedOutputConfig, this, newLayout);
+        connect(display, &DisplayBase::ldmCountChanged, this, newLayout);
+        connect(display, &DisplayBase::tileCountChanged, this, newLayout);
+        connect(display, &QObject::destroyed, this, newLayout);
     }
     emit displayChanged();
     invalidate(Layout | Shades);

@@ -115,7 +115,6 @@ private:
     WallPicture picture() const;
 
     QPointer<DisplayBase> m_display;
-    QList<QMetaObject::Connection> m_connections;
     double m_zoom = 1.0;
     bool m_tileMode = false;
     Show m_show = Images;

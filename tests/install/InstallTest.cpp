@@ -196,7 +196,8 @@ TEST_F(Install, TheInstalledProgramRunsOnTheInstalledLibrary)
     env.insert("HOME", home.path());
     env.remove("LD_LIBRARY_PATH");
 
-    const StartedProgram program(installed(QStringLiteral(INSTALL_BINDIR) + "/velotrim"), env);
+    StartedProgram program(installed(QStringLiteral(INSTALL_BINDIR) + "/velotrim"), env);
+    program.watchAfterLoad();
     ASSERT_TRUE(program.loaded()) << "the interface never finished loading:\n" << program.output().constData();
     ASSERT_TRUE(program.running()) << "exit code " << program.exitCode() << "\n" << program.output().constData();
 

@@ -27,6 +27,10 @@ StartedProgram::StartedProgram(const QString& program, QProcessEnvironment envir
     }
     readFor(kLoadLimit, mark);
     m_loaded = m_output.contains(mark);
+}
+
+void StartedProgram::watchAfterLoad()
+{
     if (m_loaded)
         readFor(kAfterLoad, {});
 }

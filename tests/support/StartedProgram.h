@@ -7,10 +7,9 @@
 #include <QStringList>
 
 // The real program with its real interface, started on the environment given (its platform and
-// settings folder) and watched: until it has written the mark, by default once the interface has
-// loaded, laid out, restored its windows and made its start-up update check, then a few seconds
-// more, so that the first layout and the controller's answers reach the interface. It is left
-// running for the caller to look at (or to signal), and killed when this object goes.
+// settings folder) and watched until it has written the mark, by default once the interface has
+// loaded, laid out, restored its windows and made its start-up update check. It is left running
+// for the caller to look at (or to signal), and killed when this object goes.
 class StartedProgram
 {
 public:
@@ -26,6 +25,9 @@ public:
 
     // The mark was written: by default, the start-up check ran, so the interface loaded.
     bool loaded() const { return m_loaded; }
+    // Watches a few seconds more once loaded, so that the first layout and the controller's
+    // answers reach the interface before the caller looks at its warnings.
+    void watchAfterLoad();
     bool running() const { return m_process.state() == QProcess::Running; }
     qint64 processId() const { return m_process.processId(); }
     int exitCode() const { return m_process.exitCode(); }

@@ -95,7 +95,6 @@ public:
     lane_pool(const lane_pool&) = delete;
     lane_pool& operator=(const lane_pool&) = delete;
 
-    std::size_t size() const { return m_slots.size(); }
     context& client() const { return m_ctx; }
 
     // digest_request on a lane of the pool, once every exchange asked for earlier has one.

@@ -72,7 +72,8 @@ QByteArray fileBytes(const QString& path)
 TEST(Startup, ProgramKeepsRunningWithItsRootLoaded)
 {
     QTemporaryDir config;
-    const StartedProgram program(VELOTRIM_BINARY, programEnvironment(config));
+    StartedProgram program(VELOTRIM_BINARY, programEnvironment(config));
+    program.watchAfterLoad();
     EXPECT_TRUE(program.loaded()) << "the interface never finished loading:\n" << program.output().constData();
     EXPECT_TRUE(program.running()) << "exit code " << program.exitCode() << "\n" << program.output().constData();
     const QStringList found = program.qmlWarnings();
