@@ -444,6 +444,14 @@ private:
     bool loopSmallEnough() const;
     // Sets the gains of the best gain set met in the level.
     void setBestGains();
+    // The iteration at index whole; a summarising level's without its reading and deltas.
+    LevelPoints::Point pointAt(std::size_t index) const;
+    // The level's error bound widened once, and the bound a level averages within when it
+    // finishes (twice the bound once finishing is asked for).
+    static double widened(double bound);
+    static double finishingBound(double bound, bool finishing);
+    // What a summarising level will ask for, from the level's bound.
+    LevelPoints::Summary levelSummary() const;
     QString displayFailure() const;
     QString colorimeterFailure() const;
     void buildGammaTable(double black);

@@ -31,6 +31,8 @@ constexpr double WeightedErrorFloor = 0.04;
 constexpr double AllowedErrorWeight = 1.5;
 constexpr double WeightedErrorWidening = 1.4142136;
 constexpr int WideningsPerLevel = 2;
+// A level asked to finish averages within twice its bound.
+constexpr double FinishingBoundFactor = 2.0;
 constexpr double LoopErrorLimit = 2.0;
 constexpr double LoopDeltaLimit = 1.0;
 constexpr double UnsolvableAdjusterGain = -0.5;
@@ -79,7 +81,8 @@ void Calibrator::logRepeatedPoints(const QString& title) const
 {
     qDebug("%s", qUtf8Printable(title));
     const bool correction = task() == Calibrate;
-    m_points.forEachRepeated([correction](const LevelPoints::Point& point, uint count) {
+    m_points.forEachRepeated([this, correction](std::size_t index, uint count) {
+        const LevelPoints::Point point = pointAt(index);
         const double error = point.deltaSum() * 100.0;
         const Triple& g = point.gains;
         const Triple& d = point.deltas;
@@ -91,6 +94,12 @@ void Calibrator::logRepeatedPoints(const QString& title) const
             qDebug("  %2dx %.6f, %.6f, %.6f;  deltas %+.6f  %+.6f  %+.6f;  R %6.2f, G %6.2f, B %6.2f, error %.2f%%",
                    int(count), g[0], g[1], g[2], d[0], d[1], d[2], r[0], r[1], r[2], error);
     });
+}
+
+LevelPoints::Point Calibrator::pointAt(std::size_t index) const
+{
+    // Only a summarising level, which never logs its points, drops readings and deltas.
+    return m_points.point(index).value_or(LevelPoints::Point{m_points.at(index).gains, {}, {}});
 }
 
 // ---- Correction step ----------------------------------------------------------------------------
@@ -146,6 +155,29 @@ void Calibrator::stopClipping(bool atMinimum)
         coSetRGBGains_(m_maximumValue, m_maximumLevel, m_maximumLevel);
 }
 
+double Calibrator::widened(double bound)
+{
+    return bound * WeightedErrorWidening;
+}
+
+double Calibrator::finishingBound(double bound, bool finishing)
+{
+    return bound * (finishing ? FinishingBoundFactor : 1.0);
+}
+
+LevelPoints::Summary Calibrator::levelSummary() const
+{
+    // The level asks for the average within its bound, or within twice that once finishing is
+    // asked for; and, at its iteration cap with too few points within it, within the bound
+    // widened a few times.
+    double widest = m_maximumWeightedError;
+    for (int widening = 0; widening < WideningsPerLevel; ++widening)
+        widest = widened(widest);
+    return {{m_maximumWeightedError, finishingBound(m_maximumWeightedError, true)},
+            finishingBound(widest, true),
+            m_minPointsForAveraging};
+}
+
 bool Calibrator::loopSmallEnough() const
 {
     // Starting from a point with deltas 0, 0 and 4 x the maximum.
@@ -153,9 +185,9 @@ bool Calibrator::loopSmallEnough() const
     seed.deltas = {0.0, 0.0, 4.0 * m_maximumValue};
     double loopError = seed.deltaSum();
     double deltaError = seed.largestDelta();
-    m_points.forEachRepeated([&](const LevelPoints::Point& repeated, uint) {
-        loopError = std::min(loopError, repeated.deltaSum());
-        deltaError = std::min(deltaError, repeated.largestDelta());
+    m_points.forEachRepeated([&](std::size_t index, uint) {
+        loopError = std::min(loopError, m_points.at(index).deltaSum);
+        deltaError = std::min(deltaError, m_points.largestDelta(index));
     });
     if (verbose())
         qDebug("Max loop error %.2f, max delta error %.2f", loopError, deltaError);
@@ -171,19 +203,20 @@ bool Calibrator::loopSmallEnough() const
 void Calibrator::setBestGains()
 {
     // Never the zero seed: the best is one of the gain sets actually measured.
-    const LevelPoints::Point* best = nullptr;
+    std::optional<std::size_t> best;
     uint bestCount = 0;
-    m_points.forEachGainSet([&](const LevelPoints::Point& visited, uint count) {
-        if (!best || visited.deltaSum() < best->deltaSum()) {
-            best = &visited;
+    m_points.forEachGainSet([&](std::size_t visited, uint count) {
+        if (!best || m_points.at(visited).deltaSum < m_points.at(*best).deltaSum) {
+            best = visited;
             bestCount = count;
         }
     });
     if (!best)
         return;
     if (verbose())
-        logPoint(QStringLiteral("Best point found"), *best, bestCount);
-    coSetRGBGains_(best->gains[0], best->gains[1], best->gains[2]);
+        logPoint(QStringLiteral("Best point found"), pointAt(*best), bestCount);
+    const Triple& gains = m_points.at(*best).gains;
+    coSetRGBGains_(gains[0], gains[1], gains[2]);
 }
 
 void Calibrator::stopRun(const QString& reason)
@@ -217,13 +250,16 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
     stepClock.start();
     m_finishRequested = false;
     m_points.clear();
+    // An adjuster that does not log keeps only what its level asks for of each iteration.
+    if (drivenByMaster() && !verbose())
+        m_points.summarise(levelSummary());
     m_stepSeconds = 0;
     // A finished gain measurement goes; a level measures the matrix anew with a coSetGains made
     // when it needs one (creating one runs nothing of it, so only its memory would differ).
     m_gainTask = EngineTask();
 
     const QString tooDark = QStringLiteral("Correction stopped; too dark to proceed.");
-    const auto finalBound = [this] { return m_maximumWeightedError * (m_finishRequested ? 2.0 : 1.0); };
+    const auto finalBound = [this] { return finishingBound(m_maximumWeightedError, m_finishRequested); };
     // Forget the recent gain sets, damp harder and measure the gain matrix anew, every gain set of
     // the measurement going to the driver. Its result is that of the nested measurement.
     const auto prepareReset = [&] {
@@ -453,7 +489,7 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
             for (; widenings < WideningsPerLevel; ++widenings) {
                 if (pointsWithinError(0) >= m_minPointsForAveraging)
                     break;
-                m_maximumWeightedError *= WeightedErrorWidening;
+                m_maximumWeightedError = widened(m_maximumWeightedError);
             }
             if (verbose())
                 qDebug("#%-4d maxError allowed %f%%, valid points %d, needed %d", int(m_number), m_maximumWeightedError,

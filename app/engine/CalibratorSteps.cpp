@@ -8,16 +8,13 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <optional>
 
 namespace {
 
 // Retry bounds.
 constexpr int GainAttempts = 20;
 constexpr int ReadingTries = 10;
-
-// Final averaging: how much of each point's delta is taken on, and the smallest weight that counts.
-constexpr double FinalDeltaShare = 0.25;
-constexpr double WeightFloor = 0.0001;
 
 // The read-count test: averaging counts 1, 2, 4, ... 64, each measured this many times.
 constexpr int ReadCountLoops = 50;
@@ -209,9 +206,7 @@ bool Calibrator::coSetRGBGains_(double red, double green, double blue, int kind)
 
 double Calibrator::weightOf(double deltaSum, double maxError) const
 {
-    const double bound = maxError == 0.0 ? m_maximumWeightedError : maxError;
-    const double weight = bound + WeightFloor - deltaSum;
-    return weight > WeightFloor ? weight : 0.0;
+    return LevelPoints::weight(deltaSum, maxError == 0.0 ? m_maximumWeightedError : maxError);
 }
 
 double Calibrator::pointWeight(const CalibrationPoint& point, double maxError)
@@ -234,33 +229,26 @@ void Calibrator::setPoints(const QList<CalibrationPoint>& points)
 
 bool Calibrator::setFinalRGB(double maxError)
 {
-    double weightSum = 0.0;
-    Triple gains{0.0, 0.0, 0.0};
-    Triple readings{0.0, 0.0, 0.0};
-    Triple deltas{0.0, 0.0, 0.0};
-    int used = 0;
-    for (std::size_t index = 0; index < m_points.size(); ++index) {
-        const LevelPoints::Point& point = m_points.at(index);
-        const double weight = weightOf(point.deltaSum(), maxError);
-        if (weight <= 0.0)
-            continue;
-        ++used;
-        weightSum += weight;
-        for (int i = 0; i < 3; ++i) {
-            gains[i] += weight * (point.gains[i] + point.deltas[i] * FinalDeltaShare);
-            readings[i] += weight * point.reading[i];
-            deltas[i] += weight * point.deltas[i];
-        }
+    const double bound = maxError == 0.0 ? m_maximumWeightedError : maxError;
+    const std::optional<LevelPoints::Average> average = m_points.average(bound);
+    if (!average) {
+        // A summarising level keeps the averages of the bounds it asks for only.
+        qDebug("#%-4d final: no average kept within %f", int(m_number), bound);
+        return false;
     }
+    const auto used = int(average->used);
     if (used == 0 || uint(used) < m_minPointsForAveraging) {
         if (verbose())
             qDebug("#%-4d final, %d pts, not enough points to average", int(m_number), used);
         return false;
     }
+    Triple gains{};
+    Triple readings{};
+    Triple deltas{};
     for (int i = 0; i < 3; ++i) {
-        gains[i] = std::clamp(gains[i] / weightSum, m_minimumValue, m_maximumValue);
-        readings[i] /= weightSum;
-        deltas[i] /= weightSum;
+        gains[i] = std::clamp(average->gains[i] / average->weightSum, m_minimumValue, m_maximumValue);
+        readings[i] = average->readings[i] / average->weightSum;
+        deltas[i] = average->deltas[i] / average->weightSum;
     }
     if (m_usingCoroutines)
         coSetRGBGains_(gains[0], gains[1], gains[2]);

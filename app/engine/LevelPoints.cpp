@@ -22,6 +22,10 @@ constexpr Code NotFiniteCodes = Code(1) << 101;
 
 constexpr std::size_t FirstIndexSize = 16;
 constexpr std::size_t PointGrowth = 8;
+// A summarising level keeps the details of a few iterations only.
+constexpr std::size_t SparseGrowth = 2;
+// The least weight an iteration within a bound has.
+constexpr double WeightFloor = 0.0001;
 
 // The gain rounded to 7 decimals, as a code that two gains share exactly when their texts match:
 // twice the rounded magnitude in units of 10^-7 (halves rounded away from zero), plus one for a
@@ -80,13 +84,23 @@ bool sameGainSet(const LevelPoints::Triple& a, const LevelPoints::Triple& b)
     return true;
 }
 
-// Room for one more element: an eighth more, at least PointGrowth, rather than doubling.
+// Room for one more element: an eighth more, at least least, rather than doubling.
 template <typename T>
-void makeRoom(std::vector<T>& items)
+void makeRoom(std::vector<T>& items, std::size_t least)
 {
     if (items.size() < items.capacity())
         return;
-    items.reserve(items.capacity() + std::max(PointGrowth, items.capacity() / 8));
+    items.reserve(items.capacity() + std::max(least, items.capacity() / 8));
+}
+
+// The entry of the iteration at index in a list kept in the order of the iterations; null when
+// it has none.
+template <typename Entry>
+const Entry* entryAt(const std::vector<Entry>& entries, std::size_t index)
+{
+    const auto found = std::lower_bound(entries.cbegin(), entries.cend(), index,
+                                        [](const Entry& entry, std::size_t wanted) { return entry.index < wanted; });
+    return found == entries.cend() || found->index != index ? nullptr : &*found;
 }
 
 uint16_t counted(uint16_t count)
@@ -106,6 +120,23 @@ double LevelPoints::Point::largestDelta() const
     return std::max({std::abs(deltas[0]), std::abs(deltas[1]), std::abs(deltas[2])});
 }
 
+void LevelPoints::Average::add(double weight, const Point& point)
+{
+    ++used;
+    weightSum += weight;
+    for (int i = 0; i < 3; ++i) {
+        gains[i] += weight * (point.gains[i] + point.deltas[i] * FinalDeltaShare);
+        readings[i] += weight * point.reading[i];
+        deltas[i] += weight * point.deltas[i];
+    }
+}
+
+double LevelPoints::weight(double deltaSum, double bound)
+{
+    const double weight = bound + WeightFloor - deltaSum;
+    return weight > WeightFloor ? weight : 0.0;
+}
+
 LevelPoints::Point LevelPoints::pointOf(const CalibrationPoint& point)
 {
     return {{point.red, point.green, point.blue},
@@ -116,13 +147,24 @@ LevelPoints::Point LevelPoints::pointOf(const CalibrationPoint& point)
 void LevelPoints::clear()
 {
     // Released, not kept: a level that needed many iterations leaves nothing behind.
-    m_points = std::vector<Stored>();
+    m_records = std::vector<Record>();
+    m_details = std::vector<Details>();
+    m_repeats = std::vector<Repeat>();
     m_slots = std::vector<uint32_t>();
     m_gainSets = 0;
     m_window = 0;
     m_countedBound = -1.0;
     m_counted = 0;
     m_within = 0;
+    m_summary.reset();
+    m_averages = {};
+    m_withinFirst = 0;
+    m_droppedFrom = std::numeric_limits<double>::infinity();
+}
+
+void LevelPoints::summarise(const Summary& summary)
+{
+    m_summary = summary;
 }
 
 LevelPoints::Visits LevelPoints::append(const Point& point)
@@ -131,20 +173,83 @@ LevelPoints::Visits LevelPoints::append(const Point& point)
     if ((m_gainSets + 1) * 4 > m_slots.size() * 3)
         growIndex();
     const std::size_t slot = find(point.gains);
-    Stored stored{point};
-    stored.window = m_window;
+    Record record{{point.gains, point.deltaSum()}};
+    record.window = m_window;
     if (m_slots[slot] == EmptySlot) {
         ++m_gainSets;
     } else {
-        const Stored& earlier = m_points[m_slots[slot]];
-        stored.levelVisits = counted(earlier.levelVisits);
+        const Record& earlier = m_records[m_slots[slot]];
+        record.levelVisits = counted(earlier.levelVisits);
         if (earlier.window == m_window)
-            stored.windowVisits = counted(earlier.windowVisits);
+            record.windowVisits = counted(earlier.windowVisits);
     }
-    makeRoom(m_points);
-    m_slots[slot] = uint32_t(m_points.size());
-    m_points.push_back(stored);
-    return {stored.levelVisits, stored.windowVisits};
+    const auto index = uint32_t(m_records.size());
+    if (m_summary) {
+        for (std::size_t b = 0; b < m_averages.size(); ++b) {
+            const double w = weight(record.iteration.deltaSum, m_summary->bounds[b]);
+            if (w > 0.0)
+                m_averages[b].add(w, point);
+        }
+    }
+    if (!m_summary || keepsDetails(record.iteration.deltaSum)) {
+        makeRoom(m_details, m_summary ? SparseGrowth : PointGrowth);
+        m_details.push_back({index, point.reading, point.deltas});
+    }
+    if (record.windowVisits > 1) {
+        makeRoom(m_repeats, SparseGrowth);
+        m_repeats.push_back({index, point.largestDelta()});
+    }
+    makeRoom(m_records, PointGrowth);
+    m_slots[slot] = index;
+    m_records.push_back(record);
+    return {record.levelVisits, record.windowVisits};
+}
+
+bool LevelPoints::keepsDetails(double deltaSum)
+{
+    // Within the first bound: needed only by a wider bound, which is asked for only while few
+    // iterations are within it. Outside it: needed by any bound up to the widest.
+    const bool keep = weight(deltaSum, m_summary->bounds[0]) > 0.0 ? ++m_withinFirst < m_summary->fewest
+                                                                     : weight(deltaSum, m_summary->widest) > 0.0;
+    if (!keep)
+        m_droppedFrom = std::min(m_droppedFrom, deltaSum);
+    return keep;
+}
+
+std::optional<LevelPoints::Average> LevelPoints::average(double bound) const
+{
+    if (m_summary) {
+        for (std::size_t b = 0; b < m_averages.size(); ++b) {
+            if (bound == m_summary->bounds[b])
+                return m_averages[b];
+        }
+        // The weight falls as the delta sum grows: every dropped iteration is outside the bound
+        // when the one with the smallest delta sum is.
+        if (weight(m_droppedFrom, bound) > 0.0)
+            return std::nullopt;
+    }
+    Average average;
+    for (const Details& details : m_details) {
+        const Iteration& iteration = m_records[details.index].iteration;
+        const double w = weight(iteration.deltaSum, bound);
+        if (w > 0.0)
+            average.add(w, {iteration.gains, details.reading, details.deltas});
+    }
+    return average;
+}
+
+std::optional<LevelPoints::Point> LevelPoints::point(std::size_t index) const
+{
+    const Details* details = entryAt(m_details, index);
+    if (!details)
+        return std::nullopt;
+    return Point{m_records[index].iteration.gains, details->reading, details->deltas};
+}
+
+double LevelPoints::largestDelta(std::size_t index) const
+{
+    const Repeat* repeat = entryAt(m_repeats, index);
+    return repeat ? repeat->largestDelta : std::numeric_limits<double>::quiet_NaN();
 }
 
 void LevelPoints::resetWindow()
@@ -160,7 +265,8 @@ QString LevelPoints::gainSetText(const Triple& gains)
 
 std::size_t LevelPoints::heldBytes() const
 {
-    return m_points.capacity() * sizeof(Stored) + m_slots.capacity() * sizeof(uint32_t);
+    return m_records.capacity() * sizeof(Record) + m_details.capacity() * sizeof(Details)
+           + m_repeats.capacity() * sizeof(Repeat) + m_slots.capacity() * sizeof(uint32_t);
 }
 
 std::size_t LevelPoints::find(const Triple& gains) const
@@ -168,7 +274,7 @@ std::size_t LevelPoints::find(const Triple& gains) const
     const std::size_t mask = m_slots.size() - 1;
     for (std::size_t slot = hashOf(gains) & mask;; slot = (slot + 1) & mask) {
         const uint32_t held = m_slots[slot];
-        if (held == EmptySlot || sameGainSet(m_points[held].point.gains, gains))
+        if (held == EmptySlot || sameGainSet(m_records[held].iteration.gains, gains))
             return slot;
     }
 }
@@ -179,6 +285,6 @@ void LevelPoints::growIndex()
     std::vector<uint32_t> old = std::exchange(m_slots, std::vector<uint32_t>(size, EmptySlot));
     for (const uint32_t held : old) {
         if (held != EmptySlot)
-            m_slots[find(m_points[held].point.gains)] = held;
+            m_slots[find(m_records[held].iteration.gains)] = held;
     }
 }

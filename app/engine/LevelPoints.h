@@ -4,27 +4,40 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
+#include <optional>
 #include <vector>
 
 struct CalibrationPoint;
 
 // The iterations of one level of one calibrator, kept in the compact form that the rest of the
-// level and its log read: for each iteration the gains that were set, the reading there (in the
-// terms of the targets) and the deltas the solver proposed; for each gain set met in the level,
-// how often it was met, in all and since the window was last reset.
+// level and its log read: for each iteration the gains that were set and how far it was from the
+// targets; for each gain set met in the level, how often it was met, in all and since the window
+// was last reset; and the weighted average of the iterations that becomes the level's final gains.
 //
 // Gain sets are told apart as their texts with 7 decimals tell them apart (gainSetText), but
 // through integer codes computed without any text: a balance or template run keeps one of these
 // per adjuster, and a wall has up to hundreds of thousands of adjusters.
 //
-// Storage per iteration: 80 bytes (nine doubles, two counts and the window they count in) and one
-// or two 4-byte index slots; the points grow by an eighth at a time, so little lies unused.
-// Nothing here allocates per point. Counts stop at 65535, far beyond any level's iterations.
+// A level keeps every iteration's reading and deltas too, for its log and for an average within
+// any bound. A summarising level (summarise) keeps instead the running averages within the bounds
+// it will ask for, and the readings and deltas of only the few iterations another bound it may
+// ask for could need: an adjuster's level asks for the average within its error bound (or twice
+// that once finishing is asked for), and for a wider one only when fewer than a handful of its
+// iterations came within the first. Its averages are those of the full level, bit for bit: the
+// running sums take the same terms in the same order.
+//
+// Storage per iteration: a 40-byte record (gains, delta sum, two counts and the window they count
+// in), one or two 4-byte index slots and, where kept, 56 bytes of reading and deltas; an iteration
+// that meets its gain set again within the window keeps its largest delta too (16 bytes), for the
+// loop analysis. The records grow by an eighth at a time, so little lies unused. Nothing here allocates
+// per point. Counts stop at 65535, far beyond any level's iterations.
 class LevelPoints
 {
 public:
     using Triple = std::array<double, 3>;
 
+    // An iteration as the level measured it.
     struct Point
     {
         Triple gains{};
@@ -37,6 +50,13 @@ public:
         double largestDelta() const;
     };
 
+    // What is kept of every iteration.
+    struct Iteration
+    {
+        Triple gains{};
+        double deltaSum = 0.0;
+    };
+
     // How often an iteration's gain set has been met, counting that iteration: in the whole
     // level, and since the last resetWindow.
     struct Visits
@@ -45,11 +65,45 @@ public:
         uint32_t window = 0;
     };
 
+    // The weighted sums of the iterations within a bound: the final gains are gains / weightSum,
+    // and so on; used counts the iterations that took part.
+    struct Average
+    {
+        double weightSum = 0.0;
+        Triple gains{};
+        Triple readings{};
+        Triple deltas{};
+        uint32_t used = 0;
+
+        void add(double weight, const Point& point);
+    };
+
+    // What a summarising level will ask for.
+    struct Summary
+    {
+        // The bounds whose averages are kept as the iterations come.
+        std::array<double, 2> bounds{};
+        // No average within a bound above this is asked for.
+        double widest = 0.0;
+        // An average within another bound than those is asked for only while fewer than this
+        // many iterations are within the first of them.
+        uint32_t fewest = 0;
+    };
+
+    // The share of an iteration's deltas added to its gains in the final average.
+    static constexpr double FinalDeltaShare = 0.25;
+
+    // An iteration's weight in the average within bound: how far its delta sum stays inside the
+    // bound (plus a small floor); 0 when it does not.
+    static double weight(double deltaSum, double bound);
+
     // The parts of a full point that an iteration keeps.
     static Point pointOf(const CalibrationPoint& point);
 
-    // Forgets every iteration (a new level).
+    // Forgets every iteration (a new level); the level keeps every reading and delta again.
     void clear();
+    // Makes the (empty) level a summarising one.
+    void summarise(const Summary& summary);
     // Records an iteration and counts its gain set.
     Visits append(const Point& point);
     // Starts a new window: every gain set counts as not met since.
@@ -65,36 +119,43 @@ public:
             m_counted = 0;
             m_within = 0;
         }
-        for (; m_counted < m_points.size(); ++m_counted)
-            m_within += within(m_points[m_counted].point.deltaSum(), bound) ? 1 : 0;
+        for (; m_counted < m_records.size(); ++m_counted)
+            m_within += within(m_records[m_counted].iteration.deltaSum, bound) ? 1 : 0;
         return m_within;
     }
 
-    std::size_t size() const { return m_points.size(); }
-    bool isEmpty() const { return m_points.empty(); }
-    const Point& at(std::size_t index) const { return m_points[index].point; }
+    // The average within bound; empty when a summarising level did not keep what it takes.
+    std::optional<Average> average(double bound) const;
 
-    // The latest iteration of each gain set met in the level, with its count in the level. The
-    // order is that of the index (fixed for a given history).
+    std::size_t size() const { return m_records.size(); }
+    bool isEmpty() const { return m_records.empty(); }
+    const Iteration& at(std::size_t index) const { return m_records[index].iteration; }
+    // The whole iteration, where its reading and deltas were kept (always, unless summarising).
+    std::optional<Point> point(std::size_t index) const;
+    // The largest absolute delta of an iteration that forEachRepeated visits.
+    double largestDelta(std::size_t index) const;
+
+    // The latest iteration of each gain set met in the level (its index), with its count in the
+    // level. The order is that of the index (fixed for a given history).
     template <typename Visit>
     void forEachGainSet(Visit visit) const
     {
         for (const uint32_t slot : m_slots) {
             if (slot != EmptySlot)
-                visit(m_points[slot].point, m_points[slot].levelVisits);
+                visit(std::size_t(slot), uint(m_records[slot].levelVisits));
         }
     }
     // The gain sets met more than once since the last window reset: the latest iteration of
-    // each, with its count in the window.
+    // each (its index), with its count in the window.
     template <typename Visit>
     void forEachRepeated(Visit visit) const
     {
         for (const uint32_t slot : m_slots) {
             if (slot == EmptySlot)
                 continue;
-            const Stored& stored = m_points[slot];
-            if (stored.window == m_window && stored.windowVisits > 1)
-                visit(stored.point, stored.windowVisits);
+            const Record& record = m_records[slot];
+            if (record.window == m_window && record.windowVisits > 1)
+                visit(std::size_t(slot), uint(record.windowVisits));
         }
     }
 
@@ -108,20 +169,40 @@ public:
 private:
     static constexpr uint32_t EmptySlot = UINT32_MAX;
 
-    struct Stored
+    struct Record
     {
-        Point point;
+        Iteration iteration;
         // The gain set's counts up to and including this iteration, and the window they count in.
         uint16_t levelVisits = 1;
         uint16_t windowVisits = 1;
         uint32_t window = 0;
     };
+    // The reading and deltas of the iteration at index.
+    struct Details
+    {
+        uint32_t index = 0;
+        Triple reading{};
+        Triple deltas{};
+    };
+
+    // The largest delta of an iteration that met its gain set again within the window.
+    struct Repeat
+    {
+        uint32_t index = 0;
+        double largestDelta = 0.0;
+    };
 
     // The slot of the gain set, or the empty slot where it would go.
     std::size_t find(const Triple& gains) const;
     void growIndex();
+    // Whether a summarising level keeps the details of an iteration with this delta sum.
+    bool keepsDetails(double deltaSum);
 
-    std::vector<Stored> m_points;
+    std::vector<Record> m_records;
+    // Every iteration's, or a summarising level's few; in the order of the iterations.
+    std::vector<Details> m_details;
+    // In the order of the iterations.
+    std::vector<Repeat> m_repeats;
     // Open addressing, a power of two long: the index of the latest iteration of each gain set.
     std::vector<uint32_t> m_slots;
     std::size_t m_gainSets = 0;
@@ -130,4 +211,11 @@ private:
     double m_countedBound = -1.0;
     uint32_t m_counted = 0;
     uint32_t m_within = 0;
+
+    // A summarising level: what it will ask for, its running averages, how many iterations came
+    // within the first bound, and the smallest delta sum of an iteration whose details it dropped.
+    std::optional<Summary> m_summary;
+    std::array<Average, 2> m_averages{};
+    uint32_t m_withinFirst = 0;
+    double m_droppedFrom = std::numeric_limits<double>::infinity();
 };

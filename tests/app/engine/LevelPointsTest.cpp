@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -76,27 +77,30 @@ TEST(LevelPoints, CountsVisitsInTheLevelAndSinceTheWindowWasReset)
     EXPECT_EQ(third.level, 3u);
     EXPECT_EQ(third.window, 1u);
     int repeated = 0;
-    points.forEachRepeated([&](const LevelPoints::Point&, uint) { ++repeated; });
+    points.forEachRepeated([&](std::size_t, uint) { ++repeated; });
     EXPECT_EQ(repeated, 0) << "nothing met twice since the reset";
 
     points.append(at(a, 0.1));
     double repeatedDelta = -1.0;
+    double repeatedLargest = -1.0;
     uint windowCount = 0;
-    points.forEachRepeated([&](const LevelPoints::Point& point, uint count) {
-        repeatedDelta = point.deltaSum();
+    points.forEachRepeated([&](std::size_t index, uint count) {
+        repeatedDelta = points.at(index).deltaSum;
+        repeatedLargest = points.largestDelta(index);
         windowCount = count;
     });
     EXPECT_DOUBLE_EQ(repeatedDelta, 0.1) << "the latest iteration of the gain set";
+    EXPECT_DOUBLE_EQ(repeatedLargest, 0.1);
     EXPECT_EQ(windowCount, 2u);
 
     // Each gain set once, with its count in the level; every iteration kept in order.
     std::vector<uint> counts;
-    points.forEachGainSet([&](const LevelPoints::Point&, uint count) { counts.push_back(count); });
+    points.forEachGainSet([&](std::size_t, uint count) { counts.push_back(count); });
     std::sort(counts.begin(), counts.end());
     EXPECT_EQ(counts, (std::vector<uint>{1, 4}));
     ASSERT_EQ(points.size(), 5u);
-    EXPECT_DOUBLE_EQ(points.at(0).deltaSum(), 0.5);
-    EXPECT_DOUBLE_EQ(points.at(4).deltaSum(), 0.1);
+    EXPECT_DOUBLE_EQ(points.at(0).deltaSum, 0.5);
+    EXPECT_DOUBLE_EQ(points.at(4).deltaSum, 0.1);
 
     // Counted within a bound, again after more iterations, and within another bound.
     const auto below = [](double deltaSum, double bound) { return deltaSum < bound; };
@@ -105,6 +109,70 @@ TEST(LevelPoints, CountsVisitsInTheLevelAndSinceTheWindowWasReset)
     EXPECT_EQ(points.countWithin(0.25, below), 4u);
     EXPECT_EQ(points.countWithin(0.4, below), 5u);
     EXPECT_EQ(points.countWithin(0.25, below), 4u);
+}
+
+// Levels as an adjuster meets them: converging, wandering and never near, each a run of
+// iterations with random gains, readings and deltas of the given scale.
+std::vector<LevelPoints::Point> levelOf(std::mt19937_64& random, int iterations, double deltaScale)
+{
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    std::vector<LevelPoints::Point> level;
+    for (int i = 0; i < iterations; ++i) {
+        LevelPoints::Point point;
+        for (int c = 0; c < 3; ++c) {
+            point.gains[c] = unit(random) * 0.5;
+            point.reading[c] = 100.0 + unit(random) * 20.0;
+            point.deltas[c] = unit(random) * deltaScale / double(1 + i % 7);
+        }
+        level.push_back(point);
+    }
+    return level;
+}
+
+bool sameBits(const LevelPoints::Average& a, const LevelPoints::Average& b)
+{
+    return a.used == b.used && a.weightSum == b.weightSum && a.gains == b.gains && a.readings == b.readings
+           && a.deltas == b.deltas;
+}
+
+TEST(LevelPoints, ASummarisingLevelAveragesBitForBitAsAFullOneWithinEveryBoundItAsksFor)
+{
+    constexpr double Bound = 0.04;
+    const LevelPoints::Summary summary{{Bound, Bound * 2.0}, Bound * 1.4142136 * 1.4142136 * 2.0, 3};
+    const std::vector<double> widenedBounds{Bound * 1.4142136, Bound * 1.4142136 * 1.4142136, Bound * 1.4142136 * 2.0,
+                                            summary.widest};
+    std::mt19937_64 random(3801);
+    for (const double deltaScale : {0.01, 0.05, 0.2, 2.0}) {
+        for (int level = 0; level < 20; ++level) {
+            LevelPoints full;
+            LevelPoints summarising;
+            summarising.summarise(summary);
+            for (const LevelPoints::Point& point : levelOf(random, 5 + level * 7, deltaScale)) {
+                full.append(point);
+                summarising.append(point);
+            }
+            for (const double bound : summary.bounds)
+                EXPECT_TRUE(sameBits(*summarising.average(bound), *full.average(bound))) << deltaScale << " " << bound;
+            // A wider bound is answered, and exactly, whenever the level could ask for it.
+            const auto within = [](double deltaSum, double bound) { return LevelPoints::weight(deltaSum, bound) > 0.0; };
+            const bool mayWiden = full.countWithin(Bound, within) < summary.fewest;
+            for (const double bound : widenedBounds) {
+                const std::optional<LevelPoints::Average> average = summarising.average(bound);
+                if (mayWiden) {
+                    ASSERT_TRUE(average.has_value()) << deltaScale << " " << bound;
+                }
+                if (average) {
+                    EXPECT_TRUE(sameBits(*average, *full.average(bound))) << deltaScale << " " << bound;
+                }
+            }
+            EXPECT_EQ(summarising.countWithin(Bound, within), full.countWithin(Bound, within));
+            // A bound beyond the widest, once iterations beyond it were dropped, is refused.
+            if (full.countWithin(summary.widest, within) < full.size()) {
+                EXPECT_FALSE(summarising.average(summary.widest * 4.0).has_value());
+            }
+            EXPECT_LE(summarising.heldBytes(), full.heldBytes());
+        }
+    }
 }
 
 TEST(LevelPoints, AnIterationCostsAFixedSmallRecordAndANewLevelReleasesThem)
