@@ -20,7 +20,6 @@ constexpr double WholeNumbersFrom = 9007199254740992.0; // 2^53
 constexpr Code WholeNumberCodes = Code(1) << 100;
 constexpr Code NotFiniteCodes = Code(1) << 101;
 
-constexpr std::size_t FirstIndexSize = 16;
 constexpr std::size_t PointGrowth = 8;
 // A summarising level keeps the details of a few iterations only.
 constexpr std::size_t SparseGrowth = 2;
@@ -150,8 +149,7 @@ void LevelPoints::clear()
     m_records = std::vector<Record>();
     m_details = std::vector<Details>();
     m_repeats = std::vector<Repeat>();
-    m_slots = std::vector<uint32_t>();
-    m_gainSets = 0;
+    m_marks = std::vector<uint16_t>();
     m_window = 0;
     m_countedBound = -1.0;
     m_counted = 0;
@@ -169,19 +167,15 @@ void LevelPoints::summarise(const Summary& summary)
 
 LevelPoints::Visits LevelPoints::append(const Point& point)
 {
-    // At most three quarters full.
-    if ((m_gainSets + 1) * 4 > m_slots.size() * 3)
-        growIndex();
-    const std::size_t slot = find(point.gains);
+    const uint16_t mark = markOf(point.gains);
     Record record{{point.gains, point.deltaSum()}};
     record.window = m_window;
-    if (m_slots[slot] == EmptySlot) {
-        ++m_gainSets;
-    } else {
-        const Record& earlier = m_records[m_slots[slot]];
+    if (const std::optional<std::size_t> found = latestOf(point.gains, mark)) {
+        const Record& earlier = m_records[*found];
         record.levelVisits = counted(earlier.levelVisits);
         if (earlier.window == m_window)
             record.windowVisits = counted(earlier.windowVisits);
+        m_marks[*found] |= Superseded;
     }
     const auto index = uint32_t(m_records.size());
     if (m_summary) {
@@ -200,20 +194,32 @@ LevelPoints::Visits LevelPoints::append(const Point& point)
         m_repeats.push_back({index, point.largestDelta()});
     }
     makeRoom(m_records, PointGrowth);
-    m_slots[slot] = index;
+    makeRoom(m_marks, PointGrowth);
     m_records.push_back(record);
+    m_marks.push_back(mark);
     return {record.levelVisits, record.windowVisits};
 }
 
 bool LevelPoints::keepsDetails(double deltaSum)
 {
-    // Within the first bound: needed only by a wider bound, which is asked for only while few
-    // iterations are within it. Outside it: needed by any bound up to the widest.
-    const bool keep = weight(deltaSum, m_summary->bounds[0]) > 0.0 ? ++m_withinFirst < m_summary->fewest
-                                                                     : weight(deltaSum, m_summary->widest) > 0.0;
-    if (!keep)
-        m_droppedFrom = std::min(m_droppedFrom, deltaSum);
-    return keep;
+    constexpr double Everything = -std::numeric_limits<double>::infinity();
+    if (m_droppedFrom == Everything)
+        return false;
+    if (weight(deltaSum, m_summary->bounds[0]) > 0.0) {
+        // Within the first bound: needed only by a wider bound, which is asked for only while
+        // few iterations are within the first. Once enough are, only the running averages are
+        // asked for, and no details are needed any more.
+        if (++m_withinFirst < m_summary->fewest)
+            return true;
+        m_details = std::vector<Details>();
+        m_droppedFrom = Everything;
+        return false;
+    }
+    // Outside it: needed by any bound up to the widest.
+    if (weight(deltaSum, m_summary->widest) > 0.0)
+        return true;
+    m_droppedFrom = std::min(m_droppedFrom, deltaSum);
+    return false;
 }
 
 std::optional<LevelPoints::Average> LevelPoints::average(double bound) const
@@ -266,25 +272,20 @@ QString LevelPoints::gainSetText(const Triple& gains)
 std::size_t LevelPoints::heldBytes() const
 {
     return m_records.capacity() * sizeof(Record) + m_details.capacity() * sizeof(Details)
-           + m_repeats.capacity() * sizeof(Repeat) + m_slots.capacity() * sizeof(uint32_t);
+           + m_repeats.capacity() * sizeof(Repeat) + m_marks.capacity() * sizeof(uint16_t);
 }
 
-std::size_t LevelPoints::find(const Triple& gains) const
+uint16_t LevelPoints::markOf(const Triple& gains)
 {
-    const std::size_t mask = m_slots.size() - 1;
-    for (std::size_t slot = hashOf(gains) & mask;; slot = (slot + 1) & mask) {
-        const uint32_t held = m_slots[slot];
-        if (held == EmptySlot || sameGainSet(m_records[held].iteration.gains, gains))
-            return slot;
-    }
+    return uint16_t(hashOf(gains) >> 49); // 15 bits: the superseded flag stays clear
 }
 
-void LevelPoints::growIndex()
+std::optional<std::size_t> LevelPoints::latestOf(const Triple& gains, uint16_t mark) const
 {
-    const std::size_t size = m_slots.empty() ? FirstIndexSize : m_slots.size() * 2;
-    std::vector<uint32_t> old = std::exchange(m_slots, std::vector<uint32_t>(size, EmptySlot));
-    for (const uint32_t held : old) {
-        if (held != EmptySlot)
-            m_slots[find(m_records[held].iteration.gains)] = held;
+    // Only the latest iteration of a gain set is not superseded, so at most one matches.
+    for (std::size_t index = 0; index < m_marks.size(); ++index) {
+        if (m_marks[index] == mark && sameGainSet(m_records[index].iteration.gains, gains))
+            return index;
     }
+    return std::nullopt;
 }

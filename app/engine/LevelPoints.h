@@ -21,17 +21,19 @@ struct CalibrationPoint;
 //
 // A level keeps every iteration's reading and deltas too, for its log and for an average within
 // any bound. A summarising level (summarise) keeps instead the running averages within the bounds
-// it will ask for, and the readings and deltas of only the few iterations another bound it may
-// ask for could need: an adjuster's level asks for the average within its error bound (or twice
-// that once finishing is asked for), and for a wider one only when fewer than a handful of its
-// iterations came within the first. Its averages are those of the full level, bit for bit: the
-// running sums take the same terms in the same order.
+// it will ask for, the readings and deltas of only the few iterations another bound it may ask
+// for could need, and none once it can no longer ask for one: an adjuster's level asks for the
+// average within its error bound (or twice that once finishing is asked for), and for a wider one
+// only when fewer than a handful of its iterations came within the first. Its averages are those
+// of the full level, bit for bit: the running sums take the same terms in the same order.
 //
 // Storage per iteration: a 40-byte record (gains, delta sum, two counts and the window they count
-// in), one or two 4-byte index slots and, where kept, 56 bytes of reading and deltas; an iteration
-// that meets its gain set again within the window keeps its largest delta too (16 bytes), for the
-// loop analysis. The records grow by an eighth at a time, so little lies unused. Nothing here allocates
-// per point. Counts stop at 65535, far beyond any level's iterations.
+// in), a 2-byte mark of its gain set (a gain set met before is found by a pass over the marks: a
+// run ends after a thousand update cycles, one iteration each) and, where kept, 56 bytes of
+// reading and deltas; an iteration that meets its gain set again within the window keeps its
+// largest delta too (16 bytes), for the loop analysis. The records grow by an eighth at a time, so
+// little lies unused. Nothing here allocates per point. Counts stop at 65535, far beyond any
+// level's iterations.
 class LevelPoints
 {
 public:
@@ -136,26 +138,24 @@ public:
     double largestDelta(std::size_t index) const;
 
     // The latest iteration of each gain set met in the level (its index), with its count in the
-    // level. The order is that of the index (fixed for a given history).
+    // level, in the order of the iterations.
     template <typename Visit>
     void forEachGainSet(Visit visit) const
     {
-        for (const uint32_t slot : m_slots) {
-            if (slot != EmptySlot)
-                visit(std::size_t(slot), uint(m_records[slot].levelVisits));
+        for (std::size_t index = 0; index < m_marks.size(); ++index) {
+            if ((m_marks[index] & Superseded) == 0)
+                visit(index, uint(m_records[index].levelVisits));
         }
     }
     // The gain sets met more than once since the last window reset: the latest iteration of
-    // each (its index), with its count in the window.
+    // each (its index), with its count in the window, in the order of the iterations.
     template <typename Visit>
     void forEachRepeated(Visit visit) const
     {
-        for (const uint32_t slot : m_slots) {
-            if (slot == EmptySlot)
-                continue;
-            const Record& record = m_records[slot];
-            if (record.window == m_window && record.windowVisits > 1)
-                visit(std::size_t(slot), uint(record.windowVisits));
+        for (std::size_t index = 0; index < m_marks.size(); ++index) {
+            const Record& record = m_records[index];
+            if ((m_marks[index] & Superseded) == 0 && record.window == m_window && record.windowVisits > 1)
+                visit(index, uint(record.windowVisits));
         }
     }
 
@@ -167,7 +167,8 @@ public:
     std::size_t heldBytes() const;
 
 private:
-    static constexpr uint32_t EmptySlot = UINT32_MAX;
+    // Set in an iteration's mark once a later iteration met its gain set.
+    static constexpr uint16_t Superseded = 0x8000;
 
     struct Record
     {
@@ -192,9 +193,10 @@ private:
         double largestDelta = 0.0;
     };
 
-    // The slot of the gain set, or the empty slot where it would go.
-    std::size_t find(const Triple& gains) const;
-    void growIndex();
+    // 15 bits of the gain set's code, to pass over other gain sets quickly.
+    static uint16_t markOf(const Triple& gains);
+    // The latest iteration of the gain set, if it was met before.
+    std::optional<std::size_t> latestOf(const Triple& gains, uint16_t mark) const;
     // Whether a summarising level keeps the details of an iteration with this delta sum.
     bool keepsDetails(double deltaSum);
 
@@ -203,9 +205,8 @@ private:
     std::vector<Details> m_details;
     // In the order of the iterations.
     std::vector<Repeat> m_repeats;
-    // Open addressing, a power of two long: the index of the latest iteration of each gain set.
-    std::vector<uint32_t> m_slots;
-    std::size_t m_gainSets = 0;
+    // Per iteration: its mark, and whether a later iteration met its gain set.
+    std::vector<uint16_t> m_marks;
     uint32_t m_window = 0;
     // countWithin's last bound and its count over the first m_counted iterations.
     double m_countedBound = -1.0;
@@ -213,7 +214,8 @@ private:
     uint32_t m_within = 0;
 
     // A summarising level: what it will ask for, its running averages, how many iterations came
-    // within the first bound, and the smallest delta sum of an iteration whose details it dropped.
+    // within the first bound, and the smallest delta sum of an iteration whose details it dropped
+    // (minus infinity once it keeps none).
     std::optional<Summary> m_summary;
     std::array<Average, 2> m_averages{};
     uint32_t m_withinFirst = 0;
