@@ -35,6 +35,9 @@ Calibrator::Calibrator(uint mode, uint number, QObject* parent)
     , m_mode(mode)
     , m_number(number)
 {
+    // Made now where it will be, so that no thread makes it while another reads it.
+    if (mode == ColorimeterMode || number == 0)
+        makeTaskState();
     ErrorType::registerMetaType();
     qRegisterMetaType<Colorimeter*>("Colorimeter*");
     qRegisterMetaType<QList<Macropixel*>>("QList<Macropixel*>");
@@ -42,6 +45,19 @@ Calibrator::Calibrator(uint mode, uint number, QObject* parent)
 }
 
 Calibrator::~Calibrator() = default;
+
+const Calibrator::TaskState& Calibrator::taskState() const
+{
+    static const TaskState defaults;
+    return m_taskState ? *m_taskState : defaults;
+}
+
+Calibrator::TaskState& Calibrator::makeTaskState()
+{
+    if (!m_taskState)
+        m_taskState = std::make_unique<TaskState>();
+    return *m_taskState;
+}
 
 // ---- Properties ---------------------------------------------------------------------------------
 
@@ -117,7 +133,7 @@ void Calibrator::setColorimeterErrorType(const ErrorType& newErrorType)
 
 void Calibrator::setColorimeterError(const QString& newError)
 {
-    writeProperty(m_colorimeterError, newError, newError, &Calibrator::colorimeterErrorChanged);
+    writeProperty(makeTaskState().colorimeterError, newError, newError, &Calibrator::colorimeterErrorChanged);
 }
 
 void Calibrator::setMode(uint newMode)
@@ -170,17 +186,17 @@ void Calibrator::setLowGainLimit(double newLowGainLimit)
 
 void Calibrator::setAdjusters(const QList<Calibrator*>& newAdjusters)
 {
-    writeProperty(m_adjusters, newAdjusters, newAdjusters, &Calibrator::adjustersChanged);
+    writeProperty(makeTaskState().adjusters, newAdjusters, newAdjusters, &Calibrator::adjustersChanged);
 }
 
 void Calibrator::setMacropixels(const QList<Macropixel*>& newMacropixels)
 {
-    writeProperty(m_macropixels, newMacropixels, newMacropixels, &Calibrator::macropixelsChanged);
+    writeProperty(makeTaskState().macropixels, newMacropixels, newMacropixels, &Calibrator::macropixelsChanged);
 }
 
 void Calibrator::setTiles(const QList<Tile*>& newTiles)
 {
-    writeProperty(m_tiles, newTiles, newTiles, &Calibrator::tilesChanged);
+    writeProperty(makeTaskState().tiles, newTiles, newTiles, &Calibrator::tilesChanged);
 }
 
 void Calibrator::setStepRGB(double red, double green, double blue)
@@ -196,7 +212,7 @@ void Calibrator::setBalanceRGB(double red, double green, double blue)
 QString Calibrator::requestTime() const
 {
     QMutexLocker lock(&m_requestMutex);
-    return m_requestTime;
+    return taskState().requestTime;
 }
 
 void Calibrator::setRunPosition(uint firstStep, uint stepsToRun, uint currentStep, uint iteration)
@@ -311,12 +327,13 @@ void Calibrator::readColorimeterData(Colorimeter* data)
 {
     if (!m_running || !data)
         return;
+    TaskState& state = makeTaskState();
     data->lock();
     m_reading = {data->cct(), data->duv(), data->luminance()};
-    m_timestamp = data->timestamp();
-    m_luminanceUnits = data->luminanceUnits();
+    state.timestamp = data->timestamp();
+    state.luminanceUnits = data->luminanceUnits();
     m_colorimeterErrorType = data->errorType();
-    m_colorimeterError = data->error();
+    state.colorimeterError = data->error();
     data->unlock();
     m_readingReady = true;
 }

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class Colorimeter;
@@ -150,7 +151,7 @@ public:
     ErrorType colorimeterErrorType() const { return m_colorimeterErrorType; }
     // Stored and signalled only when the error state passes between set and clear.
     void setColorimeterErrorType(const ErrorType& newErrorType);
-    const QString& colorimeterError() const { return m_colorimeterError; }
+    const QString& colorimeterError() const { return taskState().colorimeterError; }
     void setColorimeterError(const QString& newError);
     uint mode() const { return m_mode; }
     void setMode(uint newMode);
@@ -170,11 +171,11 @@ public:
     void setHighGainLimit(double newHighGainLimit);
     double lowGainLimit() const { return m_lowGainLimit; }
     void setLowGainLimit(double newLowGainLimit);
-    const QList<Calibrator*>& adjusters() const { return m_adjusters; }
+    const QList<Calibrator*>& adjusters() const { return taskState().adjusters; }
     void setAdjusters(const QList<Calibrator*>& newAdjusters);
-    const QList<Macropixel*>& macropixels() const { return m_macropixels; }
+    const QList<Macropixel*>& macropixels() const { return taskState().macropixels; }
     void setMacropixels(const QList<Macropixel*>& newMacropixels);
-    const QList<Tile*>& tiles() const { return m_tiles; }
+    const QList<Tile*>& tiles() const { return taskState().tiles; }
     void setTiles(const QList<Tile*>& newTiles);
     // An adjuster's per-level limits: points within error that finish it, and its fewest and
     // most iterations.
@@ -200,19 +201,19 @@ public:
     DisplayBase* display() const { return m_display; }
     void setDisplay(DisplayBase* newDisplay) { m_display = newDisplay; }
 
-    const Timing& timing() const { return m_timing; }
-    void setTiming(const Timing& timing) { m_timing = timing; }
+    const Timing& timing() const { return taskState().timing; }
+    void setTiming(const Timing& timing) { makeTaskState().timing = timing; }
     // The colorimeter's own longest time for one reading; the wait for a reading covers it, so
     // that a slow measurement is never abandoned while the instrument still measures.
-    void setColorimeterTimeout(std::chrono::milliseconds timeout) { m_colorimeterTimeout = timeout; }
+    void setColorimeterTimeout(std::chrono::milliseconds timeout) { makeTaskState().colorimeterTimeout = timeout; }
 
     // ---- State the controller and the tests read after a task ----
     uint number() const { return m_number; }
     // Safe from any thread: the controller reads an adjuster's count for its progress line
     // while the master's thread advances it.
     uint iteration() const { return m_iteration; }
-    const QList<CalibrationPoint>& levelPoints() const { return m_levelPoints; }
-    qint64 elapsedSeconds() const { return m_elapsedSeconds; }
+    const QList<CalibrationPoint>& levelPoints() const { return taskState().levelPoints; }
+    qint64 elapsedSeconds() const { return taskState().elapsedSeconds; }
     // The iterations of the current level, as the correction step keeps them.
     const LevelPoints& points() const { return m_points; }
     // Replaces the iterations of the current level (the correction step fills them as it goes).
@@ -220,8 +221,8 @@ public:
     const Triple& reading() const { return m_reading; }
     // For a driver that measures by other means (observed LDM values of a camera run).
     void setReading(const Triple& reading) { m_reading = reading; }
-    const QString& timestamp() const { return m_timestamp; }
-    const QString& luminanceUnits() const { return m_luminanceUnits; }
+    const QString& timestamp() const { return taskState().timestamp; }
+    const QString& luminanceUnits() const { return taskState().luminanceUnits; }
     QString requestTime() const;
     const Triple& rgb() const { return m_rgb; }
     // The gains in force, as a driver or a resumed run knows them.
@@ -311,7 +312,7 @@ public:
     // Measures at maximumLevel, then the gain matrix there; false when a send or reading failed.
     bool getMaximumLevel();
 
-    const QList<float>& gammaTable() const { return m_gammaTable; }
+    const QList<float>& gammaTable() const { return taskState().gammaTable; }
     double maximumLevel() const { return m_maximumLevel; }
     qint64 stepSeconds() const { return m_stepSeconds; }
 
@@ -461,9 +462,35 @@ private:
     void appendLinearityLine(const QString& line);
     void runReadCountGroup(int count, int& readingsDone);
 
+    // What only a calibrator that runs tasks of its own uses (the master, or one on a
+    // colorimeter): readings and their times, the run's clocks and lists, the tone table, the
+    // pauses. Made on first write, so that the adjusters of a wall, which a master drives, do not
+    // carry it; read as its defaults until then.
+    struct TaskState
+    {
+        QList<CalibrationPoint> levelPoints;
+        qint64 elapsedSeconds = 0;
+        QString requestTime;
+        QString timestamp;
+        QString previousTimestamp;
+        QString luminanceUnits;
+        QDateTime startTime;
+        QString colorimeterError;
+        QList<Calibrator*> adjusters;
+        QList<Macropixel*> macropixels;
+        QList<Tile*> tiles;
+        QList<float> gammaTable;
+        Timing timing;
+        std::chrono::milliseconds colorimeterTimeout{0};
+        // Monotonic time of the current run; startTime is its wall-clock start for the estimates.
+        QElapsedTimer runClock;
+        // The display's answer to the last attempt to send gains.
+        ErrorType lastDisplayResult;
+    };
+    const TaskState& taskState() const;
+    TaskState& makeTaskState();
+
     // Members, in the order of the engine's model.
-    QList<CalibrationPoint> m_levelPoints;
-    qint64 m_elapsedSeconds = 0;
     uint m_mode = ColorimeterMode;
     uint m_number = 0;
     std::atomic<bool> m_running{false};
@@ -484,11 +511,8 @@ private:
     uint m_minPointsToFinish = 20;
     uint m_minIterationsAdjusters = 50;
     uint m_maxIterationsAdjusters = 400;
-    QString m_requestTime;
     bool m_readingReady = false;
     Triple m_reading{0.0, 0.0, 0.0};
-    QString m_timestamp;
-    QString m_previousTimestamp;
     Triple m_rgb{0.0, 0.0, 0.0};
     Triple m_previousRgb{0.0, 0.0, 0.0};
     Triple m_previousReading{0.0, 0.0, 0.0};
@@ -500,8 +524,6 @@ private:
     uint m_firstStep = 0;
     uint m_stepsToRun = 0;
     bool m_usingCoroutines = false;
-    QString m_luminanceUnits;
-    QDateTime m_startTime;
     bool m_ambientBlack = true;
     double m_minimumValue = 0.0;
     double m_maximumValue = 1.0;
@@ -511,7 +533,6 @@ private:
     double m_stepSpacing = 1.0;
     bool m_finishRequested = false;
     ErrorType m_colorimeterErrorType;
-    QString m_colorimeterError;
     LevelPoints m_points;
     double m_progress = 0.0;
     double m_errorAllowed = 0.0;
@@ -519,9 +540,6 @@ private:
     bool m_loggable = false;
     double m_highGainLimit = 0.5;
     double m_lowGainLimit = 0.25;
-    QList<Calibrator*> m_adjusters;
-    QList<Macropixel*> m_macropixels;
-    QList<Tile*> m_tiles;
     bool m_simulatedDisplay = false;
     bool m_rgbPending = false;
     std::atomic<DisplayBase*> m_display{nullptr};
@@ -529,7 +547,6 @@ private:
     GainMatrix m_gains;
     EngineTask m_stepTask;
     EngineTask m_gainTask;
-    QList<float> m_gammaTable;
     qint64 m_stepSeconds = 0;
     Triple m_previousRgbDeltas{0.0, 0.0, 0.0};
     std::array<uint, 3> m_signFlips{0, 0, 0};
@@ -541,14 +558,9 @@ private:
         double luminanceFactor = 1.0;
     } m_adjustment;
 
-    Timing m_timing;
-    std::chrono::milliseconds m_colorimeterTimeout{0};
-    // Monotonic time of the current run; startTime is its wall-clock start for the estimates.
-    QElapsedTimer m_runClock;
+    std::unique_ptr<TaskState> m_taskState;
     // Why the engine stopped a run by itself; empty when it did not.
     QString m_stopReason;
-    // The display's answer to the last attempt to send gains.
-    ErrorType m_lastDisplayResult;
     // A task's frame is on this thread's stack (its waits process events, so a stop and a new
     // start may arrive inside it); a start that arrives then is held until the task has returned.
     bool m_taskActive = false;

@@ -55,9 +55,9 @@ void Calibrator::describePoint(const QString& title, const QList<CalibrationPoin
                        .arg(point.cct, 5, 'f', 0)
                        .arg(fixed(point.duv, 4))
                        .arg(point.luminance, 6, 'f', 2)
-                       .arg(m_luminanceUnits)
+                       .arg(luminanceUnits())
                        .arg(point.luminanceTarget, 6, 'f', 2)
-                       .arg(m_luminanceUnits);
+                       .arg(luminanceUnits());
         }
         emit appendLinearityLog(line);
     }
@@ -314,7 +314,7 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
                                     .arg(m_steps)
                                     .arg(fixed(luminance, 2))
                                     .arg(m_iteration.load())
-                                    .arg(updateStatusTimeRemaining(m_startTime, m_progress)));
+                                    .arg(updateStatusTimeRemaining(taskState().startTime, m_progress)));
             const double previousError = correctionError;
             const double previousMaxDelta = maxDelta;
             bool ok = getRGBDeltas_();
@@ -527,7 +527,7 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
         m_stepSeconds = stepClock.elapsed() / 1000;
         if (master)
             formatTimeRemaining(QStringLiteral("Luminance level %1 %2 took %3 iterations over")
-                                    .arg(QString::number(luminance, 'g', QLocale::FloatingPointShortest), m_luminanceUnits)
+                                    .arg(QString::number(luminance, 'g', QLocale::FloatingPointShortest), luminanceUnits())
                                     .arg(int(m_iteration) - 1),
                                 m_stepSeconds);
         else if (m_number == 1)
@@ -543,10 +543,11 @@ void Calibrator::buildGammaTable(double black)
 {
     qDebug("\tstep\tpx\t  gamma \t  sRGB\t  using");
     const QList<LevelTable::Level> levels = LevelTable::build(m_steps, m_stepSpacing, m_gamma, m_useSRGB, black, m_targetLum);
-    m_gammaTable.clear();
+    QList<float>& table = makeTaskState().gammaTable;
+    table.clear();
     for (qsizetype i = 0; i < levels.size(); ++i) {
         const LevelTable::Level& level = levels.at(i);
-        m_gammaTable.append(level.entry);
+        table.append(level.entry);
         qDebug("\t#%3d \t%.3f \t%7.3f \t%7.3f \t%7.3f", int(i), level.x, level.gammaLevel, level.srgbLevel, double(level.entry));
     }
 }
@@ -570,6 +571,8 @@ bool Calibrator::refuseCorrection(const QString& message)
 
 void Calibrator::calibrateSteps(uint start)
 {
+    // The levels the correction measures, its result.
+    QList<CalibrationPoint>& levels = makeTaskState().levelPoints;
     if (start != 0 && m_steps != m_savedSteps) {
         refuseCorrection(QString::asprintf("Can't resume correction because number of steps has changed: set to %u to resume",
                                            m_savedSteps));
@@ -579,8 +582,8 @@ void Calibrator::calibrateSteps(uint start)
         refuseCorrection(QStringLiteral("Warning: resuming after the the first failed step; correction will contain gaps"));
         return;
     }
-    if (start > 0 && (start > m_steps || m_levelPoints.size() != qsizetype(m_steps) + 1
-                      || m_gammaTable.size() != qsizetype(m_steps) + 1)) {
+    if (start > 0 && (start > m_steps || levels.size() != qsizetype(m_steps) + 1
+                      || gammaTable().size() != qsizetype(m_steps) + 1)) {
         refuseCorrection(QStringLiteral("Can't resume correction: there is no stopped correction to resume"));
         return;
     }
@@ -597,8 +600,8 @@ void Calibrator::calibrateSteps(uint start)
     m_minimumValue = 0.0;
     m_maximumLevel = 1.0;
     beginRun();
-    m_startTime = QDateTime::currentDateTime();
-    m_runClock.start();
+    makeTaskState().startTime = QDateTime::currentDateTime();
+    makeTaskState().runClock.start();
     m_currentStep = start;
     setResumeStep(start);
     setProgress(0.0);
@@ -618,16 +621,16 @@ void Calibrator::calibrateSteps(uint start)
 
     bool ok = true;
     uint levelsLeft = m_steps - start;
-    const auto afterLevel = [this](int level) {
-        describePoint(QStringLiteral("After level %1 %2...").arg(double(m_gammaTable.value(level)), 0, 'f', 2).arg(m_luminanceUnits),
-                      m_levelPoints);
+    const auto afterLevel = [this, &levels](int level) {
+        describePoint(QStringLiteral("After level %1 %2...").arg(double(gammaTable().value(level)), 0, 'f', 2).arg(luminanceUnits()),
+                      levels);
     };
 
     if (start == 0) {
         m_savedSteps = m_steps;
-        m_gammaTable = QList<float>(qsizetype(m_steps) + 1, 0.0f);
-        m_levelPoints = QList<CalibrationPoint>(qsizetype(m_steps) + 1);
-        describePoint(QStringLiteral("Starting new correction..."), m_levelPoints);
+        makeTaskState().gammaTable = QList<float>(qsizetype(m_steps) + 1, 0.0f);
+        levels = QList<CalibrationPoint>(qsizetype(m_steps) + 1);
+        describePoint(QStringLiteral("Starting new correction..."), levels);
         levelsLeft = m_steps - 1;
         if (!m_assumeTargets) {
             m_adjustment = Adjustment();
@@ -642,7 +645,7 @@ void Calibrator::calibrateSteps(uint start)
             if (m_running && m_ambientBlack)
                 black = getAmbientBlack();
             if (black) {
-                m_levelPoints[0].luminance = m_levelPoints[0].luminanceTarget = *black;
+                levels[0].luminance = levels[0].luminanceTarget = *black;
                 buildGammaTable(*black);
                 qDebug("set initial gains");
                 if (m_colorimeterErrorType.kind == ErrorType::Success && m_running)
@@ -655,15 +658,15 @@ void Calibrator::calibrateSteps(uint start)
             }
             if (m_running) {
                 m_displayGains = m_rgb;
-                m_levelPoints[0].redDisplayGain = m_rgb[0];
-                m_levelPoints[0].greenDisplayGain = m_rgb[1];
-                m_levelPoints[0].blueDisplayGain = m_rgb[2];
+                levels[0].redDisplayGain = m_rgb[0];
+                levels[0].greenDisplayGain = m_rgb[1];
+                levels[0].blueDisplayGain = m_rgb[2];
                 m_rgb = {m_maximumLevel, m_maximumLevel, m_maximumLevel};
                 m_previousRgb = m_rgb;
                 m_previousReading = m_reading;
-                m_levelPoints[m_steps] = makePoint(m_targetLum);
+                levels[m_steps] = makePoint(m_targetLum);
                 setResumeStep(m_currentStep);
-                qDebug("target level %.3f, measured level %.3f, black level %.3f", m_targetLum, m_levelPoints[m_steps].luminance,
+                qDebug("target level %.3f, measured level %.3f, black level %.3f", m_targetLum, levels[m_steps].luminance,
                        black.value_or(0.0));
                 afterLevel(int(m_steps));
             }
@@ -679,7 +682,7 @@ void Calibrator::calibrateSteps(uint start)
             }
             ok = black.has_value();
             if (ok) {
-                m_levelPoints[0].luminance = m_levelPoints[0].luminanceTarget = *black;
+                levels[0].luminance = levels[0].luminanceTarget = *black;
                 ++m_currentStep;
                 qDebug("get brightest point...");
                 ok = m_colorimeterErrorType.kind == ErrorType::Success;
@@ -691,7 +694,7 @@ void Calibrator::calibrateSteps(uint start)
                     stopRun(displayFailure());
             }
             if (ok) {
-                waitMs(m_readDelay + m_timing.settleMs);
+                waitMs(m_readDelay + timing().settleMs);
                 ok = takeMultipleReadings_(int(m_readCount));
                 if (!ok)
                     stopRun(colorimeterFailure());
@@ -701,9 +704,9 @@ void Calibrator::calibrateSteps(uint start)
                 stopRun(QStringLiteral("Correction stopped; too dark to proceed."));
             }
             if (ok) {
-                m_levelPoints[0].redDisplayGain = m_displayGains[0];
-                m_levelPoints[0].greenDisplayGain = m_displayGains[1];
-                m_levelPoints[0].blueDisplayGain = m_displayGains[2];
+                levels[0].redDisplayGain = m_displayGains[0];
+                levels[0].greenDisplayGain = m_displayGains[1];
+                levels[0].blueDisplayGain = m_displayGains[2];
                 m_rgb = m_previousRgb = {m_maximumLevel, m_maximumLevel, m_maximumLevel};
                 m_previousReading = m_reading;
                 m_adjustment.luminanceFactor = m_targetLum / m_reading[Luminance];
@@ -713,8 +716,8 @@ void Calibrator::calibrateSteps(uint start)
                        m_adjustment.duvOffset);
                 applyAdjustment();
                 qDebug("max level %.3f, black level %.3f", m_reading[Luminance], *black);
-                m_levelPoints[m_steps] = makePoint(0.0);
-                logPoint(QStringLiteral("Brightest point"), LevelPoints::pointOf(m_levelPoints[m_steps]), m_levelPoints[m_steps].count);
+                levels[m_steps] = makePoint(0.0);
+                logPoint(QStringLiteral("Brightest point"), LevelPoints::pointOf(levels[m_steps]), levels[m_steps].count);
                 buildGammaTable(*black);
                 setResumeStep(m_currentStep);
                 afterLevel(int(m_steps));
@@ -723,9 +726,9 @@ void Calibrator::calibrateSteps(uint start)
             }
         }
     } else {
-        describePoint(QStringLiteral("Resuming correction..."), m_levelPoints);
+        describePoint(QStringLiteral("Resuming correction..."), levels);
         applyAdjustment();
-        const CalibrationPoint& lastGood = m_levelPoints[m_steps - start + 1];
+        const CalibrationPoint& lastGood = levels[m_steps - start + 1];
         qDebug("Setting RGB to last known good levels: %.6f, %.6f, %.6f", lastGood.red, lastGood.green, lastGood.blue);
         m_rgb = {lastGood.red, lastGood.green, lastGood.blue};
         m_gainTask = coSetGains();
@@ -734,11 +737,11 @@ void Calibrator::calibrateSteps(uint start)
 
     for (uint level = levelsLeft; level >= 1 && ok && m_running; --level) {
         ++m_currentStep;
-        qDebug("******** LEVEL %d - LUMINANCE %.2f ********", int(level), double(m_gammaTable[level]));
-        m_stepTask = coCalibrateStep(m_gammaTable[level]);
+        qDebug("******** LEVEL %d - LUMINANCE %.2f ********", int(level), double(gammaTable()[level]));
+        m_stepTask = coCalibrateStep(gammaTable()[level]);
         ok = driveTask(m_stepTask) && m_running;
         if (m_running) {
-            m_levelPoints[level] = makePoint(m_gammaTable[level]);
+            levels[level] = makePoint(gammaTable()[level]);
             setResumeStep(m_currentStep);
         }
         afterLevel(int(level));
@@ -748,7 +751,7 @@ void Calibrator::calibrateSteps(uint start)
 
 void Calibrator::finishCorrection(bool ok)
 {
-    describePoint(QStringLiteral("Finished Correction:"), m_levelPoints);
+    describePoint(QStringLiteral("Finished Correction:"), levelPoints());
     const bool completed = ok && m_running;
     QString status;
     if (!m_stopReason.isEmpty())
@@ -767,7 +770,8 @@ void Calibrator::finishCorrection(bool ok)
         setStatusString(status);
         qDebug("%s", qUtf8Printable(status));
     }
-    m_elapsedSeconds = m_runClock.isValid() ? m_runClock.elapsed() / 1000 : 0;
+    TaskState& state = makeTaskState();
+    state.elapsedSeconds = state.runClock.isValid() ? state.runClock.elapsed() / 1000 : 0;
     m_usingCoroutines = false;
     m_stepTask = EngineTask();
     m_gainTask = EngineTask();

@@ -84,7 +84,7 @@ EngineTask Calibrator::coSetGains()
                                            : QStringLiteral("Step %1 of %2: setting gains%3...")
                                                  .arg(m_currentStep)
                                                  .arg(m_steps)
-                                                 .arg(updateStatusTimeRemaining(m_startTime, m_progress)));
+                                                 .arg(updateStatusTimeRemaining(taskState().startTime, m_progress)));
     }
     GainMatrix sums;
     int attempt = 1;

@@ -12,16 +12,16 @@ bool Calibrator::setAndSendGains(double red, double green, double blue, uint kin
 
 QString Calibrator::displayFailure() const
 {
-    const QString detail = m_lastDisplayResult.message.isEmpty() ? QStringLiteral("kind %1").arg(m_lastDisplayResult.kind)
-                                                                 : m_lastDisplayResult.message;
+    const ErrorType& last = taskState().lastDisplayResult;
+    const QString detail = last.message.isEmpty() ? QStringLiteral("kind %1").arg(last.kind) : last.message;
     return QStringLiteral("Correction stopped with display error ") + detail;
 }
 
 QString Calibrator::colorimeterFailure() const
 {
-    const bool reported = m_colorimeterErrorType.kind != ErrorType::Success && !m_colorimeterError.isEmpty();
+    const bool reported = m_colorimeterErrorType.kind != ErrorType::Success && !colorimeterError().isEmpty();
     return QStringLiteral("Correction stopped with colorimeter error ")
-           + (reported ? m_colorimeterError : QStringLiteral("no new or valid data after multiple retries"));
+           + (reported ? colorimeterError() : QStringLiteral("no new or valid data after multiple retries"));
 }
 
 std::optional<double> Calibrator::getAmbientBlack()
@@ -32,7 +32,7 @@ std::optional<double> Calibrator::getAmbientBlack()
         stopRun(displayFailure());
         return std::nullopt;
     }
-    waitMs(m_readDelay + m_timing.settleMs);
+    waitMs(m_readDelay + timing().settleMs);
     if (!takeMultipleReadings_(int(m_readCount))) {
         stopRun(colorimeterFailure());
         return std::nullopt;
@@ -49,7 +49,7 @@ bool Calibrator::getMaximumLevel()
         stopRun(displayFailure());
         return false;
     }
-    waitMs(m_readDelay + m_timing.settleMs);
+    waitMs(m_readDelay + timing().settleMs);
     if (!takeMultipleReadings_(int(m_readCount))) {
         stopRun(colorimeterFailure());
         return false;

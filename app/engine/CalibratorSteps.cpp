@@ -67,32 +67,33 @@ bool Calibrator::sendGains(const char* operation, const char* exitFormat, double
 {
     if (kind == 0)
         kind = m_sendMode;
-    m_lastDisplayResult = ErrorType();
+    ErrorType& result = makeTaskState().lastDisplayResult;
+    result = ErrorType();
     for (int attempt = 1; attempt <= GainAttempts && m_running; ++attempt) {
         DisplayBase* display = m_display;
         if (!display) {
-            m_lastDisplayResult = ErrorType::failure(ErrorType::Fatal, QStringLiteral("No display to send gains to"));
-            qDebug("Calibrator::%s: fatal error %s", operation, qUtf8Printable(m_lastDisplayResult.message));
+            result = ErrorType::failure(ErrorType::Fatal, QStringLiteral("No display to send gains to"));
+            qDebug("Calibrator::%s: fatal error %s", operation, qUtf8Printable(result.message));
             break;
         }
-        m_lastDisplayResult = kind == SendDisplayGains ? display->setDisplayGainRGB(red, green, blue)
-                                                       : display->setRGB(m_number, red, green, blue);
-        if (m_lastDisplayResult.kind == ErrorType::Success)
+        result = kind == SendDisplayGains ? display->setDisplayGainRGB(red, green, blue)
+                                          : display->setRGB(m_number, red, green, blue);
+        if (result.kind == ErrorType::Success)
             break;
-        if (m_lastDisplayResult.kind == ErrorType::Fatal) {
-            qDebug("Calibrator::%s: fatal error %s", operation, qUtf8Printable(m_lastDisplayResult.message));
+        if (result.kind == ErrorType::Fatal) {
+            qDebug("Calibrator::%s: fatal error %s", operation, qUtf8Printable(result.message));
             break;
         }
         // Recoverable, or a kind this engine does not know: either way one attempt is used up.
         if (m_running && verbose())
             qDebug("#%-4d Calibrator::%s: recoverable error %s; will retry...", int(m_number), operation,
-                   qUtf8Printable(m_lastDisplayResult.message));
+                   qUtf8Printable(result.message));
         if (attempt < GainAttempts)
-            waitMs(m_timing.gainRetryPauseMs);
+            waitMs(timing().gainRetryPauseMs);
     }
     if (m_colorimeterErrorType.kind != ErrorType::Success && m_running)
-        qDebug(exitFormat, int(m_number), int(m_colorimeterErrorType.kind), int(m_lastDisplayResult.kind));
-    return m_lastDisplayResult.kind == ErrorType::Success;
+        qDebug(exitFormat, int(m_number), int(m_colorimeterErrorType.kind), int(result.kind));
+    return result.kind == ErrorType::Success;
 }
 
 bool Calibrator::readingGuard(const char* operation) const
@@ -111,18 +112,19 @@ bool Calibrator::takeReadings_()
 {
     if (!readingGuard("takeReadings_"))
         return false;
+    TaskState& state = makeTaskState();
     for (int attempt = 1; attempt <= ReadingTries; ++attempt) {
         if (!m_running)
             return false;
         {
             QMutexLocker lock(&m_requestMutex);
-            m_requestTime = timeOfDay();
+            state.requestTime = timeOfDay();
         }
-        m_previousTimestamp = m_timestamp;
+        state.previousTimestamp = state.timestamp;
         m_readingReady = false;
         emit takeReading();
         // The instrument's own time-out answers first, as a reading with an error.
-        const qint64 readingWaitMs = qint64(m_timing.readingTimeoutMs) + m_colorimeterTimeout.count();
+        const qint64 readingWaitMs = qint64(timing().readingTimeoutMs) + taskState().colorimeterTimeout.count();
         const bool answered = ThreadWait::until([this] { return m_readingReady || !m_running; },
                                                 QDeadlineTimer(readingWaitMs, Qt::PreciseTimer));
         if (!m_running)
@@ -134,23 +136,23 @@ bool Calibrator::takeReadings_()
         }
         switch (m_colorimeterErrorType.kind) {
         case ErrorType::Success:
-            if (m_timestamp != m_previousTimestamp)
+            if (timestamp() != taskState().previousTimestamp)
                 return true;
-            waitMs(m_timing.staleReadingPauseMs);
+            waitMs(timing().staleReadingPauseMs);
             break;
         case ErrorType::Retryable:
             if (verbose())
-                qDebug("takeReading_: recoverable error %s; will retry...", qUtf8Printable(m_colorimeterError));
-            waitMs(m_timing.recoverableReadingPauseMs);
+                qDebug("takeReading_: recoverable error %s; will retry...", qUtf8Printable(colorimeterError()));
+            waitMs(timing().recoverableReadingPauseMs);
             break;
         case ErrorType::Fatal:
             if (verbose())
-                qDebug("takeReading_: fatal error %s", qUtf8Printable(m_colorimeterError));
+                qDebug("takeReading_: fatal error %s", qUtf8Printable(colorimeterError()));
             return false;
         default:
             if (verbose())
                 qDebug("takeReading_: unknown error kind %d %s; will retry...", int(m_colorimeterErrorType.kind),
-                       qUtf8Printable(m_colorimeterError));
+                       qUtf8Printable(colorimeterError()));
             break;
         }
     }
@@ -279,9 +281,9 @@ void Calibrator::takeMeasurement()
     if (m_running) {
         if (measured) {
             appendLinearityLine(boundedLine("CCT %4.0f, duv %+8.4f, luminance %6.2f %s", m_reading[Cct], m_reading[Duv],
-                                            m_reading[Luminance], qUtf8Printable(m_luminanceUnits)));
+                                            m_reading[Luminance], qUtf8Printable(luminanceUnits())));
         } else {
-            const QString reason = m_colorimeterError.isEmpty() ? QStringLiteral("no new or valid reading") : m_colorimeterError;
+            const QString reason = colorimeterError().isEmpty() ? QStringLiteral("no new or valid reading") : colorimeterError();
             appendLinearityLine(boundedLine("Measurement failed: %s", qUtf8Printable(reason)));
         }
     }
@@ -297,8 +299,8 @@ void Calibrator::testReadCounts()
         return;
     setResumeStep(0);
     beginRun();
-    m_startTime = QDateTime::currentDateTime();
-    m_levelPoints.clear();
+    makeTaskState().startTime = QDateTime::currentDateTime();
+    makeTaskState().levelPoints.clear();
     m_colorimeterErrorType = ErrorType();
     emit clearLinearityLog();
     setStatusString(QStringLiteral("Running Read Count test..."));
@@ -327,11 +329,11 @@ void Calibrator::runReadCountGroup(int count, int& readingsDone)
     Triple maximum{0.0, -1.0, 0.0};
     int valid = 0;
     for (int loop = 1; loop <= ReadCountLoops && m_running; ++loop) {
-        waitMs(m_timing.readCountPauseMs);
+        waitMs(timing().readCountPauseMs);
         const bool measured = takeMultipleReadings_(count);
         readingsDone += count;
         setProgress(double(readingsDone) / TotalReadings);
-        setStatusString(QStringLiteral("Read count in progress%1...").arg(updateStatusTimeRemaining(m_startTime, m_progress)));
+        setStatusString(QStringLiteral("Read count in progress%1...").arg(updateStatusTimeRemaining(taskState().startTime, m_progress)));
         if (!measured) {
             qDebug("readCount %2d, loop %2d:   no valid reading", count, loop);
             continue;

@@ -64,29 +64,29 @@ void Calibrator::runUniformity()
             "#%d %s should NOT happen here! Make sure that running is NOT sent to adjusters_[i].", int(m_number), words.run));
         return;
     }
-    if (m_adjusters.size() != m_macropixels.size()) {
+    if (adjusters().size() != macropixels().size()) {
         refuseUniformity(QString::asprintf("***balance(): %lld adjusters != %lld macropixels. ***",
-                                           static_cast<long long>(m_adjusters.size()),
-                                           static_cast<long long>(m_macropixels.size())));
+                                           static_cast<long long>(adjusters().size()),
+                                           static_cast<long long>(macropixels().size())));
         return;
     }
-    if (m_adjusters.isEmpty()) {
+    if (adjusters().isEmpty()) {
         refuseUniformity(QStringLiteral("***balance(): no macropixels to process. ***"));
         return;
     }
 
     m_stopReason.clear();
-    m_startTime = QDateTime::currentDateTime();
-    m_runClock.start();
+    makeTaskState().startTime = QDateTime::currentDateTime();
+    makeTaskState().runClock.start();
     m_usingCoroutines = true;
     m_currentStep = 1;
     m_steps = 1;
     m_minimumValue = TrimMinimum;
     m_maximumValue = TrimMaximum;
     m_maximumLevel = TrimNeutral;
-    for (Calibrator* adjuster : std::as_const(m_adjusters))
+    for (Calibrator* adjuster : std::as_const(adjusters()))
         prepareAdjuster(*adjuster);
-    m_adjusters.constFirst()->setLoggable(true);
+    adjusters().constFirst()->setLoggable(true);
     setStatusString(QStringLiteral("Setting initial levels..."));
 
     setAndReadMacropixels_(true);
@@ -110,18 +110,18 @@ void Calibrator::runUniformity()
     // uploaded but uncommitted.
     if (templating && m_running && m_stopReason.isEmpty()) {
         DisplayBase* display = m_display;
-        const ErrorType committed = display ? display->commitMeshRGBs(m_macropixels)
+        const ErrorType committed = display ? display->commitMeshRGBs(makeTaskState().macropixels)
                                             : ErrorType::failure(ErrorType::Fatal, QStringLiteral("no display"));
         if (!committed.ok())
             failRun(QStringLiteral("Calibrator::commitMeshRGBs: failed: %1").arg(committed.message));
     }
 
-    for (Calibrator* adjuster : std::as_const(m_adjusters)) {
+    for (Calibrator* adjuster : std::as_const(adjusters())) {
         adjuster->m_stepTask = EngineTask();
         adjuster->m_gainTask = EngineTask();
     }
     if (verbose())
-        qDebug("*** %lld %ss done after %d update cycles. ***", static_cast<long long>(m_adjusters.size()), words.adjuster,
+        qDebug("*** %lld %ss done after %d update cycles. ***", static_cast<long long>(adjusters().size()), words.adjuster,
                int(cycles));
 
     const bool completed = m_running && m_stopReason.isEmpty();
@@ -134,7 +134,8 @@ void Calibrator::runUniformity()
         status = QStringLiteral("%1 run completed").arg(capitalized(words.run));
     setStatusString(status);
     qDebug("%s", qUtf8Printable(status));
-    m_elapsedSeconds = m_runClock.elapsed() / 1000;
+    TaskState& state = makeTaskState();
+    state.elapsedSeconds = state.runClock.elapsed() / 1000;
     m_usingCoroutines = false;
     endRun();
     setProgress(-1.0);
@@ -175,7 +176,7 @@ void Calibrator::prepareAdjuster(Calibrator& adjuster) const
 bool Calibrator::advanceAdjusters(EngineTask Calibrator::*task, bool idleWhenFinished)
 {
     bool unfinished = false;
-    for (Calibrator* adjuster : std::as_const(m_adjusters)) {
+    for (Calibrator* adjuster : std::as_const(adjusters())) {
         if (!m_running)
             break;
         EngineTask& coroutine = adjuster->*task;
@@ -194,9 +195,9 @@ bool Calibrator::advanceAdjusters(EngineTask Calibrator::*task, bool idleWhenFin
 void Calibrator::setAndReadMacropixels_(bool initial)
 {
     const bool templating = task() == Template;
-    for (qsizetype index = 0; index < m_adjusters.size(); ++index) {
-        const uint adjusterNumber = m_adjusters.at(index)->number();
-        const uint ldmNumber = m_macropixels.at(index)->number;
+    for (qsizetype index = 0; index < adjusters().size(); ++index) {
+        const uint adjusterNumber = adjusters().at(index)->number();
+        const uint ldmNumber = macropixels().at(index)->number;
         if (adjusterNumber != ldmNumber) {
             failRun(QString::asprintf("*** ERROR: adjusters and macropixels are out of sync: %d vs. %d for index %d ***",
                                       int(adjusterNumber), int(ldmNumber), int(index)));
@@ -206,7 +207,7 @@ void Calibrator::setAndReadMacropixels_(bool initial)
 
     emit updateProgress();
     QHash<quint32, Tile*> tilesByNumber;
-    for (Tile* tile : std::as_const(m_tiles)) {
+    for (Tile* tile : std::as_const(tiles())) {
         tile->extraFlag = initial;
         tilesByNumber.insert(tile->number, tile);
     }
@@ -214,9 +215,9 @@ void Calibrator::setAndReadMacropixels_(bool initial)
     // Changed LDMs by (tile number, LDM in tile): a mesh upload sends every cell of such an LDM.
     std::set<std::pair<quint32, quint32>> changedKeys;
     int changedLdms = 0;
-    for (qsizetype index = 0; index < m_macropixels.size(); ++index) {
-        Macropixel& ldm = *m_macropixels[index];
-        Calibrator& adjuster = *m_adjusters[index];
+    for (qsizetype index = 0; index < macropixels().size(); ++index) {
+        Macropixel& ldm = *macropixels()[index];
+        Calibrator& adjuster = *adjusters()[index];
         if (initial) {
             ldm.redGain = ldm.greenGain = ldm.blueGain = m_maximumLevel;
         } else if (adjuster.m_rgbPending) {
@@ -239,11 +240,11 @@ void Calibrator::setAndReadMacropixels_(bool initial)
     bool anyTileChanged = false;
     if (templating) {
         int changedTiles = 0;
-        for (const Tile* tile : std::as_const(m_tiles))
+        for (const Tile* tile : std::as_const(tiles()))
             changedTiles += tile->extraFlag ? 1 : 0;
         anyTileChanged = changedTiles > 0;
-        if (changedTiles != m_tiles.size())
-            qDebug("(%d tile(s) changed, %lld tiles total)", changedTiles, static_cast<long long>(m_tiles.size()));
+        if (changedTiles != tiles().size())
+            qDebug("(%d tile(s) changed, %lld tiles total)", changedTiles, static_cast<long long>(tiles().size()));
         if (changedLdms == 0)
             qDebug("*** Nothing changed; will just grab image ***");
     }
@@ -252,7 +253,7 @@ void Calibrator::setAndReadMacropixels_(bool initial)
         sendLdmRGBs_();
     } else if (!m_simulatedDisplay) {
         QList<Macropixel*> changed;
-        for (Macropixel* ldm : std::as_const(m_macropixels)) {
+        for (Macropixel* ldm : std::as_const(macropixels())) {
             if (changedKeys.count({ldm->tileNumber, ldm->indexInTile}) > 0)
                 changed.append(ldm);
         }
@@ -275,9 +276,9 @@ void Calibrator::setAndReadMacropixels_(bool initial)
     waitMs(m_readDelay);
     if (!waitForObservation())
         return;
-    for (qsizetype index = 0; index < m_macropixels.size(); ++index) {
-        const Macropixel& ldm = *m_macropixels.at(index);
-        m_adjusters[index]->m_reading = {ldm.redObserved, ldm.greenObserved, ldm.blueObserved};
+    for (qsizetype index = 0; index < macropixels().size(); ++index) {
+        const Macropixel& ldm = *macropixels().at(index);
+        adjusters()[index]->m_reading = {ldm.redObserved, ldm.greenObserved, ldm.blueObserved};
     }
 }
 
@@ -291,12 +292,12 @@ bool Calibrator::waitForObservation()
     else
         emit getLdmsObserved();
     ThreadWait::until([this] { return m_readingReady || !m_running; },
-                      QDeadlineTimer(qint64(m_timing.observationTimeoutMs), Qt::PreciseTimer));
+                      QDeadlineTimer(qint64(timing().observationTimeoutMs), Qt::PreciseTimer));
     if (!m_running)
         return false;
     if (!m_readingReady) {
         failRun(QStringLiteral("Calibrator::setAndReadMacropixels_: no observed values within %1 ms")
-                    .arg(m_timing.observationTimeoutMs));
+                    .arg(timing().observationTimeoutMs));
         return false;
     }
     return true;
@@ -306,7 +307,7 @@ bool Calibrator::sendLdmRGBs_()
 {
     for (int attempt = 1; attempt <= LdmAttempts && m_running; ++attempt) {
         DisplayBase* display = m_display;
-        const ErrorType result = display ? display->setLdmRGBs(m_macropixels)
+        const ErrorType result = display ? display->setLdmRGBs(makeTaskState().macropixels)
                                          : ErrorType::failure(ErrorType::Fatal, QStringLiteral("no display"));
         if (result.ok())
             return true;
@@ -323,7 +324,7 @@ bool Calibrator::sendLdmRGBs_()
             return false;
         }
         qDebug("Calibrator::setLdmRGBs: recoverable error %s; will retry %dx...", qUtf8Printable(result.message), left);
-        waitMs(m_timing.ldmRetryPauseMs);
+        waitMs(timing().ldmRetryPauseMs);
     }
     return false;
 }
