@@ -445,6 +445,13 @@ private:
     bool loopSmallEnough() const;
     // Sets the gains of the best gain set met in the level.
     void setBestGains();
+    // Records the iteration just measured, with the deltas the solver proposed for it (before they
+    // were limited), and logs a gain set met before.
+    LevelPoints::Visits recordIteration(double luminance, const Triple& proposed);
+    static QString tooDarkText();
+    // The master's first gains of a level below the first: those of the level above, scaled by
+    // the ratio of the two levels' places on the spacing curve.
+    void setPredictedLevelGains();
     // The iteration at index whole; a summarising level's without its reading and deltas.
     LevelPoints::Point pointAt(std::size_t index) const;
     // The level's error bound widened once, and the bound a level averages within when it

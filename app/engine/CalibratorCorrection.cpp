@@ -227,6 +227,39 @@ void Calibrator::stopRun(const QString& reason)
     endRun();
 }
 
+void Calibrator::setPredictedLevelGains()
+{
+    setStatusString(QStringLiteral("Step %1 of %2: Setting basic level...").arg(m_currentStep).arg(m_steps));
+    const uint levelsBelow = m_steps - m_currentStep;
+    const float here = float(double(levelsBelow + 1) / m_steps);
+    const float above = float(double(levelsBelow + 2) / m_steps);
+    const float scale = float(std::pow(here, m_stepSpacing) / std::pow(above, m_stepSpacing));
+    qDebug("scaling by %.2f to predicted level %.3f%%, %.3f%%, %.3f%%", double(scale), scale * m_rgb[0] / m_maximumValue,
+           scale * m_rgb[1] / m_maximumValue, scale * m_rgb[2] / m_maximumValue);
+    coSetRGBGains_(scale * m_rgb[0], scale * m_rgb[1], scale * m_rgb[2]);
+}
+
+QString Calibrator::tooDarkText()
+{
+    return QStringLiteral("Correction stopped; too dark to proceed.");
+}
+
+LevelPoints::Visits Calibrator::recordIteration(double luminance, const Triple& proposed)
+{
+    // Book-keeping of the gain set this iteration measured: how often it was met before, in the
+    // level and since the last reset.
+    LevelPoints::Point current = LevelPoints::pointOf(makePoint(luminance));
+    current.deltas = proposed;
+    const LevelPoints::Visits visits = m_points.append(current);
+    if (verbose() && visits.level > 1)
+        qDebug("looping: %.6f, %.6f, %.6f; %d + %d times", current.gains[0], current.gains[1], current.gains[2], 1,
+               int(visits.level) - 1);
+    if (verbose() && visits.window > 1)
+        qDebug(" repeat: %.6f, %.6f, %.6f; %d + %d times", current.gains[0], current.gains[1], current.gains[2], 1,
+               int(visits.window) - 1);
+    return visits;
+}
+
 EngineTask Calibrator::coCalibrateStep(double luminance)
 {
     const bool master = m_mode == ColorimeterMode;
@@ -258,16 +291,15 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
     // when it needs one (creating one runs nothing of it, so only its memory would differ).
     m_gainTask = EngineTask();
 
-    const QString tooDark = QStringLiteral("Correction stopped; too dark to proceed.");
     const auto finalBound = [this] { return finishingBound(m_maximumWeightedError, m_finishRequested); };
     // Forget the recent gain sets, damp harder and measure the gain matrix anew, every gain set of
     // the measurement going to the driver. Its result is that of the nested measurement.
-    const auto prepareReset = [&] {
-        correctionError = m_maximumValue;
+    const auto prepareReset = [this, master](double& error, double& scale, double& stepPercent) {
+        error = m_maximumValue;
         m_points.resetWindow();
         m_signFlips = {0, 0, 0};
-        gainScale = master ? MasterDampedGainScale : m_lowGainLimit;
-        percent = StepPercentLimit;
+        scale = master ? MasterDampedGainScale : m_lowGainLimit;
+        stepPercent = StepPercentLimit;
     };
 
     if (m_colorimeterErrorType.kind != ErrorType::Success) {
@@ -276,20 +308,12 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
     }
     refreshProgress();
 
-    // From the second level on the master starts from the gains of the level above, scaled by
-    // the ratio of the two levels' places on the spacing curve.
+    // From the second level on the master starts near the gains of the level above.
     if (master && m_currentStep > 1) {
-        setStatusString(QStringLiteral("Step %1 of %2: Setting basic level...").arg(m_currentStep).arg(m_steps));
-        const uint levelsBelow = m_steps - m_currentStep;
-        const float here = float(double(levelsBelow + 1) / m_steps);
-        const float above = float(double(levelsBelow + 2) / m_steps);
-        const float scale = float(std::pow(here, m_stepSpacing) / std::pow(above, m_stepSpacing));
-        qDebug("scaling by %.2f to predicted level %.3f%%, %.3f%%, %.3f%%", double(scale), scale * m_rgb[0] / m_maximumValue,
-               scale * m_rgb[1] / m_maximumValue, scale * m_rgb[2] / m_maximumValue);
-        coSetRGBGains_(scale * m_rgb[0], scale * m_rgb[1], scale * m_rgb[2]);
+        setPredictedLevelGains();
         co_await EngineTask::Yield{};
         if (m_reading[Luminance] == 0.0) {
-            stopRun(tooDark);
+            stopRun(tooDarkText());
             co_return false;
         }
     }
@@ -302,7 +326,7 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
     enum class Next { Iterate, Converge, AveragedStop, Finish };
     Next next = Next::Iterate;
     bool done = false;
-    QString averagedStopReason;
+    bool stoppedTooDark = false;
     int widenings = 0;
 
     for (;;) {
@@ -346,7 +370,7 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
 
             correctionError = std::abs(m_rgbDeltas[0]) + std::abs(m_rgbDeltas[1]) + std::abs(m_rgbDeltas[2]);
             maxDelta = std::max({std::abs(m_rgbDeltas[0]), std::abs(m_rgbDeltas[1]), std::abs(m_rgbDeltas[2])});
-            const LevelPoints::Point current = LevelPoints::pointOf(makePoint(luminance));
+            const Triple proposed = m_rgbDeltas;
             limitRGBDeltas_(percent, gainScale, deltaCap);
 
             Triple gains{};
@@ -401,24 +425,16 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
                 convergedCount = 0;
                 if (verbose())
                     qDebug("Resetting gains due to growing errors...");
-                prepareReset();
+                prepareReset(correctionError, gainScale, percent);
                 EngineTask nested = coSetGains();
                 const bool nestedOk = co_await nested;
                 next = nestedOk ? Next::Converge : Next::AveragedStop;
                 continue;
             }
 
-            // Book-keeping of the gain set this iteration measured: how often it was met before,
-            // in the level and since the last reset.
-            const LevelPoints::Visits visits = m_points.append(current);
-            if (verbose() && visits.level > 1)
-                qDebug("looping: %.6f, %.6f, %.6f; %d + %d times", current.gains[0], current.gains[1], current.gains[2], 1,
-                       int(visits.level) - 1);
+            const LevelPoints::Visits visits = recordIteration(luminance, proposed);
             if (visits.level > LoopingVisits)
                 looping = true;
-            if (verbose() && visits.window > 1)
-                qDebug(" repeat: %.6f, %.6f, %.6f; %d + %d times", current.gains[0], current.gains[1], current.gains[2], 1,
-                       int(visits.window) - 1);
 
             if (visits.window < RepeatingVisits) {
                 if (verbose())
@@ -429,7 +445,7 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
                 if (master && m_reading[Luminance] == 0.0) {
                     if (m_number != 0)
                         qDebug("#%-4d too dark", int(m_number));
-                    averagedStopReason = tooDark;
+                    stoppedTooDark = true;
                     next = Next::AveragedStop;
                     continue;
                 }
@@ -449,7 +465,7 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
             } else if (verbose()) {
                 logRepeatedPoints(QStringLiteral("Resetting gains due to repeats:"));
             }
-            prepareReset();
+            prepareReset(correctionError, gainScale, percent);
             EngineTask nested = coSetGains();
             const bool nestedOk = co_await nested;
             if (nestedOk) {
@@ -508,8 +524,7 @@ EngineTask Calibrator::coCalibrateStep(double luminance)
         if (next == Next::AveragedStop) {
             setFinalRGB(finalBound());
             co_await EngineTask::Yield{};
-            stopRun(averagedStopReason.isEmpty() ? QStringLiteral("Correction stopped; the gains could not be measured.")
-                                                 : averagedStopReason);
+            stopRun(stoppedTooDark ? tooDarkText() : QStringLiteral("Correction stopped; the gains could not be measured."));
             co_return false;
         }
 
