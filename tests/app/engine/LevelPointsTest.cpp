@@ -177,13 +177,19 @@ TEST(LevelPoints, ASummarisingLevelAveragesBitForBitAsAFullOneWithinEveryBoundIt
 
 TEST(LevelPoints, AnIterationCostsAFixedSmallRecordAndANewLevelReleasesThem)
 {
-    // An adjuster's longest level: a new gain set at every iteration.
+    // An adjuster's longest level: a new gain set at every iteration, near its targets.
     constexpr int Iterations = 400;
     LevelPoints points;
-    for (int i = 0; i < Iterations; ++i)
-        points.append(at({i * 1e-3, -i * 1e-3, 0.5}));
+    LevelPoints summarising;
+    summarising.summarise({{0.04, 0.08}, 0.16, 3});
+    for (int i = 0; i < Iterations; ++i) {
+        points.append(at({i * 1e-3, -i * 1e-3, 0.5}, 0.01));
+        summarising.append(at({i * 1e-3, -i * 1e-3, 0.5}, 0.01));
+    }
     EXPECT_EQ(points.size(), std::size_t(Iterations));
-    EXPECT_LE(points.heldBytes(), std::size_t(Iterations) * 128);
+    EXPECT_LE(points.heldBytes(), std::size_t(Iterations) * 112);
+    // Only the record and the mark of each iteration.
+    EXPECT_LE(summarising.heldBytes(), std::size_t(Iterations) * 48);
     points.clear();
     EXPECT_EQ(points.heldBytes(), 0u);
     EXPECT_TRUE(points.isEmpty());
