@@ -279,6 +279,13 @@ public:
     EngineTask coSetGains();
     EngineTask coMeasureChannelGains_(int channel);
     EngineTask coChangeColor_(int channel, double delta);
+    // The steps of a gain measurement that never wait, kept out of its coroutines so that every
+    // adjuster's frames stay small: a camera mode's repair of the colour diagonal; the colorimeter
+    // mode's plausibility checks (false, each failure logged, when one fails); the mean of a
+    // channel's two opposite excursions.
+    void repairDiagonal();
+    bool gainsPlausible(int attempt) const;
+    void averageColumn(int channel, const GainMatrix::Triple& first, double excursion);
     // Solves rgbDeltas that bring reading onto the targets; false when the matrix is singular or
     // the result is not a number.
     bool getRGBDeltas_();

@@ -65,6 +65,71 @@ EngineTask Calibrator::coMeasureChannelGains_(int channel)
     const GainMatrix::Triple first = m_gains.column(channel);
     EngineTask back = coChangeColor_(channel, excursion);
     const bool ok = co_await back;
+    averageColumn(channel, first, excursion);
+    co_return ok;
+}
+
+void Calibrator::repairDiagonal()
+{
+    // Camera modes: repair the colour diagonal instead of judging it.
+    const struct
+    {
+        GainMatrix::Row row;
+        int channel;
+        int readingIndex;
+        const char* name;
+    } diagonal[3] = {{GainMatrix::CctRow, 0, 0, "red"}, {GainMatrix::DuvRow, 1, 1, "green"}, {GainMatrix::Luma, 2, 2, "blue"}};
+    for (const auto& entry : diagonal) {
+        const double level = m_reading[entry.readingIndex];
+        double& gain = m_gains.at(entry.row, entry.channel);
+        if ((level < LowestUsefulLevel || level > HighestUsefulLevel) && gain < RepairedGain) {
+            gain = RepairedGain;
+            if (m_loggable)
+                qDebug("#%-4d %s gainfix (high/low limits)", int(m_number), entry.name);
+        }
+    }
+    for (const auto& entry : diagonal) {
+        double& gain = m_gains.at(entry.row, entry.channel);
+        if (gain < MinimumGain) {
+            gain = MinimumGain;
+            if (m_loggable)
+                qDebug("#%-4d %s gainfix (minGain)", int(m_number), entry.name);
+        }
+    }
+}
+
+bool Calibrator::gainsPlausible(int attempt) const
+{
+    // Colorimeter mode: every sign the display's physics promises, checked in turn.
+    const GainMatrix& g = m_gains;
+    const struct
+    {
+        bool failed;
+        const char* message;
+    } checks[] = {
+        {g.at(GainMatrix::Luma, 0) <= 0.0, "setGains #%d: red luma gain is zero or less than zero."},
+        {g.at(GainMatrix::Luma, 1) <= 0.0, "setGains #%d: green luma gain is  zero or less than zero."},
+        {g.at(GainMatrix::Luma, 2) <= 0.0, "setGains #%d: blue luma gain is  zero or less than zero."},
+        {g.at(GainMatrix::Luma, 1) < g.at(GainMatrix::Luma, 0) || g.at(GainMatrix::Luma, 1) < g.at(GainMatrix::Luma, 2),
+         "setGains #%d: green luma gain is less than red or blue luma gain."},
+        {g.at(GainMatrix::CctRow, 0) > 0.0, "setGains #%d: red CCT gain is greater than zero."},
+        {g.at(GainMatrix::CctRow, 2) < 0.0, "setGains #%d: blue CCT gain is less than zero."},
+        {g.at(GainMatrix::DuvRow, 0) > 0.0, "setGains #%d: red Duv gain is greater than zero."},
+        {g.at(GainMatrix::DuvRow, 2) > 0.0, "setGains #%d: blue Duv gain is greater than zero."},
+        {g.at(GainMatrix::DuvRow, 1) < 0.0, "setGains #%d: green Duv gain is less than zero."},
+    };
+    bool plausible = true;
+    for (const auto& check : checks) {
+        if (check.failed) {
+            qDebug(check.message, attempt);
+            plausible = false;
+        }
+    }
+    return plausible;
+}
+
+void Calibrator::averageColumn(int channel, const GainMatrix::Triple& first, double excursion)
+{
     const GainMatrix::Triple second = m_gains.column(channel);
     const GainMatrix::Triple mean{(first[0] + second[0]) * 0.5, (first[1] + second[1]) * 0.5, (first[2] + second[2]) * 0.5};
     m_gains.setColumn(channel, mean);
@@ -74,7 +139,6 @@ EngineTask Calibrator::coMeasureChannelGains_(int channel)
     else if (m_loggable)
         qDebug("%s gains: %+12f R, %+12f G,  %+12f B   (delta %.3f)", ChannelNames[channel], mean[1], mean[2], mean[0],
                excursion);
-    co_return ok;
 }
 
 EngineTask Calibrator::coSetGains()
@@ -100,60 +164,10 @@ EngineTask Calibrator::coSetGains()
             co_return false;
 
         if (m_mode != ColorimeterMode) {
-            // Camera modes: repair the colour diagonal instead of judging it.
-            const struct
-            {
-                GainMatrix::Row row;
-                int channel;
-                int readingIndex;
-                const char* name;
-            } diagonal[3] = {{GainMatrix::CctRow, 0, 0, "red"}, {GainMatrix::DuvRow, 1, 1, "green"}, {GainMatrix::Luma, 2, 2, "blue"}};
-            for (const auto& entry : diagonal) {
-                const double level = m_reading[entry.readingIndex];
-                double& gain = m_gains.at(entry.row, entry.channel);
-                if ((level < LowestUsefulLevel || level > HighestUsefulLevel) && gain < RepairedGain) {
-                    gain = RepairedGain;
-                    if (m_loggable)
-                        qDebug("#%-4d %s gainfix (high/low limits)", int(m_number), entry.name);
-                }
-            }
-            for (const auto& entry : diagonal) {
-                double& gain = m_gains.at(entry.row, entry.channel);
-                if (gain < MinimumGain) {
-                    gain = MinimumGain;
-                    if (m_loggable)
-                        qDebug("#%-4d %s gainfix (minGain)", int(m_number), entry.name);
-                }
-            }
+            repairDiagonal();
             co_return true;
         }
-
-        // Colorimeter mode: every sign the display's physics promises, checked in turn.
-        const GainMatrix& g = m_gains;
-        const struct
-        {
-            bool failed;
-            const char* message;
-        } checks[] = {
-            {g.at(GainMatrix::Luma, 0) <= 0.0, "setGains #%d: red luma gain is zero or less than zero."},
-            {g.at(GainMatrix::Luma, 1) <= 0.0, "setGains #%d: green luma gain is  zero or less than zero."},
-            {g.at(GainMatrix::Luma, 2) <= 0.0, "setGains #%d: blue luma gain is  zero or less than zero."},
-            {g.at(GainMatrix::Luma, 1) < g.at(GainMatrix::Luma, 0) || g.at(GainMatrix::Luma, 1) < g.at(GainMatrix::Luma, 2),
-             "setGains #%d: green luma gain is less than red or blue luma gain."},
-            {g.at(GainMatrix::CctRow, 0) > 0.0, "setGains #%d: red CCT gain is greater than zero."},
-            {g.at(GainMatrix::CctRow, 2) < 0.0, "setGains #%d: blue CCT gain is less than zero."},
-            {g.at(GainMatrix::DuvRow, 0) > 0.0, "setGains #%d: red Duv gain is greater than zero."},
-            {g.at(GainMatrix::DuvRow, 2) > 0.0, "setGains #%d: blue Duv gain is greater than zero."},
-            {g.at(GainMatrix::DuvRow, 1) < 0.0, "setGains #%d: green Duv gain is less than zero."},
-        };
-        bool plausible = true;
-        for (const auto& check : checks) {
-            if (check.failed) {
-                qDebug(check.message, attempt);
-                plausible = false;
-            }
-        }
-        if (plausible)
+        if (gainsPlausible(attempt))
             co_return true;
         sums += m_gains;
         ++attempt;
