@@ -2,6 +2,7 @@
 #include "shell/ThemeSetting.h"
 
 #include "support/InterfaceFixture.h"
+#include "support/SavedTheme.h"
 #include "support/QtPrinters.h"
 
 #include <QApplication>
@@ -31,23 +32,12 @@ void storeLightThemeValue(const QVariant& value)
     settings.sync();
 }
 
-// Puts the application's palette and style sheet back after each test: the theme is the process's.
-class ApplicationTheme
+// Puts the theme and the account's theme value back after each test.
+class ApplicationTheme : public SavedTheme
 {
 public:
-    ApplicationTheme() : m_palette(QApplication::palette()), m_styleSheet(qApp->styleSheet()) {}
-    ~ApplicationTheme()
-    {
-        QApplication::setPalette(m_palette);
-        qApp->setStyleSheet(m_styleSheet);
-        storeLightThemeValue({});
-    }
-    const QPalette& palette() const { return m_palette; }
-    const QString& styleSheet() const { return m_styleSheet; }
-
-private:
-    QPalette m_palette;
-    QString m_styleSheet;
+    ApplicationTheme() = default;
+    ~ApplicationTheme() { storeLightThemeValue({}); }
 };
 
 class DarkThemeTest : public ::testing::Test
@@ -190,17 +180,8 @@ TEST_P(DarkThemeWindowTest, ToolTipsAndOffLampsStandOutFromWhatIsBehindThem)
         << "an off lamp on a panel of " << panel.name().toStdString();
 
     // A tool tip, shown by hovering its control.
-    QQuickItem* control = item("dragMode_adj");
-    QObject* toolTip = nullptr;
-    for (QObject* child : control->children()) {
-        if (child->inherits("QQuickToolTip"))
-            toolTip = child;
-    }
+    QObject* toolTip = hoverForToolTip(item("dragMode_adj"));
     ASSERT_NE(toolTip, nullptr);
-    scrollIntoView(control);
-    QTest::mouseMove(window(), QPoint(1, 1));
-    QTest::mouseMove(window(), control->mapToScene(QPointF(control->width() / 2, control->height() / 2)).toPoint());
-    ASSERT_TRUE(waitUntil([&] { return toolTip->property("opened").toBool(); }, 5000));
     settle(50);
     auto* background = toolTip->property("background").value<QQuickItem*>();
     auto* text = toolTip->property("contentItem").value<QQuickItem*>();

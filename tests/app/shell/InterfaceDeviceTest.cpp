@@ -32,14 +32,6 @@ constexpr int CameraWaitMs = 10000;
 class InterfaceDevices : public InterfaceFixture
 {
 protected:
-    // The program polls the processor every 10 s, and says so in the log when it does not answer
-    // (it has no address in most of these tests): no other warning is allowed.
-    void expectNoWarningsButFailedPolls() const
-    {
-        for (const QString& warning : warnings())
-            EXPECT_TRUE(warning.startsWith("Error updating display: ")) << warning.toStdString();
-    }
-
     // Picks the entry with this text from a choice, as a user does: open it, click the entry.
     void pick(QQuickItem* choice, const QString& text)
     {

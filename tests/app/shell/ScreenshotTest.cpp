@@ -1,4 +1,5 @@
 #include "support/InterfaceFixture.h"
+#include "support/SavedTheme.h"
 
 #include "support/ScopedTempFolder.h"
 
@@ -67,23 +68,11 @@ enum class Scene {
     Menu,          // the Operation menu, opened from the keyboard, with its shortcuts
 };
 
-// The dark theme while it exists, the theme before it afterwards: the theme is the process's.
-class DarkThemeInUse
+// The dark theme while it exists, the theme before it afterwards.
+class DarkThemeInUse : public SavedTheme
 {
 public:
-    DarkThemeInUse() : m_palette(QApplication::palette()), m_styleSheet(qApp->styleSheet())
-    {
-        DarkTheme::applyIfRequested(*qApp, 0);
-    }
-    ~DarkThemeInUse()
-    {
-        QApplication::setPalette(m_palette);
-        qApp->setStyleSheet(m_styleSheet);
-    }
-
-private:
-    QPalette m_palette;
-    QString m_styleSheet;
+    DarkThemeInUse() { DarkTheme::applyIfRequested(*qApp, 0); }
 };
 
 struct ShotCase
@@ -199,17 +188,7 @@ TEST_P(Screenshot, OfTheInterfaceIsDrawnAndSaved)
         break;
     }
     case Scene::DarkToolTip: {
-        QQuickItem* control = item("dragMode_adj");
-        scrollIntoView(control);
-        QObject* toolTip = nullptr;
-        for (QObject* child : control->children()) {
-            if (child->inherits("QQuickToolTip"))
-                toolTip = child;
-        }
-        ASSERT_NE(toolTip, nullptr);
-        QTest::mouseMove(window(), QPoint(1, 1));
-        QTest::mouseMove(window(), control->mapToScene(QPointF(control->width() / 2, control->height() / 2)).toPoint());
-        ASSERT_TRUE(waitUntil([&] { return toolTip->property("opened").toBool(); }, 5000));
+        ASSERT_NE(hoverForToolTip(item("dragMode_adj")), nullptr);
         save(window(), name, true);
         break;
     }

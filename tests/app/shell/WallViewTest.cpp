@@ -105,13 +105,7 @@ protected:
         drag(grid(), onGrid(from), onGrid(to));
     }
     // The window rendered and read back at a wall pixel.
-    QColor shownAt(QPointF wall) const
-    {
-        const QImage frame = window()->grabWindow();
-        const QPoint at = (QPointF(inWindow(wall)) * frame.devicePixelRatio()).toPoint();
-        EXPECT_TRUE(frame.rect().contains(at)) << wall.x() << ", " << wall.y() << " is outside the window";
-        return frame.pixelColor(at);
-    }
+    QColor shownAt(QPointF wall) const { return renderedAt(window(), QPointF(inWindow(wall))); }
     // Switches to the irregular wall and waits until the view shows it.
     void showIrregularWall(int mode)
     {

@@ -145,6 +145,32 @@ void InterfaceFixture::click(QQuickItem* item)
     clickAt(item, QPointF(item->width() / 2, item->height() / 2));
 }
 
+QObject* InterfaceFixture::hoverForToolTip(QQuickItem* control) const
+{
+    QObject* toolTip = nullptr;
+    for (QObject* child : control->children()) {
+        if (child->inherits("QQuickToolTip"))
+            toolTip = child;
+    }
+    EXPECT_NE(toolTip, nullptr) << control->objectName().toStdString() << " has no tool tip";
+    if (!toolTip)
+        return nullptr;
+    scrollIntoView(control);
+    QTest::mouseMove(m_window, QPoint(1, 1));
+    QTest::mouseMove(m_window, control->mapToScene(QPointF(control->width() / 2, control->height() / 2)).toPoint());
+    const bool opened = waitUntil([&] { return toolTip->property("opened").toBool(); }, 5000);
+    EXPECT_TRUE(opened) << "the tool tip of " << control->objectName().toStdString() << " did not open";
+    return opened ? toolTip : nullptr;
+}
+
+QColor renderedAt(QQuickWindow* window, QPointF scene)
+{
+    const QImage frame = window->grabWindow();
+    const QPoint at = (scene * frame.devicePixelRatio()).toPoint();
+    EXPECT_TRUE(frame.rect().contains(at)) << scene.x() << ", " << scene.y() << " is outside the window";
+    return frame.pixelColor(at);
+}
+
 void InterfaceFixture::scrollIntoView(QQuickItem* item)
 {
     for (QQuickItem* ancestor = item->parentItem(); ancestor; ancestor = ancestor->parentItem()) {
@@ -285,5 +311,12 @@ QStringList InterfaceFixture::warnings() const
 void InterfaceFixture::expectNoWarnings() const
 {
     const QStringList found = warnings();
+    EXPECT_TRUE(found.isEmpty()) << found.join(QLatin1Char('\n')).toStdString();
+}
+
+void InterfaceFixture::expectNoWarningsButFailedPolls() const
+{
+    QStringList found = warnings();
+    found.removeIf([](const QString& warning) { return warning.startsWith(QLatin1String("Error updating display: ")); });
     EXPECT_TRUE(found.isEmpty()) << found.join(QLatin1Char('\n')).toStdString();
 }

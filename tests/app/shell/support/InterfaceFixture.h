@@ -3,6 +3,7 @@
 #include "support/ControllerFixture.h"
 #include "support/MessageCapture.h"
 
+#include <QColor>
 #include <QPoint>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
@@ -14,6 +15,9 @@
 #include <memory>
 
 class QFileDialog;
+
+// A window rendered now and read back at a point of its scene.
+QColor renderedAt(QQuickWindow* window, QPointF scene);
 
 // The real interface (main.qml, loaded through the program's own set-up) over a real controller,
 // offscreen, with the controller's private settings and quick engine timing. Every Qt message
@@ -50,6 +54,10 @@ protected:
     static void clickAt(QQuickItem* item, QPointF point, Qt::KeyboardModifiers modifiers = {});
     // Scrolls the nearest flickable around an item so that the item is in view.
     static void scrollIntoView(QQuickItem* item);
+    // Brings the pointer onto a control from outside it and waits until its tool tip is open;
+    // the tool tip, or null (the test failed) when it has none or it did not open. Hover effects
+    // must be on.
+    QObject* hoverForToolTip(QQuickItem* control) const;
     // A drag with the left button from one point of an item to another.
     static void drag(QQuickItem* item, QPointF from, QPointF to, Qt::KeyboardModifiers modifiers = {});
     // Replaces the text of a text field as a user would (click, select all, type, Enter).
@@ -73,6 +81,9 @@ protected:
     // lacks what a window system does for a dialog of Qt's own (size hints, raising, grabbing).
     QStringList warnings() const;
     void expectNoWarnings() const;
+    // The program polls the processor every 10 s and warns when it does not answer (without an
+    // address it never does): the device's word, not the interface's. No other warning is allowed.
+    void expectNoWarningsButFailedPolls() const;
 
     std::unique_ptr<MessageCapture> m_capture;
     std::unique_ptr<QTimer> m_answerer;
