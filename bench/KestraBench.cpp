@@ -27,19 +27,27 @@ constexpr const char* kUser = "admin";
 constexpr const char* kPassword = "secret";
 constexpr int kRepetitions = 7;
 
+// The simulator as a processor that wants a Digest login and accepts every update.
+struct UpdatableProcessor : ProcessorSimulator
+{
+    UpdatableProcessor()
+    {
+        requireDigest();
+        acceptUpdates();
+    }
+};
+
 // The simulator as the processor, and a driver connected to it.
 struct DriverAndProcessor
 {
     DriverAndProcessor()
     {
-        simulator.requireDigest();
-        simulator.acceptUpdates();
         kestra.setUsername(QString::fromLatin1(kUser));
         kestra.setPassword(QString::fromLatin1(kPassword));
         kestra.setAddress(QString::fromStdString(simulator.address()));
     }
 
-    ProcessorSimulator simulator;
+    UpdatableProcessor simulator;
     boost::asio::io_context io;
     boost::asio::executor_work_guard<boost::asio::io_context::executor_type> guard = boost::asio::make_work_guard(io);
     Kestra kestra{io};
@@ -78,9 +86,7 @@ BENCHMARK(KestraAuthenticatedPatch)->Unit(benchmark::kMicrosecond)->Repetitions(
 void LaneAuthenticatedPatch(benchmark::State& state)
 {
     const CurlRequest patch = driversPatch();
-    ProcessorSimulator simulator;
-    simulator.requireDigest();
-    simulator.acceptUpdates();
+    UpdatableProcessor simulator;
     boost::asio::io_context io;
     auto guard = boost::asio::make_work_guard(io);
     http_client::cancel_set registrations;
@@ -111,9 +117,7 @@ BENCHMARK(LaneAuthenticatedPatch)->Unit(benchmark::kMicrosecond)->Repetitions(kR
 
 void CurlDigestPatch(benchmark::State& state, bool keepHandle)
 {
-    ProcessorSimulator simulator;
-    simulator.requireDigest();
-    simulator.acceptUpdates();
+    UpdatableProcessor simulator;
     const std::string origin = "http://" + simulator.address();
     const CurlRequest patch = driversPatch();
     auto kept = std::make_unique<CurlClient>(origin, kUser, kPassword);

@@ -186,14 +186,16 @@ void Updater::gotReply(QNetworkReply* reply)
                 baseline = m_skipVersion;
             }
         }
+        // Read once: every item is compared with it.
+        const QVersionNumber newestKnown = parseVersion(baseline).normalized();
         const QJsonArray items = QJsonDocument::fromJson(body).object().value(QStringLiteral("items")).toArray();
         for (const QJsonValue& value : items) {
             const QJsonObject item = value.toObject();
             const QString version = item.value(QStringLiteral("version")).toString();
             const QString name = item.value(QStringLiteral("name")).toString();
-            qDebug("version %s, installer %s", qUtf8Printable(parseVersion(version).normalized().toString()),
-                   qUtf8Printable(name));
-            if (compareVersions(baseline, version) >= 0)
+            const QVersionNumber offered = parseVersion(version).normalized();
+            qDebug("version %s, installer %s", qUtf8Printable(offered.toString()), qUtf8Printable(name));
+            if (QVersionNumber::compare(newestKnown, offered) >= 0)
                 continue;
             m_versions.append(version);
             m_installers.append(name);
