@@ -38,10 +38,15 @@ Calibrator::Calibrator(uint mode, uint number, QObject* parent)
     // Made now where it will be, so that no thread makes it while another reads it.
     if (mode == ColorimeterMode || number == 0)
         makeTaskState();
-    ErrorType::registerMetaType();
-    qRegisterMetaType<Colorimeter*>("Colorimeter*");
-    qRegisterMetaType<QList<Macropixel*>>("QList<Macropixel*>");
-    qRegisterMetaType<QList<Tile*>>("QList<Tile*>");
+    // Once per process: a wall's run makes hundreds of thousands of calibrators.
+    static const bool registered = [] {
+        ErrorType::registerMetaType();
+        qRegisterMetaType<Colorimeter*>("Colorimeter*");
+        qRegisterMetaType<QList<Macropixel*>>("QList<Macropixel*>");
+        qRegisterMetaType<QList<Tile*>>("QList<Tile*>");
+        return true;
+    }();
+    Q_UNUSED(registered);
 }
 
 Calibrator::~Calibrator() = default;

@@ -156,7 +156,6 @@ void LevelPoints::clear()
     m_within = 0;
     m_summary.reset();
     m_averages = {};
-    m_withinFirst = 0;
     m_droppedFrom = std::numeric_limits<double>::infinity();
 }
 
@@ -207,9 +206,10 @@ bool LevelPoints::keepsDetails(double deltaSum)
         return false;
     if (weight(deltaSum, m_summary->bounds[0]) > 0.0) {
         // Within the first bound: needed only by a wider bound, which is asked for only while
-        // few iterations are within the first. Once enough are, only the running averages are
-        // asked for, and no details are needed any more.
-        if (++m_withinFirst < m_summary->fewest)
+        // few iterations are within the first (its running average, which this one has just
+        // joined, counts them). Once enough are, only the running averages are asked for, and no
+        // details are needed any more.
+        if (m_averages[0].used < m_summary->fewest)
             return true;
         m_details = std::vector<Details>();
         m_droppedFrom = Everything;

@@ -213,11 +213,9 @@ private:
     uint32_t m_counted = 0;
     uint32_t m_within = 0;
 
-    // A summarising level: what it will ask for, its running averages, how many iterations came
-    // within the first bound, and the smallest delta sum of an iteration whose details it dropped
-    // (minus infinity once it keeps none).
+    // A summarising level: what it will ask for, its running averages, and the smallest delta sum
+    // of an iteration whose details it dropped (minus infinity once it keeps none).
     std::optional<Summary> m_summary;
     std::array<Average, 2> m_averages{};
-    uint32_t m_withinFirst = 0;
     double m_droppedFrom = std::numeric_limits<double>::infinity();
 };
