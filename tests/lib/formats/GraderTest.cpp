@@ -216,7 +216,8 @@ TEST(GraderBlur, SamplesAreMirroredIntoTheCellsTile)
 }
 
 // Every output within 1e-6 of the exact sum, relative to the sum of the magnitudes of its terms:
-// Gaussian kernels (two passes) and any other kernel, on whole, partial and small tiles.
+// Gaussian kernels (two passes) and any other kernel, on whole, partial and small tiles, and on
+// tiles many times taller than the kernel (the rows summed along are kept only while needed).
 TEST(GraderBlur, EqualsTheExactSumWithinItsTolerance)
 {
     struct Case {
@@ -225,7 +226,7 @@ TEST(GraderBlur, EqualsTheExactSumWithinItsTolerance)
     };
     const Case cases[] = {{8, 8, 2, 2, 3},   {9, 9, 2, 2, 3},     {11, 7, 3, 2, 5},  {9, 9, 4, 4, 5},
                           {5, 3, 5, 3, 7},   {16, 12, 1, 1, 15},  {13, 10, 2, 3, 4}, {120, 96, 8, 8, 15},
-                          {60, 45, 3, 3, 21}};
+                          {60, 45, 3, 3, 21}, {17, 100, 2, 2, 7}, {9, 61, 1, 3, 6}};
     std::mt19937 rng(11);
     std::uniform_real_distribution<float> value(0.0f, 100.0f);
     std::uniform_real_distribution<float> signedWeight(-1.0f, 1.0f);
