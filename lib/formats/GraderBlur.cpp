@@ -208,13 +208,15 @@ class RowPass {
 public:
     RowPass(Index width, Index tileWidth, Index size)
         : m_size(size)
+        , m_half((size - 1) / 2)
         , m_taps(std::size_t(size))
     {
-        const Index half = (size - 1) / 2;
         for (Index first = 0; first < width; first += tileWidth) {
-            Tile tile{tileOf(first, tileWidth, width), {}};
-            for (Index x = tile.span.first - half; x <= tile.span.last + size - 1 - half; ++x)
-                tile.sources.push_back(reflect(x, tile.span));
+            Tile tile{tileOf(first, tileWidth, width), {}, {}};
+            for (Index x = tile.span.first - m_half; x < tile.span.first; ++x)
+                tile.before.push_back(reflect(x, tile.span));
+            for (Index x = tile.span.last + 1; x <= tile.span.last + size - 1 - m_half; ++x)
+                tile.after.push_back(reflect(x, tile.span));
             m_tiles.push_back(std::move(tile));
         }
     }
@@ -223,23 +225,30 @@ public:
     void run(const float* row, const double* weights, double* sums, Into into)
     {
         for (const Tile& tile : m_tiles) {
-            m_samples.resize(tile.sources.size());
-            for (std::size_t i = 0; i < tile.sources.size(); ++i)
-                m_samples[i] = row[tile.sources[i]];
+            const Index cells = tile.span.last - tile.span.first + 1;
+            m_samples.resize(tile.before.size() + std::size_t(cells) + tile.after.size());
+            double* sample = m_samples.data();
+            for (const Index source : tile.before)
+                *sample++ = row[source];
+            sample = std::copy(row + tile.span.first, row + tile.span.last + 1, sample);
+            for (const Index source : tile.after)
+                *sample++ = row[source];
             for (Index k = 0; k < m_size; ++k)
                 m_taps[std::size_t(k)] = m_samples.data() + k;
-            weightedSum(m_taps.data(), weights, m_size, tile.span.last - tile.span.first + 1,
-                        sums + tile.span.first, into);
+            weightedSum(m_taps.data(), weights, m_size, cells, sums + tile.span.first, into);
         }
     }
 
 private:
     struct Tile {
         Span span;
-        std::vector<Index> sources; // the source column of every sample position of the tile
+        // The source columns of the reflected samples before and after the tile's own cells.
+        std::vector<Index> before;
+        std::vector<Index> after;
     };
 
     Index m_size;
+    Index m_half;
     std::vector<Tile> m_tiles;
     std::vector<double> m_samples;
     std::vector<const double*> m_taps;
