@@ -71,11 +71,7 @@ Vector2D<float> Handler::readCapture(std::string path) const
         std::cerr << "wrong size!" << std::endl;
         return {};
     }
-    // Row by row into the grid's own rows: the image is held once, never copied.
-    Vector2D<float> grid(size->width, size->height);
-    for (std::size_t row = 0; row < size->height; ++row)
-        file.readFloats(row * size->width, size->width, grid[row].data());
-    return grid;
+    return file.readPlane(size->width, size->height);
 }
 
 Vector2D<Cal::EmitterReading> Handler::readCaptures(std::string directory, char colour, std::string identifier) const

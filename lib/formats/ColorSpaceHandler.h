@@ -29,7 +29,9 @@ public:
     // it. Its first axis is the width, its second the height; an image of fewer than two axes,
     // with a width or height of 0, or with values beyond that plane (further axes longer than
     // 1) prints "wrong size!" and gives an empty grid. Integer pixels equal to the header's
-    // BLANK read as NaN, as undefined float pixels are.
+    // BLANK read as NaN, as undefined float pixels are. Whatever the header's data size covers
+    // is read, whether or not the file's last 2880-byte block is padded out; the grid is the
+    // only copy of the image held.
     Vector2D<float> readCapture(std::string path) const;
 
     // One colour of one set: the X, Y and Z captures in directory as chromaticity x, y and

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
-#include <memory>
 #include <numbers>
 #include <optional>
 #include <stdexcept>
@@ -126,39 +125,54 @@ std::optional<Factors> separate(const Vector2D<float>& kernel)
 // How a weighted sum stores its result.
 enum class Into { Replace, Add };
 
-// Two doubles, for the compiler to keep in one vector register.
-using Lanes = double __attribute__((vector_size(2 * sizeof(double))));
-constexpr Index kLanes = 2;
-// Cells summed at once: their sums stay in registers across all the weights.
-constexpr Index kBlock = 4 * kLanes;
-
-Lanes load(const double* p)
-{
-    Lanes lanes;
-    std::memcpy(&lanes, p, sizeof lanes);
-    return lanes;
-}
+// Two doubles in one vector register (SSE2, every x86-64), and four (AVX2).
+using Narrow = double __attribute__((vector_size(2 * sizeof(double))));
+using Wide = double __attribute__((vector_size(4 * sizeof(double))));
 
 // target[i] = (or +=) the sum over k of weights[k] x sources[k][i], for i below count, the terms
-// added in the order of k. Cells are taken a block at a time, their sums held in registers
-// across all the weights: one store per cell, not one per weight.
-void weightedSum(const double* const* sources, const double* weights, Index taps, Index count, double* target,
-                 Into into)
+// added in the order of k. Cells are taken four vectors at a time, their sums held in registers
+// across all the weights: one store per cell, not one per weight. The result is the same for
+// every vector width, only the speed differs.
+template <typename Vector>
+[[gnu::always_inline]] inline void weightedSumOf(const double* const* sources, const double* weights, Index taps,
+                                                 Index count, double* target, Into into)
 {
+    constexpr Index kLanes = sizeof(Vector) / sizeof(double);
+    constexpr Index kBlock = 4 * kLanes;
     Index i = 0;
     for (; i + kBlock <= count; i += kBlock) {
-        std::array<Lanes, kBlock / kLanes> sums{};
+        // Four named sums, each loaded and stored on its own: the compiler keeps them in
+        // registers (an array of them would go through the stack).
+        Vector first{}, second{}, third{}, fourth{};
         for (Index k = 0; k < taps; ++k) {
             const double weight = weights[k];
             const double* const source = sources[k] + i;
-            for (std::size_t v = 0; v < sums.size(); ++v)
-                sums[v] += weight * load(source + Index(v) * kLanes);
+            Vector a, b, c, d;
+            std::memcpy(&a, source, sizeof a);
+            std::memcpy(&b, source + kLanes, sizeof b);
+            std::memcpy(&c, source + 2 * kLanes, sizeof c);
+            std::memcpy(&d, source + 3 * kLanes, sizeof d);
+            first += weight * a;
+            second += weight * b;
+            third += weight * c;
+            fourth += weight * d;
         }
-        for (std::size_t v = 0; v < sums.size(); ++v) {
-            double* const cells = target + i + Index(v) * kLanes;
-            const Lanes result = into == Into::Add ? sums[v] + load(cells) : sums[v];
-            std::memcpy(cells, &result, sizeof result);
+        double* const cells = target + i;
+        if (into == Into::Add) {
+            Vector a, b, c, d;
+            std::memcpy(&a, cells, sizeof a);
+            std::memcpy(&b, cells + kLanes, sizeof b);
+            std::memcpy(&c, cells + 2 * kLanes, sizeof c);
+            std::memcpy(&d, cells + 3 * kLanes, sizeof d);
+            first += a;
+            second += b;
+            third += c;
+            fourth += d;
         }
+        std::memcpy(cells, &first, sizeof first);
+        std::memcpy(cells + kLanes, &second, sizeof second);
+        std::memcpy(cells + 2 * kLanes, &third, sizeof third);
+        std::memcpy(cells + 3 * kLanes, &fourth, sizeof fourth);
     }
     for (; i < count; ++i) {
         double sum = 0.0;
@@ -168,19 +182,41 @@ void weightedSum(const double* const* sources, const double* weights, Index taps
     }
 }
 
+// Where the processor has AVX2, four doubles a register.
+[[gnu::target("avx2")]] void weightedSumWide(const double* const* sources, const double* weights, Index taps,
+                                            Index count, double* target, Into into)
+{
+    weightedSumOf<Wide>(sources, weights, taps, count, target, into);
+}
+
+void weightedSumNarrow(const double* const* sources, const double* weights, Index taps, Index count, double* target,
+                       Into into)
+{
+    weightedSumOf<Narrow>(sources, weights, taps, count, target, into);
+}
+
+void weightedSum(const double* const* sources, const double* weights, Index taps, Index count, double* target,
+                 Into into)
+{
+    static const bool wide = __builtin_cpu_supports("avx2");
+    (wide ? weightedSumWide : weightedSumNarrow)(sources, weights, taps, count, target, into);
+}
+
 // Sums along the rows of a grid within its column tiles. Per tile, one source row is laid out
 // once with its reflections on both sides, so that every weight runs over contiguous cells.
 class RowPass {
 public:
     RowPass(Index width, Index tileWidth, Index size)
         : m_size(size)
+        , m_half((size - 1) / 2)
         , m_taps(std::size_t(size))
     {
-        const Index half = (size - 1) / 2;
         for (Index first = 0; first < width; first += tileWidth) {
-            Tile tile{tileOf(first, tileWidth, width), {}};
-            for (Index x = tile.span.first - half; x <= tile.span.last + size - 1 - half; ++x)
-                tile.sources.push_back(reflect(x, tile.span));
+            Tile tile{tileOf(first, tileWidth, width), {}, {}};
+            for (Index x = tile.span.first - m_half; x < tile.span.first; ++x)
+                tile.before.push_back(reflect(x, tile.span));
+            for (Index x = tile.span.last + 1; x <= tile.span.last + size - 1 - m_half; ++x)
+                tile.after.push_back(reflect(x, tile.span));
             m_tiles.push_back(std::move(tile));
         }
     }
@@ -189,33 +225,73 @@ public:
     void run(const float* row, const double* weights, double* sums, Into into)
     {
         for (const Tile& tile : m_tiles) {
-            m_samples.resize(tile.sources.size());
-            for (std::size_t i = 0; i < tile.sources.size(); ++i)
-                m_samples[i] = row[tile.sources[i]];
+            const Index cells = tile.span.last - tile.span.first + 1;
+            m_samples.resize(tile.before.size() + std::size_t(cells) + tile.after.size());
+            double* sample = m_samples.data();
+            for (const Index source : tile.before)
+                *sample++ = row[source];
+            sample = std::copy(row + tile.span.first, row + tile.span.last + 1, sample);
+            for (const Index source : tile.after)
+                *sample++ = row[source];
             for (Index k = 0; k < m_size; ++k)
                 m_taps[std::size_t(k)] = m_samples.data() + k;
-            weightedSum(m_taps.data(), weights, m_size, tile.span.last - tile.span.first + 1,
-                        sums + tile.span.first, into);
+            weightedSum(m_taps.data(), weights, m_size, cells, sums + tile.span.first, into);
         }
     }
 
 private:
     struct Tile {
         Span span;
-        std::vector<Index> sources; // the source column of every sample position of the tile
+        // The source columns of the reflected samples before and after the tile's own cells.
+        std::vector<Index> before;
+        std::vector<Index> after;
     };
 
     Index m_size;
+    Index m_half;
     std::vector<Tile> m_tiles;
     std::vector<double> m_samples;
     std::vector<const double*> m_taps;
 };
 
+// The rows of one tile band summed along the rows, each kept while the column pass still reads
+// it. Output row y reads rows y - reach to y + reach of its own band at most (reflected and held
+// within the band), so the last 2 x reach + 1 rows summed are all it needs: a row is summed once,
+// into the slot of its number modulo that count, and the buffer stays a few rows of the grid
+// whatever its height (in place of a grid of doubles made anew on every call).
+class RowRing {
+public:
+    RowRing(Index width, Index reach)
+        : m_width(width)
+        , m_rows(2 * reach + 1)
+        , m_sums(std::size_t(m_width * m_rows))
+    {
+    }
+
+    // Starts a band at row first.
+    void startBand(Index first) { m_next = first; }
+    // Sums every row of the band up to last that is not summed yet.
+    void sumUpTo(Index last, RowPass& rows, const Vector2D<float>& grid, const double* weights)
+    {
+        for (; m_next <= last; ++m_next)
+            rows.run(grid[std::size_t(m_next)].data(), weights, slot(m_next), Into::Replace);
+    }
+    const double* row(Index y) { return slot(y); }
+
+private:
+    double* slot(Index y) { return m_sums.data() + (y % m_rows) * m_width; }
+
+    Index m_width;
+    Index m_rows;
+    std::vector<double> m_sums;
+    Index m_next = 0;
+};
+
 } // namespace
 
 // Sums in double precision throughout, rounded to float once per cell. A separable kernel (a
-// Gaussian) runs as a pass along the rows into a grid of doubles, then one down the columns;
-// any other kernel as one row pass per kernel row.
+// Gaussian) runs as a pass along the rows into a ring of a few rows of doubles, then one down the
+// columns; any other kernel as one row pass per kernel row.
 Vector2D<float> Grader::blurWithinTiles(const Vector2D<float>& grid, const Vector2D<float>& kernel, int tilesAcross,
                                         int tilesDown)
 {
@@ -228,6 +304,7 @@ Vector2D<float> Grader::blurWithinTiles(const Vector2D<float>& grid, const Vecto
     const auto width = Index(grid.width()), height = Index(grid.height());
     const auto size = Index(kernel.width());
     const Index half = (size - 1) / 2;
+    const Index reach = size - 1 - half; // the farthest a kernel row lies from its output row
     const Index tileWidth = width / tilesAcross, tileHeight = height / tilesDown;
     // The source row of kernel row k for output row y.
     const auto sourceRow = [&](Index y, Index k) { return reflect(y - half + k, tileOf(y, tileHeight, height)); };
@@ -238,14 +315,17 @@ Vector2D<float> Grader::blurWithinTiles(const Vector2D<float>& grid, const Vecto
     std::vector<const double*> taps(static_cast<std::size_t>(size));
 
     if (const std::optional<Factors> factors = separate(kernel)) {
-        const auto across = std::make_unique_for_overwrite<double[]>(std::size_t(width * height));
-        for (Index y = 0; y < height; ++y)
-            rows.run(grid[std::size_t(y)].data(), factors->across.data(), across.get() + y * width, Into::Replace);
-        for (Index y = 0; y < height; ++y) {
-            for (Index k = 0; k < size; ++k)
-                taps[std::size_t(k)] = across.get() + sourceRow(y, k) * width;
-            weightedSum(taps.data(), factors->down.data(), size, width, sums.data(), Into::Replace);
-            std::copy(sums.begin(), sums.end(), out[std::size_t(y)].begin());
+        RowRing ring(width, reach);
+        for (Index first = 0; first < height; first += tileHeight) {
+            const Index last = std::min(first + tileHeight - 1, height - 1);
+            ring.startBand(first);
+            for (Index y = first; y <= last; ++y) {
+                ring.sumUpTo(std::min(last, y + reach), rows, grid, factors->across.data());
+                for (Index k = 0; k < size; ++k)
+                    taps[std::size_t(k)] = ring.row(sourceRow(y, k));
+                weightedSum(taps.data(), factors->down.data(), size, width, sums.data(), Into::Replace);
+                std::copy(sums.begin(), sums.end(), out[std::size_t(y)].begin());
+            }
         }
         return out;
     }

@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <stdexcept>
 #include <system_error>
@@ -63,25 +62,36 @@ void Grader::writePng(const Vector2D<float>& grid, float low, float high, std::s
     }
     const float range = high - low;
 
-    std::ofstream stream(path, std::ios::binary);
-    if (!stream.is_open())
-        throw png::std_error(path);
-    stream.exceptions(std::ios::badbit);
-    png::image_info info = png::make_image_info<png::rgb_pixel>();
-    info.set_width(png::uint_32(grid.width()));
-    info.set_height(png::uint_32(grid.height()));
-    png::writer<std::ostream> writer(stream);
-    writer.set_image_info(info);
-    png_set_compression_level(writer.get_png_struct(), kPreviewCompression);
-    png_set_filter(writer.get_png_struct(), PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-    writer.write_info();
-    std::vector<png::byte> row(grid.width() * kRgbBytes);
-    for (const auto& values : grid) {
-        for (std::size_t x = 0; x < values.size(); ++x)
-            std::fill_n(row.begin() + std::ptrdiff_t(x * kRgbBytes), kRgbBytes, byteOf(values[x], low, range));
-        writer.write_row(row.data());
+    // The file is replaced whole or not at all, and a target that is no regular file is never
+    // waited on (a FIFO without a reader is refused).
+    ReplacingFile file(path);
+    std::ostream& stream = file.stream();
+    if (!stream)
+        throw png::std_error(path, file.error());
+    try {
+        png::image_info info = png::make_image_info<png::rgb_pixel>();
+        info.set_width(png::uint_32(grid.width()));
+        info.set_height(png::uint_32(grid.height()));
+        png::writer<std::ostream> writer(stream);
+        writer.set_image_info(info);
+        png_set_compression_level(writer.get_png_struct(), kPreviewCompression);
+        png_set_filter(writer.get_png_struct(), PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+        writer.write_info();
+        std::vector<png::byte> row(grid.width() * kRgbBytes);
+        for (const auto& values : grid) {
+            for (std::size_t x = 0; x < values.size(); ++x)
+                std::fill_n(row.begin() + std::ptrdiff_t(x * kRgbBytes), kRgbBytes, byteOf(values[x], low, range));
+            writer.write_row(row.data());
+        }
+        writer.write_end_info();
+    } catch (const png::error&) {
+        // png++ says only that the stream failed; the system says why.
+        if (stream.bad())
+            throw png::std_error(path, errno != 0 ? errno : EIO);
+        throw;
     }
-    writer.write_end_info();
+    if (!file.commit())
+        throw png::std_error(path, file.error());
 }
 
 void Grader::writeFits(const Vector2D<float>& grid, const std::string& path)

@@ -28,6 +28,25 @@ std::string temporaryNameFor(const std::string& target)
     return (path.parent_path() / name).string();
 }
 
+// Opens a target that is no regular file for writing without waiting: open() would wait on a
+// FIFO until some process opens it for reading, for ever when none does; without O_NONBLOCK it
+// fails at once instead (ENXIO). Once open, writes wait as usual, so that a slow reader is
+// given every byte. -1 with errno set when it cannot be opened.
+int openInPlace(const std::string& target)
+{
+    const int fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
 
 ReplacingFile::ReplacingFile(const std::string& target) : target_(target)
@@ -49,8 +68,13 @@ ReplacingFile::ReplacingFile(const std::string& target) : target_(target)
         return;
     }
     if (exists && !S_ISREG(existing.st_mode)) {
+        const int fd = openInPlace(target_);
+        if (fd < 0) {
+            error_ = errno;
+            return;
+        }
         inPlace_ = true;
-        temporary_ = target_;
+        attach(fd);
         return;
     }
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
@@ -64,26 +88,27 @@ ReplacingFile::ReplacingFile(const std::string& target) : target_(target)
         }
         if (exists)
             ::fchmod(fd, existing.st_mode & 07777);
-        ::close(fd);
         temporary_ = name;
         error_ = 0;
+        attach(fd);
         return;
     }
 }
 
 ReplacingFile::~ReplacingFile() { discard(); }
 
-std::ostream& ReplacingFile::stream()
+void ReplacingFile::attach(int descriptor)
 {
-    if (!stream_.is_open() && isOpen()) {
-        errno = 0;
-        stream_.open(temporary_, std::ios::binary | std::ios::trunc);
-        if (!stream_)
-            error_ = errno;
+    buffer_ = std::make_unique<Buffer>(descriptor, std::ios::out | std::ios::binary);
+    if (!buffer_->is_open()) {
+        error_ = errno != 0 ? errno : EIO;
+        ::close(descriptor);
+        buffer_.reset();
+        discard();
+        return;
     }
-    if (!isOpen())
-        stream_.setstate(std::ios::failbit);
-    return stream_;
+    stream_.rdbuf(buffer_.get());
+    stream_.clear();
 }
 
 bool ReplacingFile::commit()
@@ -91,27 +116,25 @@ bool ReplacingFile::commit()
     if (!isOpen())
         return false;
     errno = 0;
-    if (stream_.is_open()) {
-        stream_.close();  // flushes; a failed write or flush leaves failbit or badbit
-        if (!stream_) {
-            error_ = errno ? errno : EIO;
-            discard();
-            return false;
-        }
-    }
-    if (inPlace_) {
-        temporary_.clear();
-        return true;
-    }
-    const int fd = ::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
-    const bool synced = fd >= 0 && ::fsync(fd) == 0;
-    if (!synced)
+    stream_.flush(); // a failed write or flush leaves badbit, and errno says why
+    const bool written = bool(stream_);
+    if (!written)
+        error_ = errno ? errno : EIO;
+    const bool synced = written && (inPlace_ || ::fsync(buffer_->fd()) == 0);
+    if (written && !synced)
         error_ = errno;
-    if (fd >= 0)
-        ::close(fd);
-    if (!synced || ::rename(temporary_.c_str(), target_.c_str()) != 0) {
-        if (synced)
-            error_ = errno;
+    const bool closed = buffer_->close() != nullptr;
+    if (synced && !closed)
+        error_ = errno ? errno : EIO;
+    buffer_.reset();
+    stream_.rdbuf(nullptr);
+    stream_.setstate(std::ios::badbit);
+    if (!synced || !closed) {
+        discard();
+        return false;
+    }
+    if (!inPlace_ && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
+        error_ = errno;
         discard();
         return false;
     }
@@ -121,9 +144,10 @@ bool ReplacingFile::commit()
 
 void ReplacingFile::discard()
 {
-    if (stream_.is_open())
-        stream_.close();
-    if (!temporary_.empty() && !inPlace_)
+    buffer_.reset();
+    stream_.rdbuf(nullptr);
+    stream_.setstate(std::ios::badbit);
+    if (!temporary_.empty())
         ::unlink(temporary_.c_str());
     temporary_.clear();
 }

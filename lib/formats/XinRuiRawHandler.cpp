@@ -31,10 +31,14 @@ constexpr std::string_view kFileSuffix = ".txt";
 
 constexpr std::size_t kChannels = 3;           // red, green, blue
 constexpr std::uint64_t kFirstDataLine = 2;    // the header is line 1
-// The largest grid a table may span: 2^26 cells (8192 x 8192), eight times the emitters of a
-// 4K wall and twice those of an 8K one. A table may measure only part of its wall (cells no
-// line covers stay empty), but a line naming an absurd position must not demand a grid of
-// gigabytes: such a table is refused before its grid is made.
+// What a table's grid may span, by what the table holds. A table may measure only part of its
+// wall (cells no line covers stay empty, 24 bytes each), but a few lines naming far positions
+// must not demand a grid of gigabytes: the grid may have kCellFloor cells (256 x 256, 1.5 MiB
+// of empty cells), plus kCellsPerLine for every good line (a table covering a sixteenth of its
+// grid), and never more than kMaxCells (8192 x 8192, eight times the emitters of a 4K wall and
+// twice those of an 8K one). A larger grid is refused before it is made.
+constexpr std::uint64_t kCellFloor = std::uint64_t(1) << 16;
+constexpr std::uint64_t kCellsPerLine = 16;
 constexpr std::uint64_t kMaxCells = std::uint64_t(1) << 26;
 constexpr int kChromaticityDigits = 4;
 constexpr int kWavelengthDigits = 1;
@@ -150,6 +154,13 @@ std::optional<Layout> layoutOf(const Extent& extent, bool any)
         || __builtin_mul_overflow(layout.width, layout.height, &layout.cells))
         return std::nullopt;
     return layout;
+}
+
+// The most cells the grid of a table with goodLines good lines may have.
+std::uint64_t cellBound(std::uint64_t goodLines)
+{
+    return goodLines >= (kMaxCells - kCellFloor) / kCellsPerLine ? kMaxCells
+                                                                  : kCellFloor + kCellsPerLine * goodLines;
 }
 
 void lowerAndRaise(Cal::EmitterReading& low, Cal::EmitterReading& high, const Cal::EmitterReading& r)
@@ -269,9 +280,9 @@ Cal::Data Handler::readStream(std::istream& in) const
     }
     std::cout << "read " << lineNumber << " lines, " << layout->moduleColumns << " x " << layout->moduleRows
               << " modules, " << layout->width << " x " << layout->height << " pixels " << std::endl;
-    if (layout->cells > kMaxCells) {
+    if (const std::uint64_t bound = cellBound(entries.size()); layout->cells > bound) {
         std::cerr << "XinRui raw table: " << layout->width << " x " << layout->height << " pixels, more than the "
-                  << kMaxCells << " a table may span, not read" << std::endl;
+                  << bound << " a table may span, not read" << std::endl;
         return {};
     }
 

@@ -23,8 +23,11 @@ public:
     // A line that does not parse exactly is reported and left out; a value too small for a
     // float reads as 0, one too large fails its line. The grid spans the module ranges of the
     // good lines, and cells no line covers stay empty (no readings), so a table may measure
-    // part of a wall. A grid of more than 2^26 cells (8192 x 8192, far beyond any real wall) is
-    // refused before it is made: empty data and a message.
+    // part of a wall. What the grid may take is bounded by what the table holds: at most
+    // 2^16 cells plus 16 for every good line, and never more than 2^26 (8192 x 8192, far beyond
+    // any real wall). So a table covering a sixteenth of its grid or more is read, while a few
+    // lines naming far positions cannot demand more than a few MiB. A larger grid is refused
+    // before it is made: empty data and a message.
     Cal::Data readStream(std::istream& in) const;
     Cal::Data readFile(std::string path) const;
     // Every regular file "XinRui_Raw_<name>.txt" of the directory (not recursing), by name.

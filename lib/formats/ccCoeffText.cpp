@@ -18,13 +18,16 @@ constexpr std::string_view kHeightKey = "height=";
 constexpr int kValueDigits = 6;
 constexpr int kFieldsPerEntry = 11;     // two position numbers and nine matrix values
 constexpr std::uint64_t kFirstEntryLine = 4;
-// Bad entry lines a table may hold; each still takes its place as an all-zero entry, so that
-// entries stay paired by index. Past this many the rest of the file is not read: a header
-// declaring a vast table over megabytes of garbage must not turn every garbage line into an
-// entry (88 bytes for as little as two bytes of text).
-constexpr std::uint64_t kMaxBadEntries = 1000;
-// A size has at most this many characters before it cannot fit 64 bits anyway.
-constexpr std::size_t kMaxSizeText = 24;
+// Lines that assign no field at all a table may hold; each still takes its place as an
+// all-zero entry, so that entries stay paired by index. Past this many the rest of the file is
+// not read: a header declaring a vast table over megabytes of garbage must not turn every
+// garbage line into an entry (88 bytes for as little as two bytes of text). A line that assigns
+// some fields is part of the table, however many such lines it holds, and never counts here.
+constexpr std::uint64_t kMaxEmptyEntries = 1000;
+// The bases "%zi" reads a size in: by its prefix.
+constexpr unsigned kDecimal = 10;
+constexpr unsigned kOctal = 8;
+constexpr unsigned kHexadecimal = 16;
 
 using TextNumbers::isBlank;
 using TextNumbers::skipBlanks;
@@ -57,19 +60,48 @@ bool expect(std::istream& in, std::string_view text)
     return true;
 }
 
-// A size as "%zi" scans it in decimal: white space, an optional sign, digits. A negative size
-// or one past the range of a size does not match.
+// The digit value of c in base, or -1.
+int digitValue(int c, unsigned base)
+{
+    int value = -1;
+    if (c >= '0' && c <= '9')
+        value = c - '0';
+    else if (c >= 'a' && c <= 'f')
+        value = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+        value = c - 'A' + 10;
+    return value >= 0 && unsigned(value) < base ? value : -1;
+}
+
+// A size as "%zi" scans it: white space, an optional sign, then hexadecimal after "0x" or "0X"
+// (the prefix alone reads as 0, as the C library has it), octal after a leading 0, decimal
+// otherwise. A negative size, or one past the range of a size, does not match.
 std::optional<std::size_t> readSize(std::istream& in)
 {
     skipWhiteSpace(in);
-    std::string text;
+    bool negative = false;
     if (in.peek() == '+' || in.peek() == '-')
-        text += char(in.get());
-    for (int c = in.peek(); c >= '0' && c <= '9' && text.size() <= kMaxSizeText; c = in.peek())
-        text += char(in.get());
-    const char* p = text.data();
+        negative = in.get() == '-';
+    unsigned base = kDecimal;
+    bool digits = false;
+    if (in.peek() == '0') {
+        in.get();
+        digits = true;
+        base = kOctal;
+        if (in.peek() == 'x' || in.peek() == 'X') {
+            in.get();
+            base = kHexadecimal;
+        }
+    }
     std::uint64_t value = 0;
-    if (!TextNumbers::readUnsigned(p, text.data() + text.size(), value) || p != text.data() + text.size()
+    bool overflow = false;
+    for (int digit = digitValue(in.peek(), base); digit >= 0; digit = digitValue(in.peek(), base)) {
+        in.get();
+        digits = true;
+        overflow = overflow || __builtin_mul_overflow(value, base, &value)
+                   || __builtin_add_overflow(value, std::uint64_t(digit), &value);
+    }
+    if (!digits || overflow || (negative && value != 0)
         || value > std::uint64_t(std::numeric_limits<std::ptrdiff_t>::max()))
         return std::nullopt;
     return std::size_t(value);
@@ -177,7 +209,7 @@ ccCoeffFile ccCoeffText::read(std::istream& in, const std::string& name)
     table.height = size->height;
     // Entries are only stored as lines are read: the declared size bounds them, never sizes them.
     std::uint64_t lineNumber = kFirstEntryLine;
-    std::uint64_t badEntries = 0;
+    std::uint64_t emptyEntries = 0;
     std::string line;
     while (table.entries.size() < count && std::getline(in, line)) {
         dropCarriageReturn(line);
@@ -186,10 +218,11 @@ ccCoeffFile ccCoeffText::read(std::istream& in, const std::string& name)
         ccCoeffFile::Entry entry;
         const int fields = scanEntry(line, entry);
         if (fields != kFieldsPerEntry) {
-            if (++badEntries > kMaxBadEntries) {
+            if (fields == 0 && ++emptyEntries > kMaxEmptyEntries) {
                 std::cout.flush();
-                std::cerr << name << ": more than " << kMaxBadEntries << " bad entries, the rest from line "
-                          << lineNumber << " on is not read" << std::endl;
+                std::cerr << name << ": more than " << kMaxEmptyEntries
+                          << " bad entries that read no field, the rest from line " << lineNumber << " on is not read"
+                          << std::endl;
                 break;
             }
             std::cout << "bad entry, read " << std::min(fields, kFieldsPerEntry) << " fields on line " << lineNumber

@@ -4,6 +4,7 @@
 
 #include <sys/resource.h>
 
+#include <fstream>
 #include <functional>
 #include <iostream>
 #include <string>
@@ -34,4 +35,24 @@ inline long peakResidentKb()
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
+}
+
+// A kilobyte figure of /proc/self/status ("VmHWM", "VmRSS"), -1 when it is missing.
+inline long statusKb(const std::string& field)
+{
+    std::ifstream in("/proc/self/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with(field + ":"))
+            return std::stol(line.substr(field.size() + 1));
+    return -1;
+}
+
+// How far the resident memory rose above its level before fn, in kilobytes: the peak mark is
+// reset first, so that an earlier, larger peak of the process cannot hide it.
+inline long residentGrowthKb(const std::function<void()>& fn)
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const long before = statusKb("VmRSS");
+    fn();
+    return statusKb("VmHWM") - before;
 }

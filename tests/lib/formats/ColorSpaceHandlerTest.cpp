@@ -17,12 +17,15 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <limits>
 #include <map>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -427,6 +430,157 @@ TEST_F(CaptureFolder, UndefinedPixelsReadAsNaN)
     EXPECT_EQ(grid[0][1], inf);
     EXPECT_EQ(grid[0][2], -inf);
     EXPECT_EQ(grid[0][3], 1e-40f);
+}
+
+// The primary image as plain CFITSIO reads it: every value in one call, as floats, with NaN for
+// undefined integer pixels and no null check of float pixels.
+std::vector<float> cfitsioValues(const std::string& path, std::size_t count)
+{
+    std::vector<float> values(count);
+    int status = 0, bitpix = 0, anyUndefined = 0;
+    fitsfile* f = nullptr;
+    fits_open_diskfile(&f, path.c_str(), READONLY, &status);
+    fits_get_img_type(f, &bitpix, &status);
+    float undefined = bitpix > 0 ? std::numeric_limits<float>::quiet_NaN() : 0.0f;
+    fits_read_img(f, TFLOAT, 1, LONGLONG(count), &undefined, values.data(), &anyUndefined, &status);
+    fits_close_file(f, &status);
+    EXPECT_EQ(status, 0) << path;
+    return values;
+}
+
+// The bits of every value, so that NaN equals NaN and -0 differs from 0.
+std::vector<std::uint32_t> bitsOf(const std::vector<float>& values)
+{
+    std::vector<std::uint32_t> bits;
+    for (float v : values)
+        bits.push_back(std::bit_cast<std::uint32_t>(v));
+    return bits;
+}
+
+std::vector<float> flattened(const Vector2D<float>& grid)
+{
+    std::vector<float> values;
+    for (const auto& row : grid)
+        values.insert(values.end(), row.begin(), row.end());
+    return values;
+}
+
+// An image of stored values of one type (written raw), then the keywords that say how to read
+// them.
+struct StoredImage {
+    const char* name;
+    int bitpix;
+    int datatype; // CFITSIO's type of the values below
+    std::vector<double> values;
+    std::vector<std::pair<const char*, double>> keys;
+};
+
+void writeStored(const std::string& path, const StoredImage& image, long width)
+{
+    std::filesystem::remove(path);
+    int status = 0;
+    fitsfile* f = nullptr;
+    long axes[2] = {width, long(image.values.size()) / width};
+    fits_create_diskfile(&f, path.c_str(), &status);
+    fits_create_img(f, image.bitpix, 2, axes, &status);
+    std::vector<double> values = image.values;
+    if (image.datatype == TLONGLONG) {
+        std::vector<LONGLONG> integers(values.begin(), values.end());
+        fits_write_img(f, TLONGLONG, 1, LONGLONG(integers.size()), integers.data(), &status);
+    } else {
+        fits_write_img(f, TDOUBLE, 1, LONGLONG(values.size()), values.data(), &status);
+    }
+    for (const auto& [key, value] : image.keys) {
+        double v = value;
+        if (std::string(key) == "BLANK") {
+            LONGLONG blank = LONGLONG(value);
+            fits_write_key(f, TLONGLONG, key, &blank, nullptr, &status);
+        } else {
+            fits_write_key(f, TDOUBLE, key, &v, nullptr, &status);
+        }
+    }
+    fits_close_file(f, &status);
+    ASSERT_EQ(status, 0) << path;
+}
+
+// Every stored type, scaled or not, with undefined pixels and values at the edges of the
+// types: each reads exactly as CFITSIO converts it.
+TEST_F(CaptureFolder, ValuesConvertAsCfitsioConvertsThem)
+{
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<StoredImage> images = {
+        {"bytes", BYTE_IMG, TDOUBLE, {0, 1, 127, 128, 200, 255}, {}},
+        {"signedBytes", BYTE_IMG, TDOUBLE, {0, 1, 127, 128, 200, 255}, {{"BZERO", -128}}},
+        {"bytesWithBlank", BYTE_IMG, TDOUBLE, {0, 1, 127, 128, 200, 255}, {{"BLANK", 255}, {"BSCALE", 0.5}}},
+        {"shorts", SHORT_IMG, TDOUBLE, {-32768, -1, 0, 1, 12345, 32767}, {}},
+        {"unsignedShorts", SHORT_IMG, TDOUBLE, {-32768, -1, 0, 1, 12345, 32767}, {{"BZERO", 32768}}},
+        {"shortsWithBlank", SHORT_IMG, TDOUBLE, {-32768, -1, 0, 1, 12345, 32767}, {{"BLANK", -1}, {"BZERO", 100}}},
+        {"ints", LONG_IMG, TDOUBLE, {-2147483648.0, -16777217, 16777217, 1, 2147483646, 2147483647}, {}},
+        {"unsignedInts", LONG_IMG, TDOUBLE, {-2147483648.0, -16777217, 16777217, 1, 2147483646, 2147483647},
+         {{"BZERO", 2147483648.0}}},
+        {"intsBeyondFloats", LONG_IMG, TDOUBLE, {-2147483647, -5, 0, 5, 7, 2147483647}, {{"BSCALE", 1e30}}},
+        {"longs", LONGLONG_IMG, TLONGLONG, {-9.2e18, -9007199254740993.0, 0, 1, 9007199254740993.0, 9.2e18}, {}},
+        {"unsignedLongs", LONGLONG_IMG, TLONGLONG, {-9.2e18, -9007199254740993.0, 0, 1, 9007199254740993.0, 9.2e18},
+         {{"BZERO", 9223372036854775808.0}}},
+        {"longsWithBlank", LONGLONG_IMG, TLONGLONG, {-7, 0, 1, 2, 3, 4}, {{"BLANK", -7}, {"BSCALE", 3}}},
+        {"floats", FLOAT_IMG, TDOUBLE, {inf, -inf, nan, 1e-40, -0.0, 3.4e38}, {}},
+        {"scaledFloats", FLOAT_IMG, TDOUBLE, {inf, -inf, nan, 1e-40, 2, 3e38}, {{"BSCALE", 10}, {"BZERO", 1}}},
+        {"floatsWithBlank", FLOAT_IMG, TDOUBLE, {0, 1, 2, 3, 4, 5}, {{"BLANK", 1}}},
+        {"doubles", DOUBLE_IMG, TDOUBLE, {1e300, -1e300, nan, 1e-320, 0.1, -inf}, {}},
+        {"scaledDoubles", DOUBLE_IMG, TDOUBLE, {1e300, -1e300, nan, 1e-320, 0.1, 3}, {{"BSCALE", 0.25}, {"BZERO", -2}}},
+    };
+    for (const StoredImage& image : images) {
+        SCOPED_TRACE(image.name);
+        const std::string file = folder + "/" + image.name + ".fit";
+        writeStored(file, image, 3);
+        Vector2D<float> grid;
+        const Captured c = capture([&] { grid = Handler().readCapture(file); });
+        EXPECT_EQ(c.errors, "");
+        ASSERT_EQ(grid.width(), 3u);
+        ASSERT_EQ(grid.height(), 2u);
+        EXPECT_EQ(bitsOf(flattened(grid)), bitsOf(cfitsioValues(file, 6)));
+    }
+}
+
+// A file whose data are whole but whose last 2880-byte block lacks the zeros that pad it out
+// reads as the padded file does: whatever the header's data size covers is there. One byte
+// short of the data is refused.
+TEST_F(CaptureFolder, AnUnpaddedLastBlockReadsWhatItHolds)
+{
+    struct Case {
+        const char* name;
+        long width, height;
+    };
+    for (const Case& c : {Case{"small", 3, 2}, Case{"rowsAcrossBlocks", 719, 3}, Case{"capture", 400, 400}}) {
+        SCOPED_TRACE(c.name);
+        std::vector<double> values(std::size_t(c.width * c.height));
+        for (std::size_t i = 0; i < values.size(); ++i)
+            values[i] = double(i % 1000) * 0.25 - 7.0;
+        for (const auto& [type, suffix] : {std::pair{FLOAT_IMG, "floats"}, std::pair{SHORT_IMG, "shorts"}}) {
+            const std::string padded = folder + "/" + c.name + suffix + ".fit";
+            const StoredImage image{suffix, type, TDOUBLE, type == SHORT_IMG ? std::vector<double>(values.size(), 3.0) : values,
+                                    type == SHORT_IMG ? std::vector<std::pair<const char*, double>>{{"BZERO", 0.5}}
+                                                      : std::vector<std::pair<const char*, double>>{}};
+            writeStored(padded, image, c.width);
+            const std::vector<float> expected = cfitsioValues(padded, values.size());
+            const std::uintmax_t dataEnd =
+                2880 + std::uintmax_t(values.size()) * std::uintmax_t(std::abs(type) / 8);
+            ASSERT_NE(dataEnd % 2880, 0u) << "the last block must be short";
+            const std::string unpadded = folder + "/" + c.name + suffix + "Unpadded.fit";
+            std::filesystem::copy_file(padded, unpadded);
+            std::filesystem::resize_file(unpadded, dataEnd);
+            Vector2D<float> grid;
+            const Captured read = capture([&] { EXPECT_NO_THROW(grid = Handler().readCapture(unpadded)); });
+            EXPECT_EQ(read.errors, "");
+            ASSERT_EQ(grid.width(), std::size_t(c.width));
+            ASSERT_EQ(grid.height(), std::size_t(c.height));
+            EXPECT_EQ(bitsOf(flattened(grid)), bitsOf(expected));
+
+            std::filesystem::resize_file(unpadded, dataEnd - 1);
+            const Captured shorter = capture([&] { EXPECT_THROW(Handler().readCapture(unpadded), CCfits::FitsException); });
+            EXPECT_THAT(shorter.errors, HasSubstr(unpadded + ": "));
+        }
+    }
 }
 
 // A capture is the plain file of its name: brackets, parentheses and the like are part of it,

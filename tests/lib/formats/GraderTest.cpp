@@ -1,7 +1,9 @@
 #include "CapturedOutput.h"
+#include "Fifo.h"
 #include "TestFiles.h"
 #include "formats/ColorSpaceHandler.h"
 #include "formats/Grader.h"
+#include "support/FileSizeLimit.h"
 
 #include <CCfits/CCfits>
 #include <QTemporaryDir>
@@ -9,6 +11,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <bit>
@@ -212,7 +216,8 @@ TEST(GraderBlur, SamplesAreMirroredIntoTheCellsTile)
 }
 
 // Every output within 1e-6 of the exact sum, relative to the sum of the magnitudes of its terms:
-// Gaussian kernels (two passes) and any other kernel, on whole, partial and small tiles.
+// Gaussian kernels (two passes) and any other kernel, on whole, partial and small tiles, and on
+// tiles many times taller than the kernel (the rows summed along are kept only while needed).
 TEST(GraderBlur, EqualsTheExactSumWithinItsTolerance)
 {
     struct Case {
@@ -221,7 +226,7 @@ TEST(GraderBlur, EqualsTheExactSumWithinItsTolerance)
     };
     const Case cases[] = {{8, 8, 2, 2, 3},   {9, 9, 2, 2, 3},     {11, 7, 3, 2, 5},  {9, 9, 4, 4, 5},
                           {5, 3, 5, 3, 7},   {16, 12, 1, 1, 15},  {13, 10, 2, 3, 4}, {120, 96, 8, 8, 15},
-                          {60, 45, 3, 3, 21}};
+                          {60, 45, 3, 3, 21}, {17, 100, 2, 2, 7}, {9, 61, 1, 3, 6}};
     std::mt19937 rng(11);
     std::uniform_real_distribution<float> value(0.0f, 100.0f);
     std::uniform_real_distribution<float> signedWeight(-1.0f, 1.0f);
@@ -513,6 +518,68 @@ TEST_F(GraderOutput, UnwritableFilesRaiseTheLibrariesErrors)
         [&] { EXPECT_THROW(Grader::writeFits(Vector2D<float>(2, 2, 1.0f), missing + "/x.fits"), CCfits::FitsException); });
     EXPECT_THAT(c.errors, HasSubstr(missing + "/x.fits: No such file or directory"));
     EXPECT_TRUE(files().empty());
+}
+
+// A FIFO where an output belongs is never waited on: with no process reading it, the write is
+// refused at once, with the system's reason, by the library whose file it is.
+TEST_F(GraderOutput, AFifoWithoutAReaderIsRefusedNotWaitedOn)
+{
+    const Captures captures = {{"c0", captureOf(Vector2D<float>(4, 4, 2.0f))}};
+    for (const char* name : {"c0_original.png", "c0_relative.fits"}) {
+        SCOPED_TRACE(name);
+        const Fifo fifo(at(name));
+        ASSERT_TRUE(fifo.made());
+        std::string pngError;
+        bool fitsError = false;
+        Captured c;
+        const bool returned = fifo.callReturns([&] {
+            c = capture([&] {
+                try {
+                    grader.relativeAverage(captures, 2, 2, 0, 3, folder);
+                } catch (const std::exception& e) {
+                    pngError = e.what();
+                } catch (const CCfits::FitsException&) {
+                    fitsError = true;
+                }
+            });
+        });
+        ASSERT_TRUE(returned) << "relativeAverage waited on the FIFO";
+        const std::string refusal = at(name) + ": No such device or address";
+        if (std::string(name).ends_with(".png")) {
+            EXPECT_EQ(pngError, refusal);
+        } else {
+            EXPECT_TRUE(fitsError);
+            EXPECT_THAT(c.errors, HasSubstr(refusal));
+        }
+        struct stat status{};
+        ASSERT_EQ(::lstat(at(name).c_str(), &status), 0);
+        EXPECT_TRUE(S_ISFIFO(status.st_mode)) << "the FIFO stays a FIFO";
+    }
+}
+
+// A preview is replaced whole or not at all, like the FITS images: a write that fails half way
+// leaves the old file as it was and nothing beside it.
+TEST_F(GraderOutput, AFailedPreviewLeavesTheOldFileWhole)
+{
+    const std::string path = at("preview.png");
+    Grader::writePng(Vector2D<float>(4, 4, 1.0f), 0.0f, 0.0f, path);
+    const std::string old = contentOf(path);
+    Vector2D<float> noise(600, 600);
+    std::mt19937 rng(5);
+    for (auto& row : noise)
+        for (float& v : row)
+            v = float(rng() % 1000);
+    {
+        const FileSizeLimit limit(16 * 1024);
+        try {
+            Grader::writePng(noise, 0.0f, 0.0f, path);
+            ADD_FAILURE() << "the write did not fail";
+        } catch (const std::exception& e) {
+            EXPECT_EQ(std::string(e.what()), path + ": File too large");
+        }
+    }
+    EXPECT_TRUE(contentOf(path) == old) << "the old preview changed";
+    EXPECT_EQ(files(), std::set<std::string>{"preview.png"});
 }
 
 // One NaN cell makes the mean NaN and so every factor, as the arithmetic has it: no exception,

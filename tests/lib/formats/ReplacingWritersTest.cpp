@@ -1,4 +1,5 @@
 #include "CapturedOutput.h"
+#include "Fifo.h"
 #include "TestFiles.h"
 #include "formats/CalData.h"
 #include "formats/XinRuiRawHandler.h"
@@ -10,7 +11,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -125,4 +128,35 @@ TEST(ReplacingWriterTargets, ADeviceIsWrittenInPlaceNotReplaced)
     ASSERT_EQ(::stat("/dev/full", &after), 0);
     EXPECT_TRUE(S_ISCHR(after.st_mode));
     EXPECT_EQ(after.st_rdev, before.st_rdev);
+}
+
+TEST(ReplacingWriterTargets, AFifoIsWrittenInPlaceWhenReadAndRefusedWhenNot)
+{
+    QTemporaryDir dir;
+    const Fifo fifo(dir.path().toStdString() + "/coefficients.txt");
+    ASSERT_TRUE(fifo.made());
+    const ccCoeffFile table = coefficients(2, 1);
+
+    // No process reads it: refused at once, not waited on.
+    CapturedOutput unread;
+    ASSERT_TRUE(fifo.callReturns([&] { unread = CapturedOutput::of([&] { ccCoeffHandler().writeFile(table, fifo.path()); }); }))
+        << "the writer waited on a FIFO nobody reads";
+    EXPECT_EQ(unread.errors, "Can't open file " + fifo.path() + ": No such device or address\n");
+
+    // A process reads it: the table goes through the FIFO, which stays a FIFO.
+    const int reader = ::open(fifo.path().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    CapturedOutput read;
+    ASSERT_TRUE(fifo.callReturns([&] { read = CapturedOutput::of([&] { ccCoeffHandler().writeFile(table, fifo.path()); }); }));
+    EXPECT_EQ(read.errors, "");
+    std::string received;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;)
+        received.append(buffer, std::size_t(n));
+    ::close(reader);
+    EXPECT_EQ(received.substr(0, 28), "[T9COEF20]\nwidth=2\nheight=1\n");
+    EXPECT_EQ(std::count(received.begin(), received.end(), '\n'), 5);
+    struct stat status{};
+    ASSERT_EQ(::lstat(fifo.path().c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
 }

@@ -334,18 +334,58 @@ INSTANTIATE_TEST_SUITE_P(
                     SparseTable{"DiagonalOfOneModule", {{1, 1, 0, 0}, {1, 1, 1, 1}, {1, 1, 2, 2}, {1, 1, 3, 3}}, 4, 4}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The grid may span at most 2^26 cells; a table naming positions beyond it is refused before
-// its grid is made.
-TEST(XinRuiRaw, AGridBeyondTheBoundIsRefusedWithoutAllocating)
+// What a grid may take follows what its table holds: 2^16 cells, plus 16 for every good line
+// (up to 2^26). A few lines naming far positions are refused before their grid is made, so a
+// file of a few hundred bytes takes no more than a few MiB; a table within its bound reads.
+struct GridBound {
+    const char* name;
+    std::vector<std::string> positions; // module column, module row, pixel column, pixel row
+    std::string refusal;                 // "" when the table is read
+    std::size_t width = 0, height = 0;
+    friend void PrintTo(const GridBound& bound, std::ostream* os) { *os << bound.name; }
+};
+
+class RawGridBounds : public testing::TestWithParam<GridBound> {};
+
+TEST_P(RawGridBounds, FollowWhatTheTableHolds)
 {
-    const std::string values = " 1 0.5 0.25 2 0.5 0.25 3 0.5 0.25\n";
-    const long before = peakResidentKb();
-    // 8192 x 8193 cells: one row beyond the bound.
-    const Read beyond = readText(kShortHeader + "\n0 0 0 0" + values + "0 0 8191 8192" + values);
-    EXPECT_TRUE(isEmpty(beyond.data));
-    EXPECT_THAT(beyond.output.errors, HasSubstr("8192 x 8193 pixels, more than the 67108864 a table may span"));
-    EXPECT_LT(peakResidentKb() - before, 64 * 1024) << "kilobytes";
+    const GridBound& bound = GetParam();
+    std::string text = kShortHeader + "\n";
+    for (const std::string& position : bound.positions)
+        text += position + " 1 0.5 0.25 2 0.5 0.25 3 0.5 0.25\n";
+    Read read;
+    const long growth = residentGrowthKb([&] { read = readText(text); });
+    if (bound.refusal.empty()) {
+        EXPECT_EQ(read.output.errors, "");
+        EXPECT_EQ(read.data.width(), bound.width);
+        EXPECT_EQ(read.data.height(), bound.height);
+        return;
+    }
+    EXPECT_TRUE(isEmpty(read.data));
+    EXPECT_EQ(read.output.errors, "XinRui raw table: " + bound.refusal + " a table may span, not read\n");
+    EXPECT_LT(growth, 4 * 1024) << "kilobytes for a file of " << text.size() << " bytes";
 }
+
+// Lines on every fourth column and row of one module: a sixteenth of its grid, and more cells
+// than the floor alone allows.
+std::vector<std::string> everyFourthEmitter(std::size_t side)
+{
+    std::vector<std::string> positions;
+    for (std::size_t r = 0; r < side; r += 4)
+        for (std::size_t c = 0; c < side; c += 4)
+            positions.push_back("0 0 " + std::to_string(c) + " " + std::to_string(r));
+    return positions;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    XinRuiRaw, RawGridBounds,
+    testing::Values(GridBound{"TwoCorners", {"0 0 0 0", "0 0 8191 8191"}, "8192 x 8192 pixels, more than the 65568"},
+                    GridBound{"AFarPixel", {"0 0 0 67108863"}, "1 x 67108864 pixels, more than the 65552"},
+                    GridBound{"AFarModule", {"0 0 0 0", "0 70000 0 0"}, "1 x 70001 pixels, more than the 65568"},
+                    GridBound{"OneLineAtItsBound", {"0 0 65551 0"}, "", 65552, 1},
+                    GridBound{"OneLineOneCellBeyond", {"0 0 65552 0"}, "65553 x 1 pixels, more than the 65552"},
+                    GridBound{"ASixteenthOfItsGrid", everyFourthEmitter(281), "", 281, 281}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A value too small for a float reads as 0 with its sign, as a stream read gives it; one too large
 // for it still fails its line.

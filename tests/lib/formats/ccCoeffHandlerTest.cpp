@@ -10,8 +10,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 using testing::HasSubstr;
@@ -196,41 +199,84 @@ TEST(ccCoeff, AShortFirstEntryIsReportedThenEchoedWithItsZeros)
                                "1,0,1.000000,2.000000,3.000000,4.000000,5.000000,6.000000,7.000000,8.000000,0.000000\n");
 }
 
+// What the C library's scan of the writer's header format gives for a header: the sizes when
+// it assigns both, else nothing.
+std::optional<std::pair<std::size_t, std::size_t>> scannedSizes(const std::string& header)
+{
+    std::make_signed_t<std::size_t> width = 0, height = 0;
+    if (std::sscanf(header.c_str(), "[T9COEF20]\nwidth=%zi\nheight=%zi\n", &width, &height) != 2)
+        return std::nullopt;
+    return std::pair{std::size_t(width), std::size_t(height)};
+}
+
 // White space wherever the writer's scan format "[T9COEF20]\nwidth=%zi\nheight=%zi\n" skips it:
-// after each "=", and any amount (blank lines too) where the format has a line end.
+// after each "=", and any amount (blank lines too) where the format has a line end; sizes in
+// every base "%zi" reads, told by their prefix. The C library's own scan agrees on each.
 TEST(ccCoeff, HeadersReadAsTheScanFormatReadsThem)
 {
-    const std::vector<std::pair<const char*, std::string>> headers{
-        {"blank after each =", "[T9COEF20]\nwidth= 2\nheight=\t 1\n"},
-        {"blank lines between", "[T9COEF20]\n\nwidth=2\n \n\nheight=1\n"},
-        {"blanks before each key", "[T9COEF20] \r\n  width=2\r\n\theight=1 \r\n"},
-        {"a sign", "[T9COEF20]\nwidth=+2\nheight=+1\n"},
+    struct Header {
+        const char* what;
+        std::string text;
+        std::size_t width, height;
     };
-    for (const auto& [what, header] : headers) {
-        const Read read = readText(header + kEntry + kEntry);
-        EXPECT_EQ(read.output.errors, "") << what;
-        EXPECT_EQ(read.table.width, 2u) << what;
-        EXPECT_EQ(read.table.height, 1u) << what;
-        EXPECT_EQ(read.table.entries.size(), 2u) << what;
-        EXPECT_THAT(read.output.out, testing::Not(HasSubstr("bad entry"))) << what;
+    const std::vector<Header> headers{
+        {"blank after each =", "[T9COEF20]\nwidth= 2\nheight=\t 1\n", 2, 1},
+        {"blank lines between", "[T9COEF20]\n\nwidth=2\n \n\nheight=1\n", 2, 1},
+        {"blanks before each key", "[T9COEF20] \r\n  width=2\r\n\theight=1 \r\n", 2, 1},
+        {"a sign", "[T9COEF20]\nwidth=+2\nheight=+1\n", 2, 1},
+        {"octal", "[T9COEF20]\nwidth=010\nheight=01\n", 8, 1},
+        {"hexadecimal", "[T9COEF20]\nwidth=0x10\nheight=0X1f\n", 16, 31},
+        {"signed hexadecimal", "[T9COEF20]\nwidth=+0x2\nheight=-0\n", 2, 0},
+        {"a bare hexadecimal prefix", "[T9COEF20]\nwidth=0x\nheight=1\n", 0, 1},
+        {"zeros", "[T9COEF20]\nwidth=00\nheight=0\n", 0, 0},
+    };
+    for (const Header& header : headers) {
+        SCOPED_TRACE(header.what);
+        ASSERT_EQ(scannedSizes(header.text), std::pair(header.width, header.height)) << "the C library's scan";
+        const Read read = readText(header.text + kEntry + kEntry);
+        EXPECT_EQ(read.output.errors, "");
+        EXPECT_EQ(read.table.width, header.width);
+        EXPECT_EQ(read.table.height, header.height);
+        EXPECT_EQ(read.table.entries.size(), std::min<std::size_t>(2, header.width * header.height));
+        EXPECT_THAT(read.output.out, testing::Not(HasSubstr("bad entry")));
     }
 }
 
-// Garbage under a header declaring a vast table: the bad lines a damaged file may have keep
-// their places as zero entries, but past 1000 of them the rest is not read.
-TEST(ccCoeff, GarbageStopsAfterAThousandBadLines)
+// Garbage under a header declaring a vast table: the lines that assign no field keep their
+// places as zero entries, but past 1000 of them the rest is not read. Lines that assign some of
+// their fields are entries of the table, however many there are, and never count towards that.
+TEST(ccCoeff, GarbageStopsAfterAThousandLinesThatAssignNothing)
 {
     std::string text = "[T9COEF20]\nwidth=100000\nheight=100000\n" + kEntry + kEntry;
-    for (int i = 0; i < 1500; ++i)
-        text += "x\n";
+    for (int i = 0; i < 3000; ++i)
+        text += i % 2 == 0 ? "x\n" : "7,8,9\n";
     text += kEntry;
     const Read read = readText(text);
-    ASSERT_EQ(read.table.entries.size(), 1002u);
+    ASSERT_EQ(read.table.entries.size(), 2u + 2000u);
     EXPECT_EQ(read.table.entries[1].matrix[8], 1.0);
-    EXPECT_EQ(read.table.entries[1001].matrix[8], 0.0);
-    EXPECT_THAT(read.output.out, HasSubstr("bad entry, read 0 fields on line 1005\n"));
-    EXPECT_THAT(read.output.out, testing::Not(HasSubstr("on line 1006")));
-    EXPECT_THAT(read.output.errors, HasSubstr("more than 1000 bad entries, the rest from line 1006 on is not read"));
+    EXPECT_EQ(read.table.entries[2001].matrix[8], 0.0);
+    EXPECT_EQ(read.table.entries[2001].first, 7u);
+    EXPECT_EQ(read.table.entries[2001].matrix[0], 9.0);
+    EXPECT_THAT(read.output.out, HasSubstr("bad entry, read 3 fields on line 2005\n"));
+    EXPECT_THAT(read.output.out, testing::Not(HasSubstr("on line 2006")));
+    EXPECT_THAT(read.output.errors,
+                HasSubstr("more than 1000 bad entries that read no field, the rest from line 2006 on is not read"));
+}
+
+TEST(ccCoeff, ManyEntriesShortOfSomeFieldsAreAllKept)
+{
+    std::string text = "[T9COEF20]\nwidth=3000\nheight=1\n";
+    for (int i = 0; i < 2999; ++i)
+        text += std::to_string(i) + ",0,1,2,3,4,5,6,7,8\n";
+    text += kEntry;
+    const Read read = readText(text);
+    ASSERT_EQ(read.table.entries.size(), 3000u);
+    EXPECT_EQ(read.table.entries[2998].first, 2998u);
+    EXPECT_EQ(read.table.entries[2998].matrix[7], 8.0);
+    EXPECT_EQ(read.table.entries[2998].matrix[8], 0.0);
+    EXPECT_EQ(read.table.entries[2999].matrix[8], 1.0);
+    EXPECT_THAT(read.output.out, HasSubstr("bad entry, read 10 fields on line 3002\n"));
+    EXPECT_EQ(read.output.errors, "");
 }
 
 TEST(ccCoeff, UnreadableFilesGiveAnEmptyTable)
@@ -246,6 +292,10 @@ TEST(ccCoeff, UnreadableFilesGiveAnEmptyTable)
         {"text after the height", "[T9COEF20]\nwidth=2\nheight=1 x\n"},
         {"overflowing size", "[T9COEF20]\nwidth=4294967296\nheight=4294967296\n"},
         {"size past 64 bits", "[T9COEF20]\nwidth=18446744073709551616\nheight=1\n"},
+        {"hexadecimal past 64 bits", "[T9COEF20]\nwidth=0x10000000000000000\nheight=1\n"},
+        {"an 8 in an octal size", "[T9COEF20]\nwidth=08\nheight=1\n"},
+        {"a hexadecimal prefix before text", "[T9COEF20]\nwidth=0xg\nheight=1\n"},
+        {"a sign alone", "[T9COEF20]\nwidth=+\nheight=1\n"},
         {"empty", ""},
     };
     for (const auto& [what, header] : headers) {
