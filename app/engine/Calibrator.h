@@ -478,8 +478,9 @@ private:
 
     // What only a calibrator that runs tasks of its own uses (the master, or one on a
     // colorimeter): readings and their times, the run's clocks and lists, the tone table, the
-    // pauses. Made on first write, so that the adjusters of a wall, which a master drives, do not
-    // carry it; read as its defaults until then.
+    // pauses. Made in the constructor of such a calibrator, before any thread can read it, so
+    // that no thread makes it while another reads it. The adjusters of a wall, which a master
+    // drives, do not carry it: their reads see its defaults.
     struct TaskState
     {
         QList<CalibrationPoint> levelPoints;

@@ -54,6 +54,17 @@ QByteArray calibModeCommand(bool matrixSelected)
     return numberedCommand("SM UserCalibMode", matrixSelected ? 1 : 0);
 }
 
+// A command without the number it carries as its argument ("SM Matrix" for "SM Matrix 11"); a
+// command without an argument is returned whole.
+QByteArrayView withoutArgument(QByteArrayView command)
+{
+    const qsizetype blank = command.lastIndexOf(' ');
+    if (blank < 0)
+        return command;
+    bool numbered = false;
+    (void)command.sliced(blank + 1).toInt(&numbered);
+    return numbered ? command.first(blank) : command;
+}
 
 } // namespace
 
@@ -259,10 +270,10 @@ void CR100::endChain()
     setVerbose(false);
 }
 
-void CR100::claimLine()
+bool CR100::claimLine()
 {
     if (!findPort())
-        return;
+        return false;
     // Every command of a chain times out on its own, so the wait ends; the deadline only guards
     // against a chain that keeps going.
     const QDeadlineTimer deadline(m_measurementTimeout + SetupCommandCount * m_commandTimeout);
@@ -276,8 +287,10 @@ void CR100::claimLine()
         QCoreApplication::processEvents();
         QThread::msleep(ChainPollMs);
     }
-    if (findPort())
-        beginChain();
+    if (!findPort())
+        return false;
+    beginChain();
+    return true;
 }
 
 void CR100::read()
@@ -302,14 +315,40 @@ void CR100::read()
 
 void CR100::setFilter(int filter)
 {
-    claimLine();
+    const bool claimed = claimLine();
+    // Until the instrument has listed its filters again (after a fatal error or a lost reply),
+    // a filter number cannot be checked: taken for an unlisted one, it would lose the setting.
+    if (!m_filtersRead && !filterList()->find(filter)) {
+        refuseSelection(QStringLiteral("Filter #%1 cannot be set before the CRI colorimeter has listed its filters")
+                            .arg(filter),
+                        claimed);
+        emit filterChanged();
+        emit filterNameChanged();
+        return;
+    }
     sendFilter(filter);
 }
 
 void CR100::setMatrix(int matrix)
 {
-    claimLine();
+    const bool claimed = claimLine();
+    if (!m_matricesRead && !matrixList()->find(matrix)) {
+        refuseSelection(QStringLiteral("Matrix #%1 cannot be set before the CRI colorimeter has listed its matrices")
+                            .arg(matrix),
+                        claimed);
+        emit matrixChanged();
+        emit matrixNameChanged();
+        return;
+    }
     sendMatrix(matrix);
+}
+
+void CR100::refuseSelection(const QString& error, bool claimed)
+{
+    qDebug("%s: %s", qUtf8Printable(name()), qUtf8Printable(error));
+    // Without the line, discovery has already given this call its answer.
+    if (claimed)
+        failChain(error, ErrorType::Retryable);
 }
 
 void CR100::replyTimedOut()
@@ -452,10 +491,12 @@ bool CR100::answersAwaited(const QString& echo) const
     const QString awaited = QString::fromLatin1(m_awaited);
     if (echo == awaited)
         return true;
-    // Some instruments echo a command without its argument ("SM Filter1" for "SM Filter1 5").
-    // Such an echo is the beginning of the command and is handled as the command itself would
-    // be; a whole other command ("SM Filter1 4") is not a beginning of it.
-    if (!awaited.startsWith(echo))
+    // Some instruments echo a command without its argument ("SM Filter1" for "SM Filter1 5"),
+    // or shortened ("RC Matrix" for "RC MatrixCalib"). Such an echo is the beginning of the
+    // command without its argument, and is handled as the command itself would be. An echo that
+    // carries an argument answers only the command with that very argument: "SM Matrix 1" is a
+    // reply to another command than "SM Matrix 11", though it begins it.
+    if (!QString::fromLatin1(withoutArgument(m_awaited)).startsWith(echo))
         return false;
     const Route* echoRoute = route(echo);
     return echoRoute && echoRoute == route(awaited);

@@ -59,6 +59,8 @@ public:
     // A fatal error (kind 2) also discards the filters and matrices read from the instrument.
     void setErrorType(const ErrorType& errorType) override;
     // Wait for a running chain, select in the base and on the instrument, and end with a reading.
+    // A number other than "none" cannot be selected while the instrument's list is not read:
+    // the setter then answers with a recoverable error and leaves the setting as it was.
     void setFilter(int filter) override;
     void setMatrix(int matrix) override;
 
@@ -85,8 +87,11 @@ private:
     void beginChain();
     void endChain();
     // Waits, running the event loop, until the chain in progress has ended; then claims the
-    // line for a new one.
-    void claimLine();
+    // line for a new one. False when there is no line to claim (discovery has said so).
+    bool claimLine();
+    // A selection that cannot be made: said in the log and, when the line was claimed for it, as
+    // the chain's answer with a recoverable error; the setting stays as it was.
+    void refuseSelection(const QString& error, bool claimed);
     void replyTimedOut();
     void readFailed();
 
@@ -94,8 +99,8 @@ private:
     void handleStatus(const QString& line, const QStringList& fields);
     // The dispatch table's row for an echo; null for an echo no action is for.
     static const Route* route(const QString& echo);
-    // The echo answers the command awaited: it is that command, or that command without its
-    // argument, routed to the same action.
+    // The echo answers the command awaited: it is that command, or the beginning of that
+    // command without its argument, routed to the same action.
     bool answersAwaited(const QString& echo) const;
     void dispatch(const QString& echo, const QString& data);
     void handleListLine(const QString& line);

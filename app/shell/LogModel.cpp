@@ -97,22 +97,22 @@ int LogModel::rowCount(const QModelIndex& parent) const
 
 QVariant LogModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_entries.size())
+    if (!index.isValid() || std::size_t(index.row()) >= m_entries.size())
         return {};
-    const LogEntry& entry = m_entries.at(index.row());
+    const LogEntry& entry = m_entries[std::size_t(index.row())];
     switch (role) {
     case Qt::DisplayRole:
-        return entry.time.toString(Qt::ISODateWithMs) + QStringLiteral(": ") + entry.msg;
+        return entry.time.toString(Qt::ISODateWithMs) + QStringLiteral(": ") + message(entry);
     case TimeRole:
         return entry.time;
     case CategoryRole:
-        return entry.category;
+        return m_names.name(entry.category);
     case SeverityRole:
         return int(entry.severity);
     case FunctionRole:
-        return entry.function;
+        return m_names.name(entry.function);
     case MessageRole:
-        return entry.msg;
+        return message(entry);
     default:
         return {};
     }
@@ -132,7 +132,9 @@ QHash<int, QByteArray> LogModel::roleNames() const
 void LogModel::clear()
 {
     beginResetModel();
-    m_entries.clear();
+    m_entries = std::deque<LogEntry>();
+    m_names.clear();
+    m_texts.clear();
     endResetModel();
 }
 
@@ -140,8 +142,8 @@ void LogModel::appendEntry(QDateTime time, QString category, Severity severity, 
 {
     const int row = int(m_entries.size());
     beginInsertRows(QModelIndex(), row, row);
-    m_entries.append(LogEntry{std::move(time), std::move(category), severity, std::move(function),
-                              std::move(msg)});
+    m_entries.push_back(
+        LogEntry{time, m_names.intern(category), severity, m_names.intern(function), m_texts.append(msg)});
     endInsertRows();
 }
 
@@ -153,8 +155,8 @@ QString LogModel::saveTo(QString fileName)
         qDebug("Unable to open file %s: %s", qUtf8Printable(fileName), qUtf8Printable(error));
         return error;
     }
-    for (const LogEntry& entry : std::as_const(m_entries)) {
-        QByteArray line = entry.msg.toUtf8();
+    for (const LogEntry& entry : m_entries) {
+        QByteArray line = message(entry).toUtf8();
         line.append('\n');
         if (file.write(line) != line.size())
             break;

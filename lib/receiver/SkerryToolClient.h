@@ -4,13 +4,9 @@
 
 #include <TessellaExport.h>
 
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
-
-#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <iosfwd>
+#include <memory>
 #include <span>
 #include <string>
 #include <variant>
@@ -18,13 +14,16 @@
 
 namespace SkerryTool {
 
+class Session;
+
 // The client of the receiver tool server: one TCP connection and blocking request/reply
 // transactions on the caller's thread, one at a time. Every command returns its result or an
-// Error; only construction throws. No call waits without bound: resolving and connecting,
-// waiting for an announcement, each write and each reply end within the limits below. A write
-// or read that fails or runs out of time, or a reply with a wrong magic, closes the connection,
-// so that the rest of a frame is never taken for the answer to a later command; from then on
-// every command fails with parse status 1, as on a client that never connected.
+// Error; only construction throws. No call waits without bound: resolving the host and
+// connecting end within 5 s, waiting for an announcement within 5 s, each write and each reply
+// within 5 s, and the wait for a device to take pushed data polls it once a second for at most a
+// minute. A write or read that fails or runs out of time, or a reply with a wrong magic, closes
+// the connection, so that the rest of a frame is never taken for the answer to a later command;
+// from then on every command fails with parse status 1, as on a client that never connected.
 //
 // A reply carrying the sequence number of one of the last 128 requests before the one awaited
 // (a reply the server sent twice, or one that came after its command gave up on it) is passed
@@ -38,11 +37,11 @@ public:
     // The server's TCP port, and the UDP port it announces itself to.
     static constexpr std::uint16_t kPort = 53007;
 
-    // With a host name: resolves it and connects to it at kPort, both within the connect limit
-    // (a name server that never answers cannot hold the caller longer). With an empty host:
-    // listens on UDP kPort for one announcement and connects to its sender at the announced
-    // port; an announcement that fails its checks leaves the client unconnected (and says so on
-    // the standard error). Throws boost::system::system_error when resolving, connecting or
+    // With a host name: resolves it and connects to it at kPort (a name server that never
+    // answers cannot hold the caller longer than the connect limit). With an empty host: listens
+    // on UDP kPort for one announcement and connects to its sender at the announced port; an
+    // announcement that fails its checks leaves the client unconnected (and says so on the
+    // standard error). Throws boost::system::system_error when resolving, connecting or
     // receiving fails, or timed_out when it does not end within its limit.
     explicit Client(const std::string& host);
     ~Client();
@@ -74,18 +73,6 @@ public:
                                                  std::istream& data);
 
 protected:
-    struct Limits {
-        std::chrono::milliseconds connect{5000};      // to resolve the host and connect to the server
-        std::chrono::milliseconds announcement{5000}; // to hear the server's announcement
-        std::chrono::milliseconds transfer{5000};     // for each write and read of a frame
-        std::chrono::milliseconds statusPollPause{1000}; // between polls of a busy device
-        std::chrono::milliseconds statusPollLimit{60000}; // then the push gives up on it
-    };
-
-    // resolverSetup, when set, runs on the thread that resolves the host, just before it does:
-    // tests point that thread's system resolver at a name server of their own.
-    Client(const std::string& host, const Limits& limits, std::function<void()> resolverSetup = {});
-
     // The checks of a reply to a request with this command, parameter and sequence number:
     // magic, version, sequence, command, the device's response code, parameter, in that order.
     // All zero for a sound reply.
@@ -93,39 +80,7 @@ protected:
                    std::span<const std::uint8_t> payload) const;
 
 private:
-    struct Exchange {
-        Error error;
-        Header header;
-        std::vector<std::uint8_t> payload;
-    };
-
-    void discover();
-    // Tries the endpoints in turn until one accepts; throws when none does before the deadline.
-    void connect(const std::vector<boost::asio::ip::tcp::endpoint>& endpoints,
-                 std::chrono::steady_clock::time_point deadline);
-    // One request and its reply; the payload is sent as `payload` followed by `tail`.
-    Exchange transact(Command command, ParameterID parameter, std::span<const std::uint8_t> payload,
-                      std::span<const std::uint8_t> tail = {});
-    // One whole frame, header and payload, before the deadline; its error is ReadFailed or
-    // WrongMagic (the connection then closed) or all zero, its checks are left to the caller.
-    Exchange readFrame(std::chrono::steady_clock::time_point deadline);
-    void disconnect() noexcept;
-    template <class Value>
-    std::variant<std::monostate, Error> setPattern(const Mac& mac, PatternID pattern,
-                                                   const std::vector<endor::big<Value>>& values);
-    // One push request as Set PushData; the reply's acknowledgement must be `acknowledge`.
-    template <class Response>
-    Error pushStep(const PushDataSetRequest& request, std::uint8_t acknowledge,
-                   std::span<const std::uint8_t> chunk = {});
-    Error awaitDevice(const Mac& mac);
-
-    boost::asio::io_context m_context;
-    boost::asio::ip::tcp::socket m_socket;
-    std::uint8_t m_sequence = 0;
-    // Requests written on this connection, counted up to 128: how many sequence numbers before
-    // the current one belong to earlier requests.
-    unsigned m_requestsSent = 0;
-    Limits m_limits;
+    std::unique_ptr<Session> m_session;
 };
 
 } // namespace SkerryTool

@@ -18,6 +18,7 @@
 #include <memory>
 #include <ostream>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -77,6 +78,33 @@ void answerLikeTheInstrument(ScriptedInstrument& instrument, const QByteArray& e
         ok(command);
     ok("RM Y", "123.45");
     ok("RM CCT", "6504.2,0.0012");
+}
+
+// The instrument with numbers that begin one another: ND filters 4 and 45, matrices 1 and 11.
+void listNeighbours(ScriptedInstrument& instrument)
+{
+    instrument.setReply("RC Filter",
+                        "OK:0:RC Filter:2\r\n4,ND-100-0.3,Radiance\r\n45,ND-100-0.6,Radiance\r\n");
+    instrument.setReply("RC MatrixCalib", "OK:0:RC MatrixCalib:2,9\r\n1,Matrix One," + Coefficients +
+                                              "\r\n11,Eleven," + Coefficients + "\r\n");
+    for (const QByteArray command : {"SM Filter1 45", "SM Matrix 1", "SM Matrix 11"})
+        instrument.setReply(command, "OK:0:" + command + ":\r\n");
+}
+
+// The filter and matrix a colorimeter made afterwards starts with.
+void storeSelection(int filter, int matrix)
+{
+    QSettings settings;
+    settings.setValue(CR100::InstrumentName + QStringLiteral("/filter"), filter);
+    settings.setValue(CR100::InstrumentName + QStringLiteral("/matrix"), matrix);
+    settings.sync();
+}
+
+std::pair<int, int> storedSelection()
+{
+    const QSettings settings;
+    return {settings.value(CR100::InstrumentName + QStringLiteral("/filter")).toInt(),
+            settings.value(CR100::InstrumentName + QStringLiteral("/matrix")).toInt()};
 }
 
 // One instrument on a pseudo-terminal and the colorimeter that finds it in the port list.
@@ -453,6 +481,95 @@ TEST_F(CR100Test, AnEchoWithoutItsArgumentAnswersTheCommand)
         EXPECT_EQ(colorimeter().matrix(), 3);
         EXPECT_DOUBLE_EQ(colorimeter().cct(), 6504.2);
     }
+}
+
+// A reply to the same command with another argument is no answer, even when the awaited
+// command begins with it ("SM Matrix 1" for "SM Matrix 11"): the chain waits for its own reply
+// and, without one, ends with the time-out, not with a reading.
+TEST_F(CR100Test, AnEchoWithAnotherArgumentNeverAnswers)
+{
+    struct Case
+    {
+        const char* what;
+        QByteArray command;
+        QByteArray reply;
+        Commands sent;
+    };
+    const Case cases[] = {
+        {"matrix", "SM Matrix 11", "OK:0:SM Matrix 1:\r\n",
+         {"SM Reset", "RC Model", "RC InstrumentType", "RC Filter", "SM Filter1 45", "RC MatrixCalib",
+          "SM Matrix 11"}},
+        {"filter", "SM Filter1 45", "OK:0:SM Filter1 4:\r\n",
+         {"SM Reset", "RC Model", "RC InstrumentType", "RC Filter", "SM Filter1 45"}},
+        {"error to another matrix", "SM Matrix 11", "ER:-200:SM Matrix 1:\r\n",
+         {"SM Reset", "RC Model", "RC InstrumentType", "RC Filter", "SM Filter1 45", "RC MatrixCalib",
+          "SM Matrix 11"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        startOver();
+        storeSelection(45, 11);
+        listNeighbours(*instrument);
+        instrument->setReply(c.command, c.reply);
+        readOnce();
+        EXPECT_EQ(instrument->commands(), c.sent);
+        expectError(1, QStringLiteral("No reply from CRI colorimeter to [%1]").arg(QLatin1String(c.command)));
+    }
+}
+
+// A lost reply discards the lists; until a read has listed them again, a filter or matrix
+// number cannot be checked. Selecting one then says so and leaves the setting as it was, so the
+// next set-up selects what was chosen before.
+TEST_F(CR100Test, SelectionBeforeTheListsAreReadAgainKeepsTheSetting)
+{
+    struct Case
+    {
+        const char* what;
+        void (CR100::*select)(int);
+        int number;
+        QString error;
+    };
+    const Case cases[] = {
+        {"matrix", &CR100::setMatrix, 11,
+         QStringLiteral("Matrix #11 cannot be set before the CRI colorimeter has listed its matrices")},
+        {"filter", &CR100::setFilter, 45,
+         QStringLiteral("Filter #45 cannot be set before the CRI colorimeter has listed its filters")},
+    };
+    const Commands setup = {"SM Reset",     "RC Model",       "RC InstrumentType", "RC Filter",
+                            "SM Filter1 4", "RC MatrixCalib", "SM Matrix 1",       "SM UserCalibMode 1",
+                            "M",            "RM Y",           "RM CCT"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        startOver();
+        storeSelection(4, 1);
+        listNeighbours(*instrument);
+        readOnce();
+        ASSERT_EQ(instrument->commands(), setup);
+        instrument->removeReply("M");
+        readOnce();
+        expectError(1, QStringLiteral("No reply from CRI colorimeter to [M]"));
+
+        instrument->clearCommands();
+        expectOneAnswer([&] { (colorimeter().*c.select)(c.number); });
+        expectError(1, c.error);
+        EXPECT_TRUE(instrument->commands().isEmpty());
+        EXPECT_EQ(storedSelection(), std::make_pair(4, 1));
+
+        instrument->setReply("M", "OK:0:M:\r\n");
+        readOnce();
+        EXPECT_EQ(instrument->commands(), setup);
+        expectError(0, QString());
+        EXPECT_EQ(colorimeter().filter(), 4);
+        EXPECT_EQ(colorimeter().matrix(), 1);
+    }
+
+    // Unplugged, the instrument cannot list anything either: the one answer is that it is not
+    // found, and the setting stays.
+    expectOneAnswer([this] { instrument->hangUp(); });
+    *ports = {};
+    expectOneAnswer([this] { colorimeter().setMatrix(11); });
+    expectError(2, QStringLiteral("CRI colorimeter not found"));
+    EXPECT_EQ(storedSelection(), std::make_pair(4, 1));
 }
 
 // Numbers that are not finite read as 0: a luminance of 0, a CCT of 0 that makes the reading

@@ -2,6 +2,7 @@
 
 #include "ScriptedServer.h"
 #include "receiver/SkerryToolClient.h"
+#include "receiver/SkerryToolSession.h"
 
 #include <gtest/gtest.h>
 
@@ -18,13 +19,10 @@ namespace ClientTest {
 
 using namespace std::chrono_literals;
 
-// A client with limits short enough for tests, and its reply checks at hand.
-class TestClient : public SkerryTool::Client
+// The client's session with limits short enough for tests.
+class TestClient : public SkerryTool::Session
 {
 public:
-    using Client::Limits;
-    using Client::Validate;
-
     static Limits shortLimits()
     {
         Limits limits;
@@ -38,7 +36,7 @@ public:
 
     explicit TestClient(const std::string& host, const Limits& limits = shortLimits(),
                         std::function<void()> resolverSetup = {})
-        : Client(host, limits, std::move(resolverSetup))
+        : Session(host, limits, std::move(resolverSetup))
     {
     }
 };

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <functional>
+#include <sstream>
 
 using namespace ClientTest;
 using namespace SkerryTool;
@@ -31,14 +32,22 @@ std::vector<std::uint8_t> withMac(std::vector<std::uint8_t> tail)
 
 using ClientCommands = ServerTest;
 
+// The installed client, with its reply checks at hand.
+class CheckingClient : public Client
+{
+public:
+    using Client::Client;
+    using Client::Validate;
+};
+
 } // namespace
 
-// Every command through the public constructor and its default limits: what goes on the wire
-// and what comes back.
+// Every command through the installed client and its default limits: what goes on the wire and
+// what comes back.
 TEST_F(ClientCommands, EveryCommandRoundTrips)
 {
     client.reset(); // the server answers one connection at a time
-    Client plain("127.0.0.1");
+    CheckingClient plain("127.0.0.1");
     const Mac& mac = kDevice;
 
     EXPECT_TRUE(std::holds_alternative<std::monostate>(plain.Ping()));
@@ -73,6 +82,8 @@ TEST_F(ClientCommands, EveryCommandRoundTrips)
     ASSERT_TRUE(std::holds_alternative<SystemTestStatus>(test));
     EXPECT_EQ(std::get<SystemTestStatus>(test).status, ScriptedServer::kSystemTestStatus);
     EXPECT_EQ(std::get<SystemTestStatus>(test).description, ScriptedServer::kSystemTestDescription);
+    std::istringstream empty;
+    EXPECT_EQ(errorOf(plain.PushData(mac, 3, PushDataSetRequest::Type{0x21}, empty)), Error{});
 
     struct Expected {
         Command command;
@@ -92,6 +103,11 @@ TEST_F(ClientCommands, EveryCommandRoundTrips)
         {Command::Set, ParameterID::Brightness, withMac({0x12, 0x34})},
         {Command::Set, ParameterID::Reboot, withMac({0x12, 0xAB, 0x89, 0xFB})},
         {Command::Get, ParameterID::SystemTest, withMac({})},
+        // The push of nothing: announced, checked and finished, then the device asked.
+        {Command::Set, ParameterID::PushData, withMac({0x21, 1, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0})},
+        {Command::Set, ParameterID::PushData, withMac({0x21, 3, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0})},
+        {Command::Set, ParameterID::PushData, withMac({0x21, 4, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0})},
+        {Command::Get, ParameterID::PushData, withMac({0})},
     };
     const auto frames = server->frames();
     ASSERT_EQ(frames.size(), expected.size());
@@ -107,6 +123,15 @@ TEST_F(ClientCommands, EveryCommandRoundTrips)
         EXPECT_EQ(header.parameter, expected[i].parameter);
         EXPECT_THAT(frames[i].payload, ElementsAreArray(expected[i].payload));
     }
+
+    // The reply checks: a sound reply, and one to another request.
+    Header reply;
+    reply.sequence = 5;
+    reply.command = Command::Get;
+    reply.responseCode = 0;
+    reply.parameter = ParameterID::Uptime;
+    EXPECT_EQ(plain.Validate(Command::Get, ParameterID::Uptime, 5, reply, {}), Error{});
+    EXPECT_EQ(plain.Validate(Command::Get, ParameterID::Uptime, 6, reply, {}).parseStatus, 5);
 }
 
 TEST_F(ClientCommands, SequenceNumberWrapsAfter255)
@@ -141,7 +166,7 @@ TEST_F(ClientCommands, PatternKeepsToItsOneByteCount)
 struct ReplyCase {
     const char* name;
     Plan plan;
-    std::function<Error(Client&)> command;
+    std::function<Error(Session&)> command;
     Error expected;
 };
 
@@ -160,10 +185,10 @@ TEST_P(ClientReplies, GiveTheirParseStatus)
 
 namespace {
 
-Error ping(Client& c) { return errorOf(c.Ping()); }
-Error brightness(Client& c) { return errorOf(c.GetBrightness(kDevice)); }
-Error systemTest(Client& c) { return errorOf(c.GetSystemTest(kDevice)); }
-Error version(Client& c) { return errorOf(c.GetVersion()); }
+Error ping(Session& c) { return errorOf(c.Ping()); }
+Error brightness(Session& c) { return errorOf(c.GetBrightness(kDevice)); }
+Error systemTest(Session& c) { return errorOf(c.GetSystemTest(kDevice)); }
+Error version(Session& c) { return errorOf(c.GetVersion()); }
 
 Plan with(std::function<void(Plan&)> change)
 {

@@ -1,4 +1,4 @@
-#include "receiver/SkerryToolClient.h"
+#include "receiver/SkerryToolSession.h"
 
 #include "formats/Crc32.h"
 #include "receiver/SkerryToolReply.h"
@@ -66,7 +66,7 @@ bool readExactly(std::istream& data, std::uint8_t* into, std::size_t count)
 } // namespace
 
 template <class Response>
-Error Client::pushStep(const PushDataSetRequest& request, std::uint8_t acknowledge, std::span<const std::uint8_t> chunk)
+Error Session::pushStep(const PushDataSetRequest& request, std::uint8_t acknowledge, std::span<const std::uint8_t> chunk)
 {
     const Exchange exchange = transact(Command::Set, ParameterID::PushData,
                                        wireBytes(request), chunk);
@@ -81,7 +81,7 @@ Error Client::pushStep(const PushDataSetRequest& request, std::uint8_t acknowled
     return Error{};
 }
 
-std::variant<std::monostate, Error> Client::PushData(const Mac& mac, std::uint8_t index, PushDataSetRequest::Type type,
+std::variant<std::monostate, Error> Session::PushData(const Mac& mac, std::uint8_t index, PushDataSetRequest::Type type,
                                                      std::istream& data)
 {
     const std::optional<std::uint32_t> total = streamSize(data);
@@ -130,7 +130,7 @@ std::variant<std::monostate, Error> Client::PushData(const Mac& mac, std::uint8_
     return std::monostate{};
 }
 
-Error Client::awaitDevice(const Mac& mac)
+Error Session::awaitDevice(const Mac& mac)
 {
     PushDataGetRequest request;
     request.mac = mac;

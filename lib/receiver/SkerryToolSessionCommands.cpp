@@ -1,4 +1,4 @@
-#include "receiver/SkerryToolClient.h"
+#include "receiver/SkerryToolSession.h"
 
 #include "receiver/SkerryToolReply.h"
 #include "receiver/SkerryToolWireBytes.h"
@@ -16,7 +16,7 @@ constexpr std::uint32_t kRebootKey = 0x12AB89FB;
 
 } // namespace
 
-std::variant<std::monostate, Error> Client::Ping()
+std::variant<std::monostate, Error> Session::Ping()
 {
     const Exchange exchange = transact(Command::Ping, ParameterID::Version, {});
     if (exchange.error != Error{})
@@ -24,7 +24,7 @@ std::variant<std::monostate, Error> Client::Ping()
     return Reply(exchange.header, exchange.payload).empty();
 }
 
-std::variant<VersionResponse, Error> Client::GetVersion()
+std::variant<VersionResponse, Error> Session::GetVersion()
 {
     const Exchange exchange = transact(Command::Get, ParameterID::Version, {});
     if (exchange.error != Error{})
@@ -32,7 +32,7 @@ std::variant<VersionResponse, Error> Client::GetVersion()
     return Reply(exchange.header, exchange.payload).record<VersionResponse>();
 }
 
-std::variant<UptimeResponse, Error> Client::GetUptime()
+std::variant<UptimeResponse, Error> Session::GetUptime()
 {
     const Exchange exchange = transact(Command::Get, ParameterID::Uptime, {});
     if (exchange.error != Error{})
@@ -40,7 +40,7 @@ std::variant<UptimeResponse, Error> Client::GetUptime()
     return Reply(exchange.header, exchange.payload).record<UptimeResponse>();
 }
 
-std::variant<std::string, Error> Client::GetDeviceReport()
+std::variant<std::string, Error> Session::GetDeviceReport()
 {
     const Exchange exchange = transact(Command::Get, ParameterID::DeviceReport, {});
     if (exchange.error != Error{})
@@ -49,7 +49,7 @@ std::variant<std::string, Error> Client::GetDeviceReport()
 }
 
 template <class Value>
-std::variant<std::monostate, Error> Client::setPattern(const Mac& mac, PatternID pattern,
+std::variant<std::monostate, Error> Session::setPattern(const Mac& mac, PatternID pattern,
                                                        const std::vector<endor::big<Value>>& values)
 {
     if (values.size() > kMaxPatternValues)
@@ -69,19 +69,19 @@ std::variant<std::monostate, Error> Client::setPattern(const Mac& mac, PatternID
     return Reply(exchange.header, exchange.payload).empty();
 }
 
-std::variant<std::monostate, Error> Client::SetPattern(const Mac& mac, PatternID pattern,
+std::variant<std::monostate, Error> Session::SetPattern(const Mac& mac, PatternID pattern,
                                                        const std::vector<endor::big<std::uint8_t>>& values)
 {
     return setPattern(mac, pattern, values);
 }
 
-std::variant<std::monostate, Error> Client::SetPattern(const Mac& mac, PatternID pattern,
+std::variant<std::monostate, Error> Session::SetPattern(const Mac& mac, PatternID pattern,
                                                        const std::vector<endor::big<std::uint16_t>>& values)
 {
     return setPattern(mac, pattern, values);
 }
 
-std::variant<endor::big<BypassFlags>, Error> Client::GetBypass(const Mac& mac)
+std::variant<endor::big<BypassFlags>, Error> Session::GetBypass(const Mac& mac)
 {
     const Exchange exchange = transact(Command::Get, ParameterID::Bypass, wireBytes(mac));
     if (exchange.error != Error{})
@@ -89,7 +89,7 @@ std::variant<endor::big<BypassFlags>, Error> Client::GetBypass(const Mac& mac)
     return Reply(exchange.header, exchange.payload).record<endor::big<BypassFlags>>();
 }
 
-std::variant<std::monostate, Error> Client::SetBypass(const BypassSetRequest& request)
+std::variant<std::monostate, Error> Session::SetBypass(const BypassSetRequest& request)
 {
     const Exchange exchange = transact(Command::Set, ParameterID::Bypass, wireBytes(request));
     if (exchange.error != Error{})
@@ -97,7 +97,7 @@ std::variant<std::monostate, Error> Client::SetBypass(const BypassSetRequest& re
     return Reply(exchange.header, exchange.payload).empty();
 }
 
-std::variant<endor::big<std::uint16_t>, Error> Client::GetBrightness(const Mac& mac)
+std::variant<endor::big<std::uint16_t>, Error> Session::GetBrightness(const Mac& mac)
 {
     const Exchange exchange = transact(Command::Get, ParameterID::Brightness, wireBytes(mac));
     if (exchange.error != Error{})
@@ -105,7 +105,7 @@ std::variant<endor::big<std::uint16_t>, Error> Client::GetBrightness(const Mac& 
     return Reply(exchange.header, exchange.payload).record<endor::big<std::uint16_t>>();
 }
 
-std::variant<std::monostate, Error> Client::SetBrightness(const BrightnessSetRequest& request)
+std::variant<std::monostate, Error> Session::SetBrightness(const BrightnessSetRequest& request)
 {
     const Exchange exchange = transact(Command::Set, ParameterID::Brightness, wireBytes(request));
     if (exchange.error != Error{})
@@ -113,7 +113,7 @@ std::variant<std::monostate, Error> Client::SetBrightness(const BrightnessSetReq
     return Reply(exchange.header, exchange.payload).empty();
 }
 
-std::variant<std::monostate, Error> Client::SetReboot(const Mac& mac)
+std::variant<std::monostate, Error> Session::SetReboot(const Mac& mac)
 {
     BypassSetRequest request;
     request.mac = mac;
@@ -124,7 +124,7 @@ std::variant<std::monostate, Error> Client::SetReboot(const Mac& mac)
     return Reply(exchange.header, exchange.payload).empty();
 }
 
-std::variant<SystemTestStatus, Error> Client::GetSystemTest(const Mac& mac)
+std::variant<SystemTestStatus, Error> Session::GetSystemTest(const Mac& mac)
 {
     const Exchange exchange = transact(Command::Get, ParameterID::SystemTest, wireBytes(mac));
     if (exchange.error != Error{})
