@@ -546,7 +546,7 @@ ErrorType Kestra::fetchOutputConfig()
     auto reply = m_loop.waitFor(jsonRequest({}, http::verb::get, kLayoutTarget));
     if (!reply.has_value())
         return reply.error();
-    const KestraLayout layout = KestraLayout::read(reply.value().object());
+    const KestraLayout layout = KestraLayout::read(reply.value());
     if (!layout.error.ok())
         return layout.error;
 
