@@ -929,18 +929,29 @@ bool sameLayout(const QList<Record>& a, const QList<Record>& b)
 
 } // namespace
 
-void DisplayBase::keepChoicesOfSameLayout()
+void DisplayBase::keepStateOfSameLayout()
 {
     // A rebuild of an unchanged wall (the idle poll) keeps which LDMs and tiles the operator lit,
-    // chose and dimmed; a changed wall starts over with everything lit.
+    // chose and dimmed, and what was measured on each LDM (the images and errors of a finished
+    // run); a display that is its own device keeps the gains set on it too. A changed wall starts
+    // over: everything lit, nothing measured.
     if (!m_previousLdms.isEmpty() && sameLayout(m_previousLdms, m_ldms) && sameLayout(m_previousTiles, m_tiles)) {
+        const bool keepGains = holdsItsOwnGains();
         for (qsizetype i = 0; i < m_ldms.size(); ++i) {
             const Macropixel& before = m_previousLdms.at(i);
             Macropixel& now = m_ldms[i];
             now.selected = before.selected;
             now.adjustable = before.adjustable;
             now.lit = before.lit;
-            if (!before.isOn())
+            now.redObserved = before.redObserved;
+            now.greenObserved = before.greenObserved;
+            now.blueObserved = before.blueObserved;
+            if (keepGains) {
+                now.redGain = before.redGain;
+                now.greenGain = before.greenGain;
+                now.blueGain = before.blueGain;
+            }
+            if (keepGains || !before.isOn())
                 now.intensityGain = before.intensityGain;
         }
         for (qsizetype i = 0; i < m_tiles.size(); ++i) {
@@ -984,7 +995,7 @@ void DisplayBase::addTile(Tile tile)
 
 void DisplayBase::finishOutputConfig()
 {
-    keepChoicesOfSameLayout();
+    keepStateOfSameLayout();
     m_ldmCount = quint32(m_ldms.size());
     m_tileCount = quint32(m_tiles.size());
     m_litTileCount = quint32(std::count_if(m_tiles.cbegin(), m_tiles.cend(), [](const Tile& t) { return t.lit; }));

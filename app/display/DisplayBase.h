@@ -260,6 +260,11 @@ protected:
     QList<Macropixel>& ldmList() { return m_ldms; }
     QList<Tile>& tileList() { return m_tiles; }
 
+    // True for a display that is its own device (the simulated display): a rebuild of the same
+    // wall keeps the gains set on its LDMs, as a processor keeps the gains it holds and reports
+    // them back. A driver's rebuild takes the gains the device reports.
+    virtual bool holdsItsOwnGains() const { return false; }
+
     // Store without comparing and without signals; the caller emits what it needs.
     void storeColor(double red, double green, double blue);
     void storeDisplayGains(double red, double green, double blue);
@@ -271,7 +276,7 @@ private:
     static Macropixel& fallbackLdm();
     static Tile& fallbackTile();
     void recountAdjustableTiles();
-    void keepChoicesOfSameLayout();
+    void keepStateOfSameLayout();
     void recountAdjustableLdms();
     QString settingsKeyOfLitTiles() const;
 

@@ -202,6 +202,27 @@ TEST_F(KestraDevice, AFailedFetchKeepsThePreviousWall)
     }
 }
 
+TEST_F(KestraDevice, ARefetchOfTheSameWallKeepsWhatWasMeasuredUntilTheWallChanges)
+{
+    fetchWall();
+    kestra->setLdmRGBObserved(1, 150, 175, 150);
+    ASSERT_TRUE(kestra->setLdmRGB(1, 0.9, 0.9, 0.9).ok());
+
+    // The poll's fetch of the same wall: the measurement stays, the gains are what the processor
+    // reports (the simulator's wall reports its own gains, whatever it was sent).
+    ASSERT_TRUE(kestra->fetchOutputConfig().ok());
+    EXPECT_EQ(kestra->ldmRedObserved(1), 150.0);
+    EXPECT_EQ(kestra->ldmGreenObserved(1), 175.0);
+    EXPECT_EQ(kestra->ldm(1).redGain, 0.1);
+
+    // A wall of another shape replaces the old one whole.
+    simulator.setRoute("GET", ProcessorSimulator::kLayoutTarget,
+                       Reply::json(ProcessorSimulator::meshTiles(2, 182, 120, 4, 3)));
+    ASSERT_TRUE(kestra->fetchOutputConfig().ok());
+    EXPECT_EQ(kestra->ldmCount(), 24u);
+    EXPECT_EQ(kestra->ldmRedObserved(1), 0.0);
+}
+
 TEST_F(KestraDevice, LeavesOutLdmsThatCannotBePlaced)
 {
     serveLayout(Layout::Malformed);
