@@ -271,6 +271,15 @@ protected:
     void setIsKestra(bool isKestra) { m_isKestra = isKestra; }
 
 private:
+    // Rules the sources of this class share (DisplayBase*.cpp, by concern).
+    // Truncates toward zero into int32; out-of-range and NaN values (from a device) saturate or
+    // give 0 instead of overflowing.
+    static qint32 truncated(double value);
+    // An LDM that takes part in the next correction: counted and walked by the same rule.
+    static bool takesPart(const Macropixel& ldm);
+    // A number in fixed notation with that many decimals, right-aligned in a field of that width.
+    static QString fixed(double value, int width, int decimals);
+
     bool validLdm(uint number) const;
     bool validTile(uint number) const;
     static Macropixel& fallbackLdm();
