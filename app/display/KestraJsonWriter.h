@@ -20,6 +20,7 @@
 // \uXXXX) and writes numbers as Qt does: a whole number within +-2^53 as an integer, any other
 // finite number in the shortest form that reads back to the same double, in decimal or with an
 // exponent of at least two digits, whichever Qt's 'g' format chooses, and a non-finite one as null.
+// Keys and strings given as std::string_view are Latin-1 (the program's own, ASCII as a rule).
 class KestraJsonWriter
 {
 public:
@@ -41,8 +42,7 @@ public:
 
 private:
     // Defined here, so that they are inlined wherever they are used: thousands of times per
-    // document.
-    // Room for that many more bytes after the text written so far.
+    // document. room: space for that many more bytes after the text written so far.
     char* room(std::size_t bytes)
     {
         if (m_text.size() - m_used < bytes)
