@@ -15,8 +15,10 @@
 
 #include <chrono>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -186,7 +188,7 @@ TEST_F(HttpLanes, AConnectionTheServerEndedWhileIdleCarriesNoFurtherRequest)
             server.setIdleEnd(end, kIdle);
             http_client::lane kept;
             expectBody(finish(get(kept, server, "/first")), "1");
-            ASSERT_TRUE(waitUntil([&server] { return server.idleEnds() == 1; }));
+            ASSERT_TRUE(waitUntil([&server] { return server.idleEnds() >= 1; }));
 
             expectBody(finish(send(kept, server, method, "/second")), "2");
             expectBody(finish(send(kept, server, method, "/third")), "3");
@@ -214,12 +216,14 @@ TEST_F(HttpLanes, ARequestCrossingTheServersIdleEndGoesAgainOnlyWhenTheServerCan
         std::optional<unsigned> status; // none: the request fails
         std::size_t acted;              // how often the server read it whole
         std::size_t bodySize = 2;
+        bool strict = false; // a nonce per connection: the new connection needs a new challenge
     };
     constexpr http::verb kGet = http::verb::get;
     constexpr http::verb kPost = http::verb::post;
     const Case cases[] = {
         {"408 crossing a GET", IdleEnd::Timeout408, kGet, 200, 1},
         {"408 crossing a POST", IdleEnd::Timeout408, kPost, 200, 1},
+        {"408 crossing a GET, strict server", IdleEnd::Timeout408, kGet, 200, 1, 2, true},
         {"close crossing a GET", IdleEnd::Close, kGet, 200, 1},
         {"close crossing a POST", IdleEnd::Close, kPost, std::nullopt, 0},
         {"close crossing a long POST's write", IdleEnd::Close, kPost, 200, 1, kLongBody},
@@ -229,7 +233,9 @@ TEST_F(HttpLanes, ARequestCrossingTheServersIdleEndGoesAgainOnlyWhenTheServerCan
         SCOPED_TRACE(c.name);
         const std::string verb(http::to_string(c.method));
         ProcessorSimulator server;
-        server.requireDigest();
+        ProcessorSimulator::Digest digest;
+        digest.strict = c.strict;
+        server.requireDigest(digest);
         server.setRoute("GET", "/warm", Reply::json("warm"));
         server.setRoute(verb, "/raced", Reply::json("raced"));
         server.setRoute(verb, "/next", Reply::json("next"));
@@ -244,13 +250,14 @@ TEST_F(HttpLanes, ARequestCrossingTheServersIdleEndGoesAgainOnlyWhenTheServerCan
             ASSERT_TRUE(raced.has_value());
             EXPECT_FALSE(raced->has_value()) << "status " << raced->value().result_int();
         }
-        EXPECT_EQ(server.idleEnds(), 1u);
-        // The server has read the request as often as it should, and answered every request it
-        // read, before the next request.
+        // The server has ended the idle time once, read the request as often as it should, and
+        // answered every request it read, before the next request.
         const auto settled = [&] {
-            return server.accepted(verb, "/raced").size() == c.acted && server.repliesSent() == server.requestCount();
+            return server.idleEnds() == 1 && server.accepted(verb, "/raced").size() == c.acted
+                && server.repliesSent() == server.requestCount();
         };
-        EXPECT_TRUE(waitUntil(settled)) << "read " << server.accepted(verb, "/raced").size() << " times";
+        EXPECT_TRUE(waitUntil(settled)) << server.idleEnds() << " idle ends; read "
+                                        << server.accepted(verb, "/raced").size() << " times";
         expectBody(finish(send(kept, server, c.method, "/next")), "next");
     }
 }
@@ -303,12 +310,12 @@ TEST_F(HttpLanes, EachLaneAnswersItsOwnChallengeAndCountsInTheOrderItWrites)
 // far longer than the limit.
 TEST_F(HttpLanes, AQueueBehindASlowServerKeepsItsOrderAndItsTimeLimits)
 {
-    constexpr auto kPerRequest = 50ms;
-    constexpr std::size_t kRequests = 24;
+    constexpr auto kPerRequest = 60ms;
+    constexpr std::size_t kRequests = 30;
     simulator.setSlow(kPerRequest);
     // An exchange needs two of the server's turns from its write; the rest of the limit is room
     // for a busy machine.
-    ctx.time_limit = 500ms;
+    ctx.time_limit = 1s;
     http_client::lane_pool pool(ctx, 2);
 
     const auto results = finishAll(gets(pool, kRequests, "/s?"));
