@@ -608,7 +608,8 @@ private:
             return;
         m_idleOver = true;
         m_timer.cancel();
-        if (!ec) {
+        error_code ignored;
+        if (!ec && m_socket.available(ignored) > 0) {
             if (const auto race = m_server.takeRace()) {
                 endIdle(*race);
                 return;

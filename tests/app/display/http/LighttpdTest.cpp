@@ -94,8 +94,8 @@ TEST(Lighttpd, TheServerEndsWithTheTestProcessThatStartedIt)
 
     EXPECT_TRUE(QTest::qWaitFor([pid] { return ended(pid); }, kGoneLimitMs)) << "lighttpd " << pid << " still runs";
     EXPECT_FALSE(accepts(port));
-    EXPECT_TRUE(QFileInfo::exists(folder)) << "nothing of the dead process removed it";
 
+    // Another test's server may have removed the folder already; the next one does at the latest.
     Lighttpd next;
     const QString failure = next.start(Lighttpd::program());
     ASSERT_TRUE(failure.isEmpty()) << failure.toStdString();
