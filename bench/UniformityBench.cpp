@@ -5,11 +5,12 @@
 // run: peak resident memory, what the run added and what stayed after its adjusters were
 // released, heap per adjuster, wall and CPU time per update cycle (the whole process, and the
 // master's thread alone per adjuster), and the longest stall of this thread's event loop, seen by
-// a timer that should fire every millisecond. The in-process reference: the heap of a bare
-// QObject, the least an adjuster built on one can take.
+// a timer that should fire every millisecond, with this thread's own CPU time within it (how much
+// of the stall was this thread at work). The in-process reference: the heap of a bare QObject,
+// the least an adjuster built on one can take.
 //
-// The full sizes are 400 tiles of 20 x 20 cells (160 000 adjusters) and 5 000 LDMs; the smaller
-// arguments show how the cost grows.
+// The full sizes are 400 tiles of 20 x 20 cells (160 000 adjusters) and 5 000 and 20 000 LDMs (a
+// wall's worth of LDM gains in each update); the smaller arguments show how the cost grows.
 
 #include "engine/Calibrator.h"
 #include "support/UniformityRig.h"
@@ -30,6 +31,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -84,23 +86,43 @@ public:
         m_timer.setTimerType(Qt::PreciseTimer);
         m_timer.setInterval(1);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            m_longest = std::max(m_longest, m_clock.restart());
+            const qint64 gap = m_clock.restart();
+            const double cpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+            if (gap > m_longest) {
+                m_longest = gap;
+                m_longestCpu = (cpu - m_cpuAtLastTurn) * 1000.0;
+            }
+            m_cpuAtLastTurn = cpu;
         });
         m_clock.start();
+        m_cpuAtLastTurn = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
         m_timer.start();
     }
     // The longest stall since the last call, in milliseconds (beyond the timer's own interval).
     qint64 takeLongest()
     {
-        const qint64 longest = std::max(m_longest, m_clock.elapsed()) - 1;
+        const qint64 sinceLastTurn = m_clock.elapsed();
+        if (sinceLastTurn > m_longest) {
+            m_longest = sinceLastTurn;
+            m_longestCpu = (cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - m_cpuAtLastTurn) * 1000.0;
+        }
+        const qint64 longest = m_longest - 1;
         m_longest = 0;
+        m_lastLongestCpu = std::exchange(m_longestCpu, 0.0);
         return std::max<qint64>(longest, 0);
     }
+    // This thread's own CPU time within the longest stall that takeLongest last reported, in
+    // milliseconds: near the stall itself when the thread was busy, near zero when it waited
+    // (in a wait's I/O slice, or for a core the rig's other threads held).
+    double lastLongestCpu() const { return m_lastLongestCpu; }
 
 private:
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_longest = 0;
+    double m_longestCpu = 0.0;
+    double m_lastLongestCpu = 0.0;
+    double m_cpuAtLastTurn = 0.0;
 };
 
 clockid_t threadClock(QObject& onThread)
@@ -160,6 +182,7 @@ void run(benchmark::State& state, Calibrator::TaskType task, const UniformityRig
         const double cpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore;
         const double masterCpu = cpuSeconds(masterClock) - masterBefore;
         const qint64 runStall = probe.takeLongest();
+        const double runStallCpu = probe.lastLongestCpu();
         const auto cycles = double(rig->observer().requests());
 
         // What each adjuster still holds once its level is over: the object and its points.
@@ -187,6 +210,7 @@ void run(benchmark::State& state, Calibrator::TaskType task, const UniformityRig
         state.counters["master_cpu_us_per_adjuster_cycle"] = masterCpu * 1e6 / cycles / adjusters;
         state.counters["setup_stall_ms"] = double(setUpStall);
         state.counters["run_stall_ms"] = double(runStall);
+        state.counters["run_stall_cpu_ms"] = runStallCpu;
         state.counters["release_stall_ms"] = double(releaseStall);
     }
     qInstallMessageHandler(previous);
@@ -207,7 +231,7 @@ void BM_BalanceRun(benchmark::State& state)
     const auto tiles = unsigned(state.range(0) / 40);
     run(state, Calibrator::Balance, {tiles, 80, 50, 8, 5, 25});
 }
-BENCHMARK(BM_BalanceRun)->Arg(1000)->Arg(5000)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_BalanceRun)->Arg(1000)->Arg(5000)->Arg(20000)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 // The reference: a bare QObject per adjuster.
 void BM_BareQObjects(benchmark::State& state)

@@ -260,18 +260,32 @@ protected:
     QList<Macropixel>& ldmList() { return m_ldms; }
     QList<Tile>& tileList() { return m_tiles; }
 
+    // True for a display that is its own device (the simulated display): a rebuild of the same
+    // wall keeps the gains set on its LDMs, as a processor keeps the gains it holds and reports
+    // them back. A driver's rebuild takes the gains the device reports.
+    virtual bool holdsItsOwnGains() const { return false; }
+
     // Store without comparing and without signals; the caller emits what it needs.
     void storeColor(double red, double green, double blue);
     void storeDisplayGains(double red, double green, double blue);
     void setIsKestra(bool isKestra) { m_isKestra = isKestra; }
 
 private:
+    // Rules the sources of this class share (DisplayBase*.cpp, by concern).
+    // Truncates toward zero into int32; out-of-range and NaN values (from a device) saturate or
+    // give 0 instead of overflowing.
+    static qint32 truncated(double value);
+    // An LDM that takes part in the next correction: counted and walked by the same rule.
+    static bool takesPart(const Macropixel& ldm);
+    // A number in fixed notation with that many decimals, right-aligned in a field of that width.
+    static QString fixed(double value, int width, int decimals);
+
     bool validLdm(uint number) const;
     bool validTile(uint number) const;
     static Macropixel& fallbackLdm();
     static Tile& fallbackTile();
     void recountAdjustableTiles();
-    void keepChoicesOfSameLayout();
+    void keepStateOfSameLayout();
     void recountAdjustableLdms();
     QString settingsKeyOfLitTiles() const;
 

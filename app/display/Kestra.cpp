@@ -1,5 +1,6 @@
 #include "display/Kestra.h"
 
+#include "display/KestraGainsDocument.h"
 #include "display/KestraLayout.h"
 
 #include <QByteArray>
@@ -7,7 +8,6 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QJsonValue>
-#include <QMap>
 #include <QSettings>
 #include <QStringList>
 #include <QtNumeric>
@@ -125,41 +125,18 @@ std::optional<std::array<double, 3>> rgbAt(const QJsonObject& group)
     return std::array<double, 3>{*r, *g, *b};
 }
 
-QJsonObject gainsOf(const Macropixel& ldm)
-{
-    QJsonObject gains = rgb(ldm.redGain, ldm.greenGain, ldm.blueGain);
-    gains.insert(QStringLiteral("i"), ldm.intensityGain);
-    return QJsonObject{{QStringLiteral("gains"), gains}};
-}
-
 bool gainsFinite(const Macropixel& ldm)
 {
     return allFinite({ldm.redGain, ldm.greenGain, ldm.blueGain, ldm.intensityGain});
 }
 
-// The LDM gains by receiver name, each receiver's LDMs by their index within it.
-class GainsDocument
+// The documents sent seldom (test patterns, the generator, a calibration) are built as Qt's JSON
+// objects and written here; the display settings and the LDM gains, sent all through a run, are
+// written directly, as the same bytes (KestraDisplaySettings, KestraGainsDocument).
+std::string compactText(const QJsonDocument& document)
 {
-public:
-    void add(const Macropixel& ldm)
-    {
-        // A receiver met again later in the list adds to its earlier LDMs; a repeated LDM
-        // carries the later gains.
-        m_ldms[ldm.name].insert(QString::number(qint32(ldm.indexInTile)), gainsOf(ldm));
-    }
-
-    QJsonDocument document() const
-    {
-        QJsonObject receivers;
-        for (auto it = m_ldms.constBegin(); it != m_ldms.constEnd(); ++it)
-            receivers.insert(it.key(), QJsonObject{{QStringLiteral("ldms"), it.value()}});
-        return QJsonDocument(QJsonObject{
-            {QStringLiteral("dev"), QJsonObject{{QStringLiteral("receivers"), receivers}}}});
-    }
-
-private:
-    QMap<QString, QJsonObject> m_ldms;
-};
+    return document.toJson(QJsonDocument::Compact).toStdString();
+}
 
 QJsonDocument testPatternDocument(const QJsonObject& testPattern)
 {
@@ -222,6 +199,7 @@ Kestra::Kestra(boost::asio::io_context& ioContext, QObject* parent)
     , m_http(ioContext, &m_registrations)
     , m_lanes(m_http, kProcessorLanes)
     , m_loop(ioContext, [this] { http_client::cancel_all(m_http); })
+    , m_host(hostOf(address()))
 {
     setIsKestra(true);
 
@@ -410,34 +388,21 @@ ErrorType Kestra::nonFiniteRefusal()
 
 // ---- Sending ------------------------------------------------------------------------------------
 
-QJsonDocument Kestra::displaySettingsDocument() const
+KestraDisplaySettings::Values Kestra::displaySettings() const
 {
-    const QJsonObject adjust{
-        {QStringLiteral("enabled"), true},
-        {QStringLiteral("legacy"), false},
-        {QStringLiteral("lift"), rgb(0, 0, 0)},
-        {QStringLiteral("gamma"), rgb(1, 1, 1)},
-        {QStringLiteral("gain"), rgb(red(), green(), blue())},
-        {QStringLiteral("offset"), rgb(0, 0, 0)},
-        {QStringLiteral("saturation"), 1},
-    };
-    const QJsonObject display{
-        {QStringLiteral("brightness"), m_percentBrightness},
-        {QStringLiteral("cct"), qint64(m_cct)},
-        {QStringLiteral("gains"), rgb(displayGainRed(), displayGainGreen(), displayGainBlue())},
-        {QStringLiteral("gamma"), m_gamma},
-        {QStringLiteral("out"),
-         QJsonObject{{QStringLiteral("adjust"), adjust},
-                     {QStringLiteral("curves"), QJsonObject{{QStringLiteral("enabled"), m_curvesEnabled}}}}},
-    };
-    const QJsonObject ingest{
-        {QStringLiteral("testPattern"),
-         QJsonObject{{QStringLiteral("enabled"), m_testPatternEnabled},
-                     {QStringLiteral("type"), QStringLiteral("white")}}},
-    };
-    return QJsonDocument(QJsonObject{
-        {QStringLiteral("dev"),
-         QJsonObject{{QStringLiteral("display"), display}, {QStringLiteral("ingest"), ingest}}}});
+    KestraDisplaySettings::Values values;
+    values.brightness = m_percentBrightness;
+    values.cct = m_cct;
+    values.gainRed = displayGainRed();
+    values.gainGreen = displayGainGreen();
+    values.gainBlue = displayGainBlue();
+    values.gamma = m_gamma;
+    values.red = red();
+    values.green = green();
+    values.blue = blue();
+    values.curvesEnabled = m_curvesEnabled;
+    values.testPatternEnabled = m_testPatternEnabled;
+    return values;
 }
 
 ErrorType Kestra::sendDisplaySettings()
@@ -448,10 +413,10 @@ ErrorType Kestra::sendDisplaySettings()
     // stack, waiting for its reply) ends first; the document is built afterwards, from the
     // values current then.
     m_loop.runUntil([this] { return !m_settingsSendInFlight; });
-    return toErrorType(m_loop.waitFor(trackSettingsSend(displaySettingsDocument())));
+    return toErrorType(m_loop.waitFor(trackSettingsSend(m_settingsBody.body(displaySettings()))));
 }
 
-QCoro::Task<Kestra::JsonResult> Kestra::trackSettingsSend(QJsonDocument body)
+QCoro::Task<Kestra::JsonResult> Kestra::trackSettingsSend(std::string body)
 {
     const InFlightMark mark(m_settingsSendInFlight);
     co_return co_await jsonRequest(std::move(body), http::verb::patch, kDataTarget);
@@ -489,16 +454,16 @@ ErrorType Kestra::sendCalibration(const QList<CurvePoint>& curves, double red, d
         };
         const QJsonDocument document(
             QJsonObject{{QStringLiteral("dev"), QJsonObject{{QStringLiteral("display"), display}}}});
-        result = send(document, http::verb::patch, kDataTarget);
+        result = send(compactText(document), http::verb::patch, kDataTarget);
     }
     if (!result.ok())
         qDebug("sendCalibration: error %s", qUtf8Printable(result.message));
     return result;
 }
 
-ErrorType Kestra::send(const QJsonDocument& body, http::verb verb, const char* target)
+ErrorType Kestra::send(std::string body, http::verb verb, const char* target)
 {
-    return toErrorType(m_loop.waitFor(jsonRequest(body, verb, target)));
+    return toErrorType(m_loop.waitFor(jsonRequest(std::move(body), verb, target)));
 }
 
 ErrorType Kestra::readyToSend()
@@ -510,21 +475,20 @@ ErrorType Kestra::readyToSend()
     return {};
 }
 
-std::string Kestra::hostName() const
+std::string Kestra::hostOf(const QString& address)
 {
     // The Host field carries the host alone, never the port.
-    return address().split(QLatin1Char(':')).constFirst().toStdString();
+    return address.split(QLatin1Char(':')).constFirst().toStdString();
 }
 
-QCoro::Task<Kestra::JsonResult> Kestra::jsonRequest(QJsonDocument body, http::verb verb, const char* target)
+QCoro::Task<Kestra::JsonResult> Kestra::jsonRequest(std::string body, http::verb verb, const char* target)
 {
     if (const ErrorType unready = readyToSend(); !unready.ok())
         co_return unready;
 
-    std::string text = body.isNull() ? std::string() : body.toJson(QJsonDocument::Compact).toStdString();
-    const std::uint64_t length = text.size();
-    auto reply = co_await m_lanes.digest_request(m_endpoints, hostName(), verb, std::string(target), kJsonContentType,
-                                                 length, std::move(text));
+    const std::uint64_t length = body.size();
+    auto reply = co_await m_lanes.digest_request(m_endpoints, m_host, verb, std::string(target), kJsonContentType,
+                                                 length, std::move(body));
     if (!reply.has_value())
         co_return ErrorType::failure(ErrorType::Retryable, QString::fromStdString(reply.error().message()));
 
@@ -534,19 +498,15 @@ QCoro::Task<Kestra::JsonResult> Kestra::jsonRequest(QJsonDocument body, http::ve
     if (status != kHttpOk && status != kHttpNoContent)
         co_return ErrorType::failure(
             ErrorType::Retryable, tr("HTTP error %1: %2").arg(QString::number(status), QString::fromUtf8(replyBody)));
-    if (replyBody.isEmpty())
+    // Only a GET reads its reply; the others' replies are not even parsed.
+    if (replyBody.isEmpty() || verb != http::verb::get)
         co_return QJsonDocument();
 
     QJsonParseError parseError;
     QJsonDocument document = QJsonDocument::fromJson(replyBody, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        // Only a GET reads its reply: there a body that is not JSON is a broken exchange, not an
-        // empty document. Other replies are not read.
-        if (verb == http::verb::get)
-            co_return ErrorType::failure(ErrorType::Retryable,
-                                         tr("Reply is not JSON: %1").arg(parseError.errorString()));
-        document = QJsonDocument();
-    }
+    // There a body that is not JSON is a broken exchange, not an empty document.
+    if (parseError.error != QJsonParseError::NoError)
+        co_return ErrorType::failure(ErrorType::Retryable, tr("Reply is not JSON: %1").arg(parseError.errorString()));
     co_return document;
 }
 
@@ -583,10 +543,10 @@ ErrorType Kestra::fetchOutputConfig()
 {
     // The model is rebuilt only from a reply that could be read: until then, and after any
     // failure, the previous wall stays whole.
-    auto reply = m_loop.waitFor(jsonRequest(QJsonDocument(), http::verb::get, kLayoutTarget));
+    auto reply = m_loop.waitFor(jsonRequest({}, http::verb::get, kLayoutTarget));
     if (!reply.has_value())
         return reply.error();
-    const KestraLayout layout = KestraLayout::read(reply.value().object());
+    const KestraLayout layout = KestraLayout::read(reply.value());
     if (!layout.error.ok())
         return layout.error;
 
@@ -605,7 +565,7 @@ ErrorType Kestra::fetchOutputConfig()
 
 ErrorType Kestra::readStatus()
 {
-    auto reply = m_loop.waitFor(jsonRequest(QJsonDocument(), http::verb::get, kStatusTarget));
+    auto reply = m_loop.waitFor(jsonRequest({}, http::verb::get, kStatusTarget));
     if (!reply.has_value())
         return reply.error();
     // The setters store and signal the processor's values; nothing goes back to it.
@@ -668,17 +628,19 @@ ErrorType Kestra::showTestPattern(qint8 mode, int width, int height)
     const QString mediaEnabled = QStringLiteral("mediaEnabled");
     switch (mode) {
     case 0:
-        return send(testPatternDocument({{enabled, false}, {mediaEnabled, false}}), http::verb::patch, kDataTarget);
+        return send(compactText(testPatternDocument({{enabled, false}, {mediaEnabled, false}})), http::verb::patch,
+                    kDataTarget);
     case 1:
-        return send(testPatternDocument({{enabled, true},
-                                         {mediaEnabled, false},
-                                         {QStringLiteral("type"), QStringLiteral("white")}}),
+        return send(compactText(testPatternDocument({{enabled, true},
+                                                     {mediaEnabled, false},
+                                                     {QStringLiteral("type"), QStringLiteral("white")}})),
                     http::verb::patch, kDataTarget);
     case 2: {
-        const ErrorType off = send(testPatternDocument({{enabled, false}}), http::verb::patch, kDataTarget);
+        const ErrorType off =
+            send(compactText(testPatternDocument({{enabled, false}})), http::verb::patch, kDataTarget);
         if (!off.ok())
             return off;
-        return send(generatorDocument(width, height), http::verb::post, kGenerateTarget);
+        return send(compactText(generatorDocument(width, height)), http::verb::post, kGenerateTarget);
     }
     default:
         return {};
@@ -694,6 +656,7 @@ void Kestra::setAddress(QString newAddress)
     cancelPending(); // requests to the old address end at once
     DisplayBase::setAddress(std::move(newAddress));
     m_endpoints = http_client::endpoints();
+    m_host = hostOf(address());
 }
 
 void Kestra::cancelPending()
@@ -720,11 +683,11 @@ ErrorType Kestra::setLdmRGB(uint number, double r, double g, double b, double i)
     ldm.greenGain = g;
     ldm.blueGain = b;
     ldm.intensityGain = i;
-    GainsDocument gains;
+    KestraGainsDocument gains;
     gains.add(ldm);
 
     // The record keeps the new gains whether or not the processor takes them.
-    const ErrorType result = send(gains.document(), http::verb::patch, kDataTarget);
+    const ErrorType result = send(gains.text(), http::verb::patch, kDataTarget);
     if (result.ok())
         emit ldmDataChanged();
     return result;
@@ -740,7 +703,8 @@ ErrorType Kestra::setLdmRGBs_(QList<Macropixel*>& ldms)
     if (std::any_of(ldms.cbegin(), ldms.cend(), refused))
         return nonFiniteRefusal();
 
-    GainsDocument gains;
+    KestraGainsDocument gains;
+    gains.reserve(ldms.size());
     for (const Macropixel* given : std::as_const(ldms)) {
         if (!taken(given))
             continue;
@@ -752,7 +716,7 @@ ErrorType Kestra::setLdmRGBs_(QList<Macropixel*>& ldms)
         gains.add(own);
     }
 
-    const ErrorType result = send(gains.document(), http::verb::patch, kDataTarget);
+    const ErrorType result = send(gains.text(), http::verb::patch, kDataTarget);
     if (result.ok())
         emit ldmDataChanged();
     return result;

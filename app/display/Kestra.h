@@ -2,6 +2,7 @@
 
 #include "display/DisplayBase.h"
 #include "display/IoEventLoop.h"
+#include "display/KestraDisplaySettings.h"
 #include "display/http/http_client.h"
 #include "display/http/http_client_context.h"
 #include "display/http/http_client_expected.h"
@@ -187,17 +188,18 @@ private:
     // has not been resolved, and succeeds whatever the resolution's outcome (a failed one shows
     // as the request's connection failure).
     ErrorType readyToSend();
-    // The host part of the address: the Host field, without the port.
-    std::string hostName() const;
-    // One exchange with the processor: the body (null for none) as compact JSON, the reply parsed.
-    // Starts at the call; resolves the address first (blocking) when it has not been resolved.
-    QCoro::Task<JsonResult> jsonRequest(QJsonDocument body, boost::beast::http::verb verb, const char* target);
+    // The host part of an address: the Host field, without the port.
+    static std::string hostOf(const QString& address);
+    // One exchange with the processor: the body, JSON text (empty for none); the reply of a GET
+    // parsed, of any other request not read (a null document). Starts at the call; resolves the
+    // address first (blocking) when it has not been resolved.
+    QCoro::Task<JsonResult> jsonRequest(std::string body, boost::beast::http::verb verb, const char* target);
     // Resolves the address into the endpoints that every request uses; blocks until done.
     void resolveAddress();
     // jsonRequest, waited for; the reply document is dropped.
-    ErrorType send(const QJsonDocument& body, boost::beast::http::verb verb, const char* target);
-    QCoro::Task<JsonResult> trackSettingsSend(QJsonDocument body);
-    QJsonDocument displaySettingsDocument() const;
+    ErrorType send(std::string body, boost::beast::http::verb verb, const char* target);
+    QCoro::Task<JsonResult> trackSettingsSend(std::string body);
+    KestraDisplaySettings::Values displaySettings() const;
     void setLumaMax(double newLumaMax);
     ErrorType applyStatus(const QJsonObject& reply);
     // Stores a changed setting and sends the display settings; false when unchanged.
@@ -227,6 +229,8 @@ private:
     http_client::lane_pool m_lanes;
     http_client::endpoints m_endpoints;
     IoEventLoop m_loop;
+    std::string m_host; // of the address
+    KestraDisplaySettings m_settingsBody;
     Scrambler m_scrambler{kScramblerKey};
     quint32 m_cct = 6500;
     double m_duv = 0.0;

@@ -26,9 +26,23 @@ double gain(const QJsonObject& gains, const char* key)
 
 } // namespace
 
-KestraLayout KestraLayout::read(const QJsonObject& reply)
+KestraLayout KestraLayout::read(const QJsonDocument& reply)
 {
     KestraLayout layout;
+    if (reply.isObject()) {
+        layout.readObject(reply.object());
+    } else {
+        const QString what = reply.isArray() ? QCoreApplication::translate("Kestra", "a JSON array")
+                                             : QCoreApplication::translate("Kestra", "empty");
+        layout.error = ErrorType::failure(
+            ErrorType::Retryable,
+            QCoreApplication::translate("Kestra", "The processor's layout reply is %1, not a JSON object").arg(what));
+    }
+    return layout;
+}
+
+void KestraLayout::readObject(const QJsonObject& reply)
+{
     const QJsonObject receivers = objectAt(objectAt(reply, "dev"), "receivers");
     qDebug("KESTRA has %lld receivers", qlonglong(receivers.size()));
 
@@ -36,23 +50,21 @@ KestraLayout KestraLayout::read(const QJsonObject& reply)
     for (auto it = receivers.constBegin(); it != receivers.constEnd(); ++it) {
         const QJsonObject receiver = it.value().toObject();
         types.insert(objectAt(receiver, "info").value(QLatin1String("type")).toString());
-        layout.addReceiver(it.key(), receiver);
+        addReceiver(it.key(), receiver);
     }
 
     const QJsonObject fixtures = objectAt(objectAt(reply, "sys"), "fixtures");
     for (const QString& type : std::as_const(types)) {
         const QJsonValue fixture = fixtures.value(type);
         if (!fixture.isObject() || fixture.toObject().isEmpty()) {
-            layout.error = ErrorType::failure(ErrorType::Fatal,
-                                              QCoreApplication::translate("Kestra", "type %1 missing").arg(type));
-            return layout;
+            error = ErrorType::failure(ErrorType::Fatal, QCoreApplication::translate("Kestra", "type %1 missing").arg(type));
+            return;
         }
         if (objectAt(objectAt(fixture.toObject(), "cal"), "uniformity").value(QLatin1String("mesh")).toBool()) {
             qDebug("Fixture %s supports mesh uniformity", qUtf8Printable(type));
-            layout.supportsMesh = true;
+            supportsMesh = true;
         }
     }
-    return layout;
 }
 
 void KestraLayout::addReceiver(const QString& mac, const QJsonObject& receiver)

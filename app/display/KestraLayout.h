@@ -4,6 +4,7 @@
 #include "display/Macropixel.h"
 #include "display/Tile.h"
 
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -18,10 +19,13 @@
 class KestraLayout
 {
 public:
-    // Reads the reply of the layout request. Fails (kind 2, "type %1 missing") when a receiver's
-    // fixture type has no description. Receivers and LDMs that cannot be placed (no LDM columns
-    // or rows, an LDM name that is not a number inside the tile) are logged and skipped.
-    static KestraLayout read(const QJsonObject& reply);
+    // Reads the reply of the layout request. Fails (kind 1) when the reply is not a JSON object
+    // (an empty body, an array), naming what came back: that is no layout, not an empty one. An
+    // object without "dev" or "receivers" is a wall without tiles. Fails (kind 2, "type %1
+    // missing") when a receiver's fixture type has no description. Receivers and LDMs that cannot
+    // be placed (no LDM columns or rows, an LDM name that is not a number inside the tile) are
+    // logged and skipped.
+    static KestraLayout read(const QJsonDocument& reply);
 
     ErrorType error; // kind 0 when the layout could be read
     QList<Tile> tiles;
@@ -29,6 +33,7 @@ public:
     bool supportsMesh = false;
 
 private:
+    void readObject(const QJsonObject& reply);
     void addReceiver(const QString& mac, const QJsonObject& receiver);
     void addLdms(const QString& mac, const Tile& tile, const QJsonObject& ldmMembers);
 };

@@ -268,7 +268,7 @@ ErrorType Kestra::setMeshRGBs_(QList<Macropixel*>& ldms, float scale)
     if (const ErrorType unready = readyToSend(); !unready.ok())
         return unready;
 
-    MeshUpload upload{m_lanes, hostName(), m_endpoints, m_tileStateTiming, {}};
+    MeshUpload upload{m_lanes, m_host, m_endpoints, m_tileStateTiming, {}};
     const ErrorType built = m_loop.waitFor(buildMeshFiles(ldms, scale, upload));
     if (!built.ok())
         return built;
@@ -468,7 +468,7 @@ ErrorType Kestra::commitMeshRGBs_(QList<Macropixel*>& ldms)
 
 QCoro::Task<ErrorType> Kestra::commitTiles(std::vector<QString> names)
 {
-    const std::string host = hostName();
+    const std::string host = m_host;
     const http_client::endpoints resolved = m_endpoints;
     std::size_t committed = 0;
     for (const QString& name : names) {

@@ -27,6 +27,11 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <utility>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -293,6 +298,35 @@ public:
         return m_stalled;
     }
 
+    // How long a kept connection may stay idle and how its idle time then ends; nothing when it
+    // may stay idle.
+    std::optional<std::pair<IdleEnd, std::chrono::milliseconds>> idleLimit() const
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_idleEnd == IdleEnd::Stay)
+            return std::nullopt;
+        return std::pair{m_idleEnd, m_idleLimit};
+    }
+
+    // The end for the idle time of the connection a request now arrives on, if one is due; once.
+    std::optional<IdleEnd> takeRace()
+    {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_race, std::nullopt);
+    }
+
+    void idleEnded()
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_idleEnds;
+    }
+
+    void replied()
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_replies;
+    }
+
     mutable std::mutex m_mutex; // guards everything below it
     std::optional<Digest> m_digest;
     unsigned m_nonceSerial = 1;
@@ -314,6 +348,11 @@ public:
     Connections m_counts;
     std::chrono::milliseconds m_slowStep{0};
     std::chrono::steady_clock::time_point m_slowUntil;
+    IdleEnd m_idleEnd = IdleEnd::Stay;
+    std::chrono::milliseconds m_idleLimit{0};
+    std::optional<IdleEnd> m_race; // the end due for the next request on a kept connection
+    std::size_t m_idleEnds = 0;
+    std::size_t m_replies = 0;
     std::map<std::string, std::uint64_t> m_nonceCounts; // strict Digest: the last count of each nonce
 
     static std::string makeNonce(unsigned serial)
@@ -516,12 +555,107 @@ private:
         m_response.body() = m_reply.body;
         m_response.keep_alive(promised);
         m_response.prepare_payload();
+        if (promised && !kept)
+            holdUntilClose();
         http::async_write(m_socket, m_response, [self = shared_from_this(), kept](error_code ec, std::size_t) {
+            if (!ec)
+                self->m_server.replied();
             if (!ec && kept)
-                self->start();
+                self->awaitNext();
             else
                 self->close();
         });
+    }
+
+    // Holds what is written back until the close, so that the reply and the close leave in one
+    // segment: the client sees the connection closed as soon as it has the reply, as one whose
+    // idle limit ran out before the next request rather than one whose close races it.
+    void holdUntilClose()
+    {
+        const int on = 1;
+        ::setsockopt(m_socket.native_handle(), IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+    }
+
+    // Waits for the next request on a kept connection, and ends its idle time first when the
+    // server is told to: after the idle limit, or as the request arrives.
+    void awaitNext()
+    {
+        m_idleOver = false;
+        if (const auto limit = m_server.idleLimit()) {
+            m_timer.expires_after(limit->second);
+            m_timer.async_wait([self = shared_from_this(), end = limit->first](error_code ec) {
+                if (!ec)
+                    self->idleTimeUp(end);
+            });
+        }
+        m_socket.async_wait(tcp::socket::wait_read, [self = shared_from_this()](error_code ec) { self->arriving(ec); });
+    }
+
+    void idleTimeUp(ProcessorSimulator::IdleEnd end)
+    {
+        if (m_idleOver)
+            return;
+        m_idleOver = true;
+        error_code ignored;
+        m_socket.cancel(ignored); // the wait for the next request ends unheeded
+        endIdle(end);
+    }
+
+    // The next request's first bytes (or the client's close) have arrived.
+    void arriving(error_code ec)
+    {
+        if (m_idleOver)
+            return;
+        m_idleOver = true;
+        m_timer.cancel();
+        error_code ignored;
+        if (!ec && m_socket.available(ignored) > 0) {
+            if (const auto race = m_server.takeRace()) {
+                endIdle(*race);
+                return;
+            }
+        }
+        start();
+    }
+
+    void endIdle(ProcessorSimulator::IdleEnd end)
+    {
+        using IdleEnd = ProcessorSimulator::IdleEnd;
+        switch (end) {
+        case IdleEnd::Stay:
+            start();
+            break;
+        case IdleEnd::Close:
+            close();
+            m_server.idleEnded();
+            break;
+        case IdleEnd::Timeout408:
+            m_raw = "HTTP/1.1 408 Request Timeout\r\nConnection: close\r\nContent-Type: text/plain\r\n"
+                    "Content-Length: 15\r\n\r\nRequest Timeout";
+            asio::async_write(m_socket, asio::buffer(m_raw), [self = shared_from_this()](error_code ec, std::size_t) {
+                error_code ignored;
+                self->m_socket.shutdown(tcp::socket::shutdown_send, ignored);
+                self->m_server.idleEnded();
+                if (!ec)
+                    self->idle();
+            });
+            break;
+        case IdleEnd::StrayReply: {
+            // A reply that follows the stray one goes out when it is written, not held back until
+            // the client acknowledges the stray one.
+            error_code ignored;
+            m_socket.set_option(tcp::no_delay(true), ignored);
+            m_raw = "HTTP/1.1 " + std::to_string(ProcessorSimulator::kStrayStatus) + " No Content\r\n\r\n";
+            asio::async_write(m_socket, asio::buffer(m_raw), [self = shared_from_this()](error_code ec, std::size_t) {
+                self->m_server.idleEnded();
+                if (!ec)
+                    self->start();
+                else
+                    self->close();
+            });
+            break;
+        }
+        }
     }
 
     void truncate()
@@ -556,6 +690,7 @@ private:
     asio::steady_timer m_timer;
     Connection m_connection;
     bool m_clientKeeps = false;
+    bool m_idleOver = false; // the present idle time has ended, by its limit or by a request
     boost::beast::flat_buffer m_buffer;
     std::optional<http::request_parser<http::string_body>> m_parser;
     ProcessorSimulator::Reply m_reply;
@@ -682,6 +817,31 @@ ProcessorSimulator::Connections ProcessorSimulator::connections() const
 {
     std::lock_guard lock(m_impl->m_mutex);
     return m_impl->m_counts;
+}
+
+void ProcessorSimulator::setIdleEnd(IdleEnd end, std::chrono::milliseconds idle)
+{
+    std::lock_guard lock(m_impl->m_mutex);
+    m_impl->m_idleEnd = end;
+    m_impl->m_idleLimit = idle;
+}
+
+void ProcessorSimulator::raceNextRequest(IdleEnd end)
+{
+    std::lock_guard lock(m_impl->m_mutex);
+    m_impl->m_race = end;
+}
+
+std::size_t ProcessorSimulator::idleEnds() const
+{
+    std::lock_guard lock(m_impl->m_mutex);
+    return m_impl->m_idleEnds;
+}
+
+std::size_t ProcessorSimulator::repliesSent() const
+{
+    std::lock_guard lock(m_impl->m_mutex);
+    return m_impl->m_replies;
 }
 
 std::vector<ProcessorSimulator::Request> ProcessorSimulator::requests() const

@@ -29,6 +29,9 @@
 // - A reply can wait before answering, close without answering, cut its body short or never
 //   answer at all (the connection stays open until the client goes). setStalled(true) makes
 //   new connections be accepted and then never read, so a large request stalls in its write.
+// - A kept connection's idle time can end as servers with an idle limit end it: closed without a
+//   word, closed after "408 Request Timeout", or interrupted by a stray reply nobody asked for;
+//   after a set idle time (setIdleEnd), or just as the next request arrives (raceNextRequest).
 // - Every request read is logged (method, target, headers in order, body, verdict).
 //
 // The server runs on a thread of its own; every public member may be called from any thread
@@ -51,9 +54,22 @@ public:
     {
         On,      // it stays open for the next request, unless the client asks to close it
         Off,     // the reply says "Connection: close", and the server closes it
-        Dropped, // the reply promises to keep it, then the server closes it at once, as one whose
-                 // idle limit ran out between two requests
+        Dropped, // the reply promises to keep it, then the server closes it at once (the close
+                 // leaves with the reply), as one whose idle limit ran out between two requests
     };
+
+    // How the server ends a kept connection's idle time (a connection that has answered a
+    // request and waits for the next).
+    enum class IdleEnd
+    {
+        Stay,       // it stays open however long it is idle (the start)
+        Close,      // closed without a word; a request that already arrived stays unread
+        Timeout408, // "408 Request Timeout" with "Connection: close", then closed; what the client
+                    // still sends is read and dropped, never answered (a lingering close)
+        StrayReply, // a whole reply nobody asked for, kStrayStatus without a body; the connection
+                    // stays open, and a request that already arrived is answered after it
+    };
+    static constexpr unsigned kStrayStatus = 204;
 
     using Header = std::pair<std::string, std::string>;
 
@@ -182,6 +198,16 @@ public:
     // requests that arrive meanwhile wait their turn. 0 (the start) answers at once.
     void setSlow(std::chrono::milliseconds perRequest);
     Connections connections() const;
+    // Ends every kept connection's idle time after `idle` without the next request.
+    void setIdleEnd(IdleEnd end, std::chrono::milliseconds idle);
+    // Ends the idle time of the next kept connection that a request arrives on, just as the
+    // request's first bytes arrive, as an idle limit running out while the request was on its
+    // way: the request crosses the server's close unread, or comes after a stray reply. Once.
+    void raceNextRequest(IdleEnd end);
+    // How many idle times the server has ended so far (each counted once its end has been sent).
+    std::size_t idleEnds() const;
+    // How many replies to requests the server has written whole so far.
+    std::size_t repliesSent() const;
     // Answers updates as the processor does: PATCH of the data and POST of the media generator
     // with 204 and no body. Routes set later for the same targets take their place.
     void acceptUpdates();

@@ -24,6 +24,7 @@ using boost::system::error_code;
 
 constexpr unsigned kHttpVersion = 11;
 constexpr unsigned kUnauthorized = 401;
+constexpr unsigned kRequestTimeout = 408;
 
 bool isControl(char c)
 {
@@ -95,13 +96,44 @@ error_code attachBody(Request& request, std::uint64_t contentLength, Body&& body
     return {};
 }
 
-// The failures that mean the server had closed a kept connection before the request reached it:
-// nothing of a reply came, the connection simply ended.
+// The failures that mean the connection ended before any reply: nothing of one came, the
+// connection simply ended.
 bool closedBeforeReply(const error_code& error)
 {
     return error == http::error::end_of_stream || error == boost::asio::error::eof
         || error == boost::asio::error::connection_reset || error == boost::asio::error::connection_aborted
         || error == boost::asio::error::broken_pipe;
+}
+
+// Methods whose request may go twice with the effect of going once.
+bool repeatable(http::verb method)
+{
+    return method == http::verb::get || method == http::verb::head || method == http::verb::put
+        || method == http::verb::delete_ || method == http::verb::options || method == http::verb::trace;
+}
+
+// What became of one attempt at an exchange, besides its outcome.
+struct Attempt
+{
+    bool written = false; // the whole request went out
+    bool replied = false; // some of a reply arrived
+    bool keep = false;    // the connection may carry the next request
+};
+
+// Whether a request that came to nothing on a kept connection goes once more, on a new one. The
+// server's idle limit can run out just as the request leaves; it goes again only when the server
+// cannot have acted on it: the answer was "408 Request Timeout" (the server gave up waiting and
+// closed, so the request crossed its close unread), or the connection ended while the request
+// was still being written (the server never had all of it). A request written whole whose
+// connection then ended without a word may have been read and acted on: only a method that may
+// be repeated goes again.
+bool goesAgain(http::verb method, const Attempt& attempt, const response_result& outcome)
+{
+    if (outcome.has_value())
+        return outcome.value().result_int() == kRequestTimeout;
+    if (attempt.replied || !closedBeforeReply(outcome.error()))
+        return false;
+    return !attempt.written || repeatable(method);
 }
 
 // Steps shared by both forms of digest_request once the request is built.
@@ -144,20 +176,13 @@ error_code failure(const lane& line, const error_code& error)
     return line.timed_out() ? error_code(boost::beast::error::timeout) : error;
 }
 
-// What reading a response left behind besides the response.
-struct ReadState
-{
-    bool replied = false; // some of the reply arrived
-    bool keep = false;    // the connection may carry the next request
-};
-
 // Reads one response from the lane's connection with its body held to ctx.body_limit. A declared
 // Content-Length is checked before any of the body is read or reserved (Beast would reserve it
 // whole, and skips its own check when body bytes come in the same read as the header); chunked
 // and close-delimited bodies are counted as they arrive. Past the limit the exchange ends with
 // body_limit and what was read is freed. Runs under the deadline set when the request was written.
 QCoro::Task<response_result> readResponse(context& ctx, lane& line, const cancel_registration& registration,
-                                          ReadState& state)
+                                          Attempt& state)
 {
     const error_code aborted = boost::asio::error::operation_aborted;
     boost::asio::ip::tcp::socket& stream = line.socket();
@@ -238,32 +263,31 @@ QCoro::Task<response_result> http_request(context& ctx, lane& line, endpoints re
 
         // The exchange's time runs from its write to the end of its reply.
         line.start_deadline(ctx.ioc, ctx.time_limit);
-        ReadState read;
+        Attempt attempt;
         response_result outcome = aborted;
         auto written = co_await async_write<Request>(line.socket(), request);
         if (!registration.cancelled()) {
+            attempt.written = written.has_value();
             if (!written)
                 outcome = failure(line, written.error());
             else
-                outcome = co_await readResponse(ctx, line, registration, read);
+                outcome = co_await readResponse(ctx, line, registration, attempt);
         }
         line.end_deadline();
         if (registration.cancelled())
             outcome = aborted;
 
-        if (outcome.has_value()) {
-            if (read.keep)
-                line.kept();
-            else
+        const bool retry = reused && !again && goesAgain(request.method(), attempt, outcome);
+        if (outcome.has_value() && !retry) {
+            if (!attempt.keep)
                 line.discard();
             co_return outcome;
         }
         line.discard();
-        // A kept connection that the server had closed meanwhile (its idle time ran out as the
-        // request left): the request goes once more, on a new connection.
-        if (reused && !again && !read.replied && closedBeforeReply(outcome.error()))
-            continue;
-        co_return outcome;
+        if (!retry)
+            co_return outcome;
+        qDebug("http_request: %s on a kept connection; the request goes once more on a new one",
+               outcome.has_value() ? "408 Request Timeout" : outcome.error().message().c_str());
     }
 }
 

@@ -35,12 +35,15 @@ inline constexpr char kUserAgent[] = "Boost.Beast/357";
 QCoro::Task<expected<endpoints, boost::system::error_code>> resolve_address(context& ctx, std::string host,
                                                                            std::string service);
 
-// One exchange on the lane: on its open connection when the server has kept it, else on a new
-// one. Sends Authorization whenever the lane can make one. A request written on a kept
-// connection that the server turns out to have closed before any byte of the reply is written
-// once more on a new connection; nothing else is retried. The connection stays open after the
-// response unless either side said "Connection: close" or the body ran to the end of the stream.
-// Instantiated for string_request and dynamic_request.
+// One exchange on the lane: on its open connection when the server has kept it (and has neither
+// closed it nor sent anything unasked since), else on a new one. Sends Authorization whenever the
+// lane can make one. A request on a kept connection goes once more, on a new connection, only
+// when the server cannot have acted on it: it answered "408 Request Timeout", or the connection
+// ended before the request was written whole; one written whole whose connection then ended
+// before any reply goes again only for a method that may be repeated (GET, HEAD, PUT, DELETE,
+// OPTIONS, TRACE). Nothing else is retried. The connection stays open after the response unless
+// either side said "Connection: close" or the body ran to the end of the stream. Instantiated
+// for string_request and dynamic_request.
 template <class Request>
 QCoro::Task<response_result> http_request(context& ctx, lane& line, endpoints resolved, Request request);
 

@@ -41,15 +41,20 @@ bool lane::reusable_for(const endpoints& resolved)
         return false;
     if (std::none_of(resolved.begin(), resolved.end(), [this](const auto& entry) { return entry.endpoint() == m_peer; }))
         return false;
-    if (clock::now() - m_lastUsed < kQuietBeforeCheck)
-        return true;
-    // A server whose idle limit ran out has closed the connection, and one that sent something
-    // unasked (a 408 before closing, say) left bytes to read: both make the next request go on a
-    // new connection. A look at the socket, without waiting, tells them from a quiet open one.
+    // A look at the socket, without waiting: nothing to read means a quiet open connection. A
+    // server whose idle limit ran out has closed it (end of stream, or a reset), and one that sent
+    // something unasked (a 408 before closing, a stray reply) left bytes that no request of ours
+    // asked for.
     char byte = 0;
     error_code state;
-    m_socket->receive(boost::asio::buffer(&byte, 1), boost::asio::socket_base::message_peek, state);
-    return state == boost::asio::error::would_block;
+    const std::size_t unread =
+        m_socket->receive(boost::asio::buffer(&byte, 1), boost::asio::socket_base::message_peek, state);
+    if (state == boost::asio::error::would_block)
+        return true;
+    // A close is routine; bytes nobody asked for are worth a line.
+    if (!state && unread > 0)
+        qDebug("http_client: a kept connection holds bytes no request asked for; not used again");
+    return false;
 }
 
 void lane::close()
@@ -79,11 +84,6 @@ void lane::connected_to(const boost::asio::ip::tcp::endpoint& peer)
     // Lets reusable_for look at the socket without blocking; asynchronous operations are not
     // affected.
     m_socket->non_blocking(true, ignored);
-}
-
-void lane::kept()
-{
-    m_lastUsed = clock::now();
 }
 
 void lane::discard()

@@ -24,11 +24,6 @@ class lane
 public:
     using clock = std::chrono::steady_clock;
 
-    // A connection quiet this long is looked at before it carries a request: servers close idle
-    // connections after a few seconds. A close between two requests in quick succession shows
-    // as the request's failure before any reply, and that request goes once more.
-    static constexpr std::chrono::milliseconds kQuietBeforeCheck{500};
-
     lane();
     lane(const lane&) = delete;
     lane& operator=(const lane&) = delete;
@@ -36,8 +31,10 @@ public:
     digest_state digest;
 
     // True when the open connection can carry the next request to one of these endpoints: it
-    // goes to one of them, and (when it was quiet a while) the server has neither closed it nor
-    // sent anything unasked.
+    // goes to one of them, and the server has neither closed it nor sent anything unasked since
+    // the last reply. Asked before every reuse, however short the pause: a server may end an idle
+    // connection at any moment (silently, with a 408, or with a stray reply), and bytes it sent
+    // unasked would be read as the next request's reply.
     bool reusable_for(const endpoints& resolved);
     bool connected() const;
     // How many connections the lane has opened.
@@ -51,8 +48,6 @@ public:
     void connected_to(const boost::asio::ip::tcp::endpoint& peer);
     boost::asio::ip::tcp::socket& socket() { return *m_socket; }
     boost::beast::flat_buffer& buffer() { return m_buffer; }
-    // An exchange on the connection has ended well; it stays open.
-    void kept();
     // Closes the connection and lets its socket go; only when nothing is pending on it.
     void discard();
 
@@ -70,7 +65,6 @@ private:
     boost::asio::ip::tcp::endpoint m_peer;
     boost::beast::flat_buffer m_buffer;
     std::size_t m_opened = 0;
-    clock::time_point m_lastUsed;
     lazy_timer m_deadline;
     bool m_timedOut = false;
 };

@@ -172,6 +172,14 @@ TEST_F(KestraDevice, AFailedFetchKeepsThePreviousWall)
         {"reply that is not JSON",
          [&] { simulator.setRoute("GET", ProcessorSimulator::kLayoutTarget, Reply::text("<html>", 200)); },
          ErrorType::Retryable, ""},
+        // No layout at all, which is not a layout without tiles.
+        {"204 without a body", [&] { simulator.setRoute("GET", ProcessorSimulator::kLayoutTarget, Reply::json("", 204)); },
+         ErrorType::Retryable, "The processor's layout reply is empty, not a JSON object"},
+        {"200 with an empty body",
+         [&] { simulator.setRoute("GET", ProcessorSimulator::kLayoutTarget, Reply::json("", 200)); },
+         ErrorType::Retryable, "The processor's layout reply is empty, not a JSON object"},
+        {"an array", [&] { simulator.setRoute("GET", ProcessorSimulator::kLayoutTarget, Reply::json("[]")); },
+         ErrorType::Retryable, "The processor's layout reply is a JSON array, not a JSON object"},
         {"unreachable processor", [&] { kestra->setAddress(closedLoopbackAddress()); }, ErrorType::Retryable, ""},
         {"no address", [&] { kestra->setAddress(""); }, ErrorType::Fatal, "No network address"},
     };
@@ -192,6 +200,27 @@ TEST_F(KestraDevice, AFailedFetchKeepsThePreviousWall)
         EXPECT_TRUE(kestra->supportsMeshUniformity());
         EXPECT_TRUE(recorder.names().isEmpty()) << recorder.names().join(' ').toStdString();
     }
+}
+
+TEST_F(KestraDevice, ARefetchOfTheSameWallKeepsWhatWasMeasuredUntilTheWallChanges)
+{
+    fetchWall();
+    kestra->setLdmRGBObserved(1, 150, 175, 150);
+    ASSERT_TRUE(kestra->setLdmRGB(1, 0.9, 0.9, 0.9).ok());
+
+    // The poll's fetch of the same wall: the measurement stays, the gains are what the processor
+    // reports (the simulator's wall reports its own gains, whatever it was sent).
+    ASSERT_TRUE(kestra->fetchOutputConfig().ok());
+    EXPECT_EQ(kestra->ldmRedObserved(1), 150.0);
+    EXPECT_EQ(kestra->ldmGreenObserved(1), 175.0);
+    EXPECT_EQ(kestra->ldm(1).redGain, 0.1);
+
+    // A wall of another shape replaces the old one whole.
+    simulator.setRoute("GET", ProcessorSimulator::kLayoutTarget,
+                       Reply::json(ProcessorSimulator::meshTiles(2, 182, 120, 4, 3)));
+    ASSERT_TRUE(kestra->fetchOutputConfig().ok());
+    EXPECT_EQ(kestra->ldmCount(), 24u);
+    EXPECT_EQ(kestra->ldmRedObserved(1), 0.0);
 }
 
 TEST_F(KestraDevice, LeavesOutLdmsThatCannotBePlaced)
@@ -226,18 +255,21 @@ TEST_F(KestraDevice, PlacesLdmsOfTilesWithMoreLdmsThanAnIntHolds)
     EXPECT_EQ(kestra->ldm(2).y, 21.0f);
 }
 
-TEST_F(KestraDevice, AReplyWithoutReceiversGivesAnEmptyWall)
+TEST_F(KestraDevice, AnObjectWithoutReceiversGivesAnEmptyWall)
 {
-    fetchWall();
-    simulator.setRoute("GET", ProcessorSimulator::kLayoutTarget, Reply::json("", 204));
-    QSignalSpy fetched(kestra.get(), &Kestra::fetchedOutputConfig);
-    QSignalSpy meshChanged(kestra.get(), &Kestra::supportsMeshUniformityChanged);
-    ASSERT_TRUE(kestra->fetchOutputConfig().ok());
-    EXPECT_EQ(kestra->ldmCount(), 0u);
-    EXPECT_EQ(kestra->tileCount(), 0u);
-    EXPECT_EQ(fetched.count(), 1);
-    EXPECT_EQ(meshChanged.count(), 1);
-    EXPECT_FALSE(kestra->supportsMeshUniformity());
+    for (const char* reply : {"{}", R"({"dev": {}})", R"({"dev": {"receivers": {}}, "sys": {}})"}) {
+        SCOPED_TRACE(reply);
+        fetchWall();
+        simulator.setRoute("GET", ProcessorSimulator::kLayoutTarget, Reply::json(reply));
+        QSignalSpy fetched(kestra.get(), &Kestra::fetchedOutputConfig);
+        QSignalSpy meshChanged(kestra.get(), &Kestra::supportsMeshUniformityChanged);
+        ASSERT_TRUE(kestra->fetchOutputConfig().ok());
+        EXPECT_EQ(kestra->ldmCount(), 0u);
+        EXPECT_EQ(kestra->tileCount(), 0u);
+        EXPECT_EQ(fetched.count(), 1);
+        EXPECT_EQ(meshChanged.count(), 1);
+        EXPECT_FALSE(kestra->supportsMeshUniformity());
+    }
 }
 
 // ---- Status read --------------------------------------------------------------------------------

@@ -20,6 +20,8 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -47,6 +49,33 @@ QJsonValue at(const QJsonObject& document, const QStringList& path)
 QJsonValue displayValue(const QJsonObject& document, const QString& key)
 {
     return at(document, {"dev", "display", key});
+}
+
+// The display-settings document as Qt's JSON objects made it, from the driver's current values:
+// what the processor has always received.
+std::string qtSettingsText(const Kestra& kestra)
+{
+    const auto rgb = [](const QJsonValue& r, const QJsonValue& g, const QJsonValue& b) {
+        return QJsonObject{{"r", r}, {"g", g}, {"b", b}};
+    };
+    const QJsonObject adjust{
+        {"enabled", true},          {"legacy", false},
+        {"lift", rgb(0, 0, 0)},     {"gamma", rgb(1, 1, 1)},
+        {"gain", rgb(kestra.red(), kestra.green(), kestra.blue())},
+        {"offset", rgb(0, 0, 0)},   {"saturation", 1},
+    };
+    const QJsonObject display{
+        {"brightness", kestra.percentBrightness()},
+        {"cct", qint64(kestra.cct())},
+        {"gains", rgb(kestra.displayGainRed(), kestra.displayGainGreen(), kestra.displayGainBlue())},
+        {"gamma", kestra.gamma()},
+        {"out", QJsonObject{{"adjust", adjust}, {"curves", QJsonObject{{"enabled", kestra.curvesEnabled()}}}}},
+    };
+    const QJsonObject ingest{
+        {"testPattern", QJsonObject{{"enabled", kestra.testPatternEnabled()}, {"type", "white"}}}};
+    return QJsonDocument(QJsonObject{{"dev", QJsonObject{{"display", display}, {"ingest", ingest}}}})
+        .toJson(QJsonDocument::Compact)
+        .toStdString();
 }
 
 class KestraTest : public KestraFixture
@@ -185,6 +214,93 @@ TEST_F(KestraTest, EverySettingSetterSendsOnlyOnAChange)
         EXPECT_EQ(patchCount(), before + 1);
         EXPECT_EQ(spy.count(), 1);
     }
+}
+
+TEST_F(KestraTest, TheSettingsDocumentIsTheTextQtsJsonWrote)
+{
+    connectToSimulator();
+    struct Case
+    {
+        const char* name;
+        std::function<void()> change;
+    };
+    const std::vector<Case> cases = {
+        {"the defaults", [&] { kestra->sendDisplaySettings(); }},
+        {"a colour of 17 digits", [&] { kestra->setRGB(0, 0.1 + 0.2, 1.0 / 3.0, 2.0 / 3.0); }},
+        {"tiny and huge gains", [&] { kestra->setDisplayGainRGB(1e-5, 1e21, 5e-324); }},
+        {"gains at the decimal-exponent edges", [&] { kestra->setDisplayGainRGB(100000.0, 120000.0, 0.0001); }},
+        {"whole numbers past 2^53", [&] { kestra->setDisplayGainRGB(9007199254740994.0, 1e16, -1e17); }},
+        {"negative zero and a negative colour", [&] { kestra->setRGB(0, -0.0, -0.5, -1e-7); }},
+        {"brightness", [&] { kestra->setPercentBrightness(1.7976931348623157e308); }},
+        {"gamma", [&] { kestra->setGamma(2.2); }},
+        {"the largest cct", [&] { kestra->setCct(std::numeric_limits<uint>::max()); }},
+        {"both switches", [&] {
+             kestra->setCurvesEnabled(true);
+             kestra->setTestPatternEnabled(true);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t before = patchCount();
+        c.change();
+        ASSERT_GT(patchCount(), before);
+        EXPECT_EQ(simulator.bodies("PATCH", kData).back(), qtSettingsText(*kestra));
+    }
+}
+
+TEST_F(KestraTest, EverySendCarriesTheValuesOfThatMoment)
+{
+    // The text is kept between sends: a value changed in any way must reach the next one.
+    connectToSimulator();
+    const auto lastBody = [&] { return simulator.bodies("PATCH", kData).back(); };
+    ASSERT_TRUE(kestra->sendDisplaySettings().ok());
+    const std::string first = lastBody();
+    ASSERT_TRUE(kestra->sendDisplaySettings().ok());
+    EXPECT_EQ(lastBody(), first); // the same values, the same text
+
+    struct Case
+    {
+        const char* name;
+        std::function<void()> changeWithoutSending;
+    };
+    const std::vector<Case> cases = {
+        {"gamma", [&] { kestra->setGamma(1.8); }},
+        {"brightness", [&] { kestra->setPercentBrightness(33.0); }},
+        {"cct", [&] { kestra->setCct(5600); }},
+        {"curves", [&] { kestra->setCurvesEnabled(true); }},
+        {"test pattern", [&] { kestra->setTestPatternEnabled(true); }},
+        // The status read applies the processor's colour and display gains without sending.
+        {"status read", [&] {
+             kestra->setSendingEnabled(true);
+             simulator.setRoute("GET", ProcessorSimulator::kStatusTarget,
+                                ProcessorSimulator::Reply::json(ProcessorSimulator::status()));
+             ASSERT_TRUE(kestra->readStatus().ok());
+             kestra->setSendingEnabled(false);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        kestra->setSendingEnabled(false);
+        const std::size_t before = patchCount();
+        c.changeWithoutSending();
+        EXPECT_EQ(patchCount(), before);
+        kestra->setSendingEnabled(true);
+        ASSERT_TRUE(kestra->sendDisplaySettings().ok());
+        EXPECT_EQ(lastBody(), qtSettingsText(*kestra));
+        EXPECT_NE(lastBody(), first);
+    }
+    EXPECT_EQ(at(lastPatch(), {"dev", "display", "out", "adjust", "gain", "r"}).toDouble(), 0.8);
+    EXPECT_EQ(displayValue(lastPatch(), "gains")["b"].toDouble(), 0.9);
+
+    // Back to the first values: the first text again.
+    kestra->setGamma(2.4);
+    kestra->setPercentBrightness(10.0);
+    kestra->setCct(6500);
+    kestra->setCurvesEnabled(false);
+    kestra->setTestPatternEnabled(false);
+    kestra->setDisplayGainRGB(1.0, 1.0, 1.0);
+    ASSERT_TRUE(kestra->setRGB(0, 0.0, 0.0, 0.0).ok());
+    EXPECT_EQ(lastBody(), first);
 }
 
 TEST_F(KestraTest, WithSendingDisabledAChangeIsStoredAndSignalledOnly)

@@ -86,3 +86,26 @@ TEST_F(StandardDigestServer, ALaneKeepsItsConnectionAsLongAsTheServerDoes)
     EXPECT_LE(line.connections_opened(), std::size_t(kRequests + kPerConnection) / kPerConnection);
     EXPECT_EQ(refusedLogins(), 0) << m_server.log().toStdString();
 }
+
+// lighttpd closes a connection left idle past its limit without a word: the next request, a POST
+// that must not reach the backend twice, takes a new connection and reaches it once.
+TEST_F(StandardDigestServer, ARequestAfterTheServersIdleCloseTakesANewConnection)
+{
+    constexpr int kIdleSeconds = 1;
+    ProcessorSimulator backend;
+    backend.setRoute("POST", "/api/v1/data", ProcessorSimulator::Reply::json("", 204));
+    ASSERT_NO_FATAL_FAILURE(start({backend.port(), 0, kIdleSeconds}));
+    const auto post = [this] {
+        return finish(http_client::digest_request(ctx, line, m_resolved, "127.0.0.1", boost::beast::http::verb::post,
+                                                  "/api/v1/data", "application/json", 2, "{}"));
+    };
+
+    expectStatus(post(), 204);
+    const std::size_t opened = line.connections_opened();
+    // The server's close has reached the client.
+    ASSERT_TRUE(waitUntil([this] { return !line.reusable_for(m_resolved); }, (kIdleSeconds + 3) * 1000));
+    expectStatus(post(), 204);
+    EXPECT_EQ(backend.accepted("POST", "/api/v1/data").size(), 2u);
+    EXPECT_EQ(line.connections_opened(), opened + 1);
+    EXPECT_EQ(refusedLogins(), 0) << m_server.log().toStdString();
+}
