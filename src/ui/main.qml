@@ -154,9 +154,9 @@ ApplicationWindow {
         VeloMenu {
             objectName: "fileMenu"
             title: "&File"
-            VeloMenuItem { objectName: "openItem"; action: ui.openAction }
-            VeloMenuItem { objectName: "saveCorrectionItem"; action: ui.saveCorrectionAction }
-            VeloMenuItem { objectName: "saveLogItem"; action: ui.saveLogAction }
+            VeloMenuItem { objectName: "openItem"; action: ui.actions.openAction }
+            VeloMenuItem { objectName: "saveCorrectionItem"; action: ui.actions.saveCorrectionAction }
+            VeloMenuItem { objectName: "saveLogItem"; action: ui.actions.saveLogAction }
             MenuSeparator {}
             VeloMenuItem {
                 objectName: "exitItem"
@@ -191,28 +191,28 @@ ApplicationWindow {
                 onTriggered: mainWindow.editTarget.selectAll()
             }
             MenuSeparator {}
-            VeloMenuItem { objectName: "prefsItem"; action: ui.prefsAction }
+            VeloMenuItem { objectName: "prefsItem"; action: ui.actions.prefsAction }
         }
         VeloMenu {
             objectName: "operationMenu"
             title: "&Operation"
-            VeloMenuItem { objectName: "linearityItem"; action: ui.linearityAction }
-            VeloMenuItem { objectName: "uniformityItem"; action: ui.uniformityAction }
+            VeloMenuItem { objectName: "linearityItem"; action: ui.actions.linearityAction }
+            VeloMenuItem { objectName: "uniformityItem"; action: ui.actions.uniformityAction }
             MenuSeparator {}
-            VeloMenuItem { objectName: "runItem"; action: ui.runAction }
-            VeloMenuItem { objectName: "resumeItem"; action: ui.resumeAction }
-            VeloMenuItem { objectName: "stopItem"; action: ui.stopAction }
-            VeloMenuItem { objectName: "spotMeasureItem"; action: ui.spotMeasureAction }
+            VeloMenuItem { objectName: "runItem"; action: ui.actions.runAction }
+            VeloMenuItem { objectName: "resumeItem"; action: ui.actions.resumeAction }
+            VeloMenuItem { objectName: "stopItem"; action: ui.actions.stopAction }
+            VeloMenuItem { objectName: "spotMeasureItem"; action: ui.actions.spotMeasureAction }
             MenuSeparator {}
-            VeloMenuItem { objectName: "developerItem"; action: ui.developerAction }
+            VeloMenuItem { objectName: "developerItem"; action: ui.actions.developerAction }
             VeloMenuItem {
                 objectName: "readCountTestItem"
-                action: ui.readCountTestAction
+                action: ui.actions.readCountTestAction
                 visible: velotrimmer.useDebugOptions
             }
             VeloMenuItem {
                 objectName: "autoRestartItem"
-                action: ui.autoRestartAction
+                action: ui.actions.autoRestartAction
                 visible: velotrimmer.useDebugOptions
             }
             MenuSeparator {}
@@ -227,24 +227,24 @@ ApplicationWindow {
         VeloMenu {
             objectName: "viewMenu"
             title: "&View"
-            VeloMenuItem { objectName: "outputControlsItem"; action: ui.outputControlsAction }
-            VeloMenuItem { objectName: "logItem"; action: ui.logAction }
+            VeloMenuItem { objectName: "outputControlsItem"; action: ui.actions.outputControlsAction }
+            VeloMenuItem { objectName: "logItem"; action: ui.actions.logAction }
             MenuSeparator {}
-            VeloMenuItem { objectName: "zoomInItem"; action: ui.zoomInAction }
-            VeloMenuItem { objectName: "zoomOutItem"; action: ui.zoomOutAction }
-            VeloMenuItem { objectName: "zoomFitItem"; action: ui.zoomFitAction }
+            VeloMenuItem { objectName: "zoomInItem"; action: ui.actions.zoomInAction }
+            VeloMenuItem { objectName: "zoomOutItem"; action: ui.actions.zoomOutAction }
+            VeloMenuItem { objectName: "zoomFitItem"; action: ui.actions.zoomFitAction }
         }
         VeloMenu {
             objectName: "windowMenu"
             title: "&Window"
-            VeloMenuItem { objectName: "simulatedDisplayItem"; action: ui.simulatedDisplayAction }
-            VeloMenuItem { objectName: "previewItem"; action: ui.previewAction }
-            VeloMenuItem { objectName: "resetWindowsItem"; action: ui.resetWindowsAction }
+            VeloMenuItem { objectName: "simulatedDisplayItem"; action: ui.actions.simulatedDisplayAction }
+            VeloMenuItem { objectName: "previewItem"; action: ui.actions.previewAction }
+            VeloMenuItem { objectName: "resetWindowsItem"; action: ui.actions.resetWindowsAction }
         }
         VeloMenu {
             objectName: "helpMenu"
             title: "&Help"
-            VeloMenuItem { objectName: "aboutItem"; action: ui.aboutAction }
+            VeloMenuItem { objectName: "aboutItem"; action: ui.actions.aboutAction }
         }
     }
 

@@ -135,7 +135,8 @@ QQuickItem* InterfaceFixture::item(const QString& name, QObject* within) const
 
 QObject* InterfaceFixture::action(const char* name) const
 {
-    auto* found = ui()->property(name).value<QObject*>();
+    auto* actions = ui()->property("actions").value<QObject*>();
+    auto* found = actions ? actions->property(name).value<QObject*>() : nullptr;
     EXPECT_NE(found, nullptr) << "no action " << name;
     return found;
 }

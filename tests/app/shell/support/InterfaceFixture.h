@@ -46,7 +46,7 @@ protected:
     // Every object of the main window and the windows it holds (or of one object).
     QList<QObject*> allObjects(QObject* root = nullptr) const;
     QQuickItem* item(const QString& name, QObject* within = nullptr) const;
-    // An action of the main window's content by its property name ("runAction").
+    // An action of the main window by its property name ("runAction").
     QObject* action(const char* name) const;
 
     // Real input: a left click at the centre of an item (or at a point of it).
