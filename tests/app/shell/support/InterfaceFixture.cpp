@@ -8,9 +8,12 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDialogButtonBox>
 #include <QFileDialog>
-#include <QMessageBox>
 #include <QGuiApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QQueue>
 #include <QSettings>
 #include <QTest>
@@ -170,6 +173,38 @@ QColor renderedAt(QQuickWindow* window, QPointF scene)
     const QPoint at = (scene * frame.devicePixelRatio()).toPoint();
     EXPECT_TRUE(frame.rect().contains(at)) << scene.x() << ", " << scene.y() << " is outside the window";
     return frame.pixelColor(at);
+}
+
+QColor ldmFill(QQuickItem* grid, DisplayBase* display, int number)
+{
+    const double zoom = grid->property("zoom").toDouble();
+    const QPointF centre((display->ldmX(number) + display->ldmWidth(number) / 2.0 - display->minX()) * zoom,
+                         (display->ldmY(number) + display->ldmHeight(number) / 2.0 - display->minY()) * zoom);
+    return renderedAt(grid->window(), grid->mapToScene(centre));
+}
+
+QLineEdit* nameField(QFileDialog* dialog)
+{
+    auto* field = dialog->findChild<QLineEdit*>("fileNameEdit");
+    EXPECT_NE(field, nullptr);
+    return field;
+}
+
+QString proposedName(QFileDialog* dialog)
+{
+    QLineEdit* field = nameField(dialog);
+    return field ? field->text() : QString();
+}
+
+QPushButton* acceptButton(QFileDialog* dialog)
+{
+    auto* box = dialog->findChild<QDialogButtonBox*>();
+    for (QAbstractButton* button : box ? box->buttons() : QList<QAbstractButton*>()) {
+        if (box->buttonRole(button) == QDialogButtonBox::AcceptRole)
+            return qobject_cast<QPushButton*>(button);
+    }
+    ADD_FAILURE() << "the file dialog has no accept button";
+    return nullptr;
 }
 
 void InterfaceFixture::scrollIntoView(QQuickItem* item)

@@ -14,10 +14,21 @@
 
 #include <memory>
 
+class DisplayBase;
 class QFileDialog;
+class QLineEdit;
+class QPushButton;
 
 // A window rendered now and read back at a point of its scene.
 QColor renderedAt(QQuickWindow* window, QPointF scene);
+// The colour a wall view shows an LDM in: its window rendered and read back at the LDM's centre
+// (inside the frame, which the balance target's outline only borders).
+QColor ldmFill(QQuickItem* grid, DisplayBase* display, int number);
+
+// Qt's own file dialog: its file name field, the name it proposes there, and its accept button.
+QLineEdit* nameField(QFileDialog* dialog);
+QString proposedName(QFileDialog* dialog);
+QPushButton* acceptButton(QFileDialog* dialog);
 
 // The real interface (main.qml, loaded through the program's own set-up) over a real controller,
 // offscreen, with the controller's private settings and quick engine timing. Every Qt message
