@@ -24,7 +24,7 @@ QtObject {
     }
     property Action saveLogAction: Action {
         objectName: "saveLogAction"
-        text: "&Save Log…"
+        text: "Save &Log…"
         enabled: !actions.ui.running
         onTriggered: actions.ui.dialogs.offerFile(actions.ui.dialogs.saveLogDialog, velotrimmer.defaultLogFileName())
     }

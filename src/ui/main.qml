@@ -219,7 +219,7 @@ ApplicationWindow {
             // The update check never runs beside a run.
             VeloMenuItem {
                 objectName: "checkUpdateItem"
-                text: "Check for &Update..."
+                text: "&Check for Update..."
                 enabled: !velotrimmer.running
                 onTriggered: updatePrompt.checkNow()
             }

@@ -170,7 +170,6 @@ TEST_P(DarkThemeWindowTest, ToolTipsAndOffLampsStandOutFromWhatIsBehindThem)
     }
     ASSERT_NE(lamp, nullptr);
     ASSERT_TRUE(waitUntil([&] { return !lamp->property("on").toBool(); }, 10000));
-    settle(50);
     QQuickItem* disc = lamp->childItems().value(0);
     ASSERT_NE(disc, nullptr);
     QImage image = window()->grabWindow();
@@ -182,7 +181,8 @@ TEST_P(DarkThemeWindowTest, ToolTipsAndOffLampsStandOutFromWhatIsBehindThem)
     // A tool tip, shown by hovering its control.
     QObject* toolTip = hoverForToolTip(item("dragMode_adj"));
     ASSERT_NE(toolTip, nullptr);
-    settle(50);
+    // Faded in fully: its colours are its own, not blended with what lies behind.
+    ASSERT_TRUE(waitUntil([&] { return toolTip->property("opacity").toDouble() == 1.0; }, 5000));
     auto* background = toolTip->property("background").value<QQuickItem*>();
     auto* text = toolTip->property("contentItem").value<QQuickItem*>();
     ASSERT_NE(background, nullptr);

@@ -9,6 +9,7 @@
 #include "shell/CalibrationFile.h"
 #include "shell/Velotrimmer.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -61,7 +62,6 @@ TEST_P(FileDialogs, StartInAFolderThatExistsOnAFreshAccount)
     // A correction in hand, named as a run names it, in the folder kept for results.
     velotrimmer.setFilename(velotrimmer.filepath() + "KestraCal-2026-01-01T10-00-00.tsv");
     velotrimmer.setCalibrationAvailable(true);
-    settle(20);
 
     clickMenuItem(c.item);
     QFileDialog* dialog = shownFileDialog();
@@ -127,7 +127,8 @@ TEST_F(Interface, ALogSavedUnderATypedNameGetsItsExtensionAndIsNotReplacedUnaske
     answerWhenAsked("No");
     dialog = saveAs("evening");
     ASSERT_TRUE(waitUntil([&] { return answered(); }, 5000)) << "no question before replacing the file";
-    settle(50);
+    // Answered, the question gives the keyboard back to the dialog, which stays.
+    EXPECT_TRUE(waitUntil([&] { return QApplication::activeModalWidget() == dialog; }, 5000));
     EXPECT_TRUE(dialog->isVisible());
     ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
     EXPECT_EQ(kept.readAll(), "kept\n");
@@ -146,15 +147,13 @@ TEST_F(Interface, ALinearityCorrectionFromTheMenusIsSavedAndReadBack)
     velotrimmer.setStepSpacing(1.0);
     QTemporaryDir folder(QDir::tempPath() + "/results XXXXXX");
     velotrimmer.setFilepath(folder.path() + "/");
-    settle(50);
     EXPECT_FALSE(find("saveCorrectionItem")->property("enabled").toBool());
 
     clickMenuItem("runItem");
     ASSERT_TRUE(velotrimmer.running());
     ASSERT_TRUE(waitUntil([&] { return !velotrimmer.running(); }, 90000));
     EXPECT_EQ(velotrimmer.status(), 1) << velotrimmer.statusString().toStdString();
-    settle(50);
-    ASSERT_TRUE(find("saveCorrectionItem")->property("enabled").toBool());
+    ASSERT_TRUE(waitUntil([&] { return find("saveCorrectionItem")->property("enabled").toBool(); }, 5000));
 
     // The dialog proposes the result's name in the kept folder; the user takes it.
     const QString path = velotrimmer.filename();

@@ -109,14 +109,14 @@ TEST_P(SmallestWindow, KeepsEveryControlUsableAndEveryLabelWhole)
     controller().setBalanceTargetBlue(150.0);
     controller().setTargetTime("02:04:21 2026-01-01");
     ui()->setProperty("logShown", c.logShown);
-    settle(100);
+    ASSERT_TRUE(waitForFrame());
 
     const QSize smallest = window()->minimumSize();
     EXPECT_GE(smallest.width(), 400);
     EXPECT_GE(smallest.height(), 300);
     window()->resize(smallest);
-    ASSERT_TRUE(waitUntil([&] { return window()->size() == smallest; }, 2000));
-    settle(100);
+    ASSERT_TRUE(waitUntil([&] { return window()->size() == smallest; }, 5000));
+    ASSERT_TRUE(waitForFrame());
 
     QList<QQuickItem*> controls;
     QList<QQuickItem*> texts;

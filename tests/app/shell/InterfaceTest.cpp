@@ -37,9 +37,7 @@ TEST_F(Interface, ModesRunsAndEveryWindowShowWithoutAWarning)
     EXPECT_GE(window()->height(), 600);
 
     for (int mode : {0, 1, 2, 0}) {
-        velotrimmer.setMode(static_cast<Velotrimmer::Mode>(mode));
-
-        settle(mode == 0 ? 50 : 500);
+        enterMode(mode);
         EXPECT_EQ(static_cast<int>(velotrimmer.mode()), mode);
         // The status line and the Run button stay whole at the default size, whatever the panels.
         for (const char* name : {"runButton", "statusLabel"}) {
@@ -48,15 +46,13 @@ TEST_F(Interface, ModesRunsAndEveryWindowShowWithoutAWarning)
             EXPECT_LE(shown->mapToScene(QPointF(0, shown->height())).y(), window()->height()) << name << " in mode " << mode;
         }
         velotrimmer.runNothing();
-        settle(50);
         EXPECT_TRUE(velotrimmer.running());
         velotrimmer.setRunning(false);
-        settle(300);
+        EXPECT_FALSE(velotrimmer.running());
     }
     EXPECT_TRUE(window()->title().endsWith("Linearity Mode"));
     velotrimmer.setMode(Velotrimmer::Balance);
-    settle(400);
-    EXPECT_TRUE(window()->title().endsWith("Uniformity Mode"));
+    EXPECT_TRUE(waitUntil([&] { return window()->title().endsWith("Uniformity Mode"); }, 5000));
 
     clickMenuItem("prefsItem");
     auto* prefs = qobject_cast<QQuickWindow*>(find("prefs"));
@@ -66,7 +62,7 @@ TEST_F(Interface, ModesRunsAndEveryWindowShowWithoutAWarning)
     clickMenuItem("aboutItem");
     EXPECT_TRUE(find("aboutBox")->property("visible").toBool());
     QMetaObject::invokeMethod(find("aboutBox"), "close");
-    settle(300);
+    ASSERT_TRUE(waitUntil([&] { return !find("aboutBox")->property("visible").toBool(); }, 5000));
     clickMenuItem("simulatedDisplayItem");
     clickMenuItem("previewItem");
     auto* simulated = qobject_cast<QQuickWindow*>(find("simulatedDisplayWindow"));
@@ -77,10 +73,10 @@ TEST_F(Interface, ModesRunsAndEveryWindowShowWithoutAWarning)
     EXPECT_TRUE(preview->isVisible());
     EXPECT_EQ(simulated->title(), "KESTRA Velotrim ® Simulated Display");
     velotrimmer.setMode(Velotrimmer::Linearity);
-    settle(100);
     clickMenuItem("logItem");
     clickMenuItem("outputControlsItem");
-    settle(100);
+    // Laid out and drawn as the panels are now.
+    ASSERT_TRUE(waitForFrame());
     expectNoWarnings();
 }
 
@@ -89,8 +85,8 @@ TEST_F(Interface, ClosingKeepsWhichWindowsWereOpenAndTheyReopen)
     loadBench();
     clickMenuItem("simulatedDisplayItem");
     window()->close();
-    settle(50);
-    EXPECT_FALSE(qobject_cast<QQuickWindow*>(find("simulatedDisplayWindow"))->isVisible());
+    EXPECT_TRUE(waitUntil([&] { return !qobject_cast<QQuickWindow*>(find("simulatedDisplayWindow"))->isVisible(); },
+                          5000));
     // The settings are written when the interface goes.
     m_engine.reset();
     m_window = nullptr;
@@ -200,10 +196,11 @@ TEST_P(InterfaceEnabling, FollowsModeAndRun)
         velotrimmer.setResumeStep(3);
         break;
     }
-    settle(50);
-    EXPECT_EQ(find(c.object)->property(c.property).toBool(), c.expected);
+    // Bindings follow at once; a bounded wait keeps a slower one from passing for a wrong value.
+    QObject* shown = find(c.object);
+    EXPECT_TRUE(waitUntil([&] { return shown->property(c.property).toBool() == c.expected; }, 5000))
+        << c.object << "." << c.property << " is " << shown->property(c.property).toBool();
     velotrimmer.setRunning(false);
-    settle(20);
     expectNoWarnings();
 }
 
@@ -248,8 +245,7 @@ TEST_F(Interface, PreferencesCloseWhenARunStarts)
     auto* prefs = qobject_cast<QQuickWindow*>(find("prefs"));
     ASSERT_TRUE(prefs->isVisible());
     controller().runNothing();
-    settle(50);
-    EXPECT_FALSE(prefs->isVisible());
+    EXPECT_TRUE(waitUntil([&] { return !prefs->isVisible(); }, 5000));
     controller().setRunning(false);
     expectNoWarnings();
 }
@@ -261,7 +257,6 @@ TEST_F(Interface, ClosingDuringARunAsksFirstAndKeepsRunningUnlessToldToStop)
     loadBench();
     Velotrimmer& velotrimmer = controller();
     velotrimmer.runNothing();
-    settle(20);
     ASSERT_TRUE(velotrimmer.running());
     QObject* question = find("question");
 
@@ -385,7 +380,7 @@ TEST_F(Interface, ResetToDefaultsWritesTheResetTableAfterConfirmation)
     EXPECT_TRUE(find("confirmReset")->property("visible").toBool());
     EXPECT_EQ(find("confirmReset")->property("title").toString(), "Are you sure?");
     click(item("messageAccept", find("confirmReset")));
-    settle(50);
+    ASSERT_TRUE(waitUntil([&] { return velotrimmer.statusString() == "Defaults restored."; }, 5000));
 
     EXPECT_EQ(velotrimmer.steps(), 17u);
     EXPECT_DOUBLE_EQ(velotrimmer.stepSpacing(), 2.0);
@@ -425,9 +420,8 @@ TEST_F(Interface, ABalanceRunWithoutHardwareFromTargetClickToSavedLog)
     ASSERT_TRUE(waitUntil([&] { return velotrimmer.balanceTargetRed() > 0; }, 10000)) << velotrimmer.statusString().toStdString();
     EXPECT_EQ(velotrimmer.selectedLdm(), 20);
     EXPECT_NE(find("targetLabel")->property("text").toString(), "   Target RGB not set   ");
-    settle(50);
-
-    ASSERT_TRUE(find("runItem")->property("enabled").toBool());
+    // The target taken ends the busy state of its sequence, which enables Run.
+    ASSERT_TRUE(waitUntil([&] { return find("runItem")->property("enabled").toBool(); }, 5000));
     QSignalSpy running(&velotrimmer, &Velotrimmer::runningChanged);
     QSignalSpy dragMode(ui(), SIGNAL(dragModeChanged()));
     // The wall view draws each LDM in the colour the camera observed: seen as the run ends,

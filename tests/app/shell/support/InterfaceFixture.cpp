@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QQueue>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <algorithm>
@@ -57,7 +58,7 @@ void InterfaceFixture::load()
     m_window = qobject_cast<QQuickWindow*>(m_engine->rootObjects().constFirst());
     ASSERT_NE(m_window, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window));
-    settle(100);
+    ASSERT_TRUE(waitForFrame());
 }
 
 void InterfaceFixture::loadBench()
@@ -84,7 +85,7 @@ void InterfaceFixture::enterMode(int mode)
         const uint shown = mode == Velotrimmer::Template ? display->tileCount() : display->ldmCount();
         ASSERT_TRUE(waitUntil([&] { return grid->property("itemCount").toUInt() == shown; }, 5000));
     }
-    settle(50);
+    ASSERT_TRUE(waitForFrame());
 }
 
 QObject* InterfaceFixture::ui() const
@@ -221,7 +222,6 @@ void InterfaceFixture::scrollIntoView(QQuickItem* item)
         if (top < contentY || top + item->height() > contentY + height) {
             const double limit = std::max(0.0, ancestor->property("contentHeight").toDouble() - height);
             ancestor->setProperty("contentY", std::clamp(top - height / 3, 0.0, limit));
-            settle(20);
         }
         return;
     }
@@ -231,9 +231,11 @@ void InterfaceFixture::clickAt(QQuickItem* item, QPointF point, Qt::KeyboardModi
 {
     ASSERT_NE(item, nullptr);
     ASSERT_NE(item->window(), nullptr) << qPrintable(item->objectName()) << " is in no window";
+    // Where the item is drawn: what it was shown with (a menu just opened, a panel just filled) is
+    // laid out at the next frame.
+    ASSERT_TRUE(waitForFrame(item->window()));
     scrollIntoView(item);
     QTest::mouseClick(item->window(), Qt::LeftButton, modifiers, item->mapToScene(point).toPoint());
-    settle(20);
 }
 
 void InterfaceFixture::drag(QQuickItem* item, QPointF from, QPointF to, Qt::KeyboardModifiers modifiers)
@@ -249,7 +251,6 @@ void InterfaceFixture::drag(QQuickItem* item, QPointF from, QPointF to, Qt::Keyb
         QTest::mouseMove(window, at, 10);
     }
     QTest::mouseRelease(window, Qt::LeftButton, modifiers, end, 10);
-    settle(20);
 }
 
 void InterfaceFixture::typeInto(QQuickItem* field, const QString& text)
@@ -261,7 +262,6 @@ void InterfaceFixture::typeInto(QQuickItem* field, const QString& text)
     for (const QChar character : text)
         QTest::keyClick(window, character.toLatin1());
     QTest::keyClick(window, Qt::Key_Return);
-    settle(20);
 }
 
 void InterfaceFixture::clickMenuItem(const QString& name)
@@ -295,9 +295,19 @@ void InterfaceFixture::clickMenuItem(const QString& name)
     ADD_FAILURE() << name.toStdString() << " is in no menu of the menu bar";
 }
 
-void InterfaceFixture::settle(int milliseconds)
+bool InterfaceFixture::waitForFrame(QQuickWindow* shown, int limitMs)
 {
-    QTest::qWait(milliseconds);
+    if (!shown || !shown->isExposed())
+        return false;
+    // A frame asked for now is made after every change so far was polished and synchronised.
+    QSignalSpy frames(shown, &QQuickWindow::frameSwapped);
+    shown->update();
+    return frames.wait(limitMs);
+}
+
+bool InterfaceFixture::waitForFrame() const
+{
+    return waitForFrame(m_window);
 }
 
 QFileDialog* InterfaceFixture::shownFileDialog(int limitMs)

@@ -75,8 +75,10 @@ protected:
     static void typeInto(QQuickItem* field, const QString& text);
     // Clicks a menu row (it triggers its action only when enabled).
     void clickMenuItem(const QString& name);
-    // Events for a while (bindings, timers, queued calls).
-    static void settle(int milliseconds = 50);
+    // Waits until a window (the main window unless given) has rendered a frame asked for now: every
+    // change so far is laid out and drawn. False when the window is not on show or after the limit.
+    bool waitForFrame() const;
+    static bool waitForFrame(QQuickWindow* shown, int limitMs = 5000);
 
     // The file dialog on show (Qt's own, where the platform has none), once it is; null after the
     // limit.
