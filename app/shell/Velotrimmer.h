@@ -537,8 +537,10 @@ private:
     };
 
     void restoreSettings();
-    // A file not written: the reason in the status line, the status red.
-    void reportUnsaved(const QString& path, const QString& reason);
+    // Whether the reason a file was not written is still to be logged, or its writer logged it.
+    enum class UnsavedLog { Write, Written };
+    // A file not written: the reason in the status line, the status red, and in the log once.
+    void reportUnsaved(const QString& path, const QString& reason, UnsavedLog log);
     // A stored mode from an older or damaged store falls back to the colorimeter correction.
     static Mode validMode(uint value);
     void connectCalibrator();

@@ -3,6 +3,7 @@
 #include "support/InterfaceFixture.h"
 #include "support/ModelColorimeter.h"
 #include "support/QtPrinters.h"
+#include "support/FileSizeLimit.h"
 #include "support/ScopedTempFolder.h"
 
 #include "display/SimulatedDisplay.h"
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QQmlComponent>
 #include <QQmlEngine>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,6 +28,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
+#include <string>
 
 using Interface = InterfaceFixture;
 
@@ -92,6 +96,136 @@ INSTANTIATE_TEST_SUITE_P(
                       DialogCase{"SaveCorrection", "saveCorrectionItem", true, "KestraCal-2026-01-01T10-00-00", "tsv"},
                       DialogCase{"OpenCorrection", "openItem", false, "KestraCal-2026-01-01T10-00-00", "tsv"}),
     [](const ::testing::TestParamInfo<DialogCase>& info) { return std::string(info.param.name); });
+
+// A folder kept from before (a save that failed there, a folder removed since) that is none of the
+// operator's: the dialog starts in the documents folder instead. Shown /proc, Qt's dialog would
+// read /proc/kmsg to tell its type and wait there for good.
+struct KeptFolderCase
+{
+    const char* name;
+    const char* kept;   // the folder kept under "filepath"; a relative one lies in a fresh folder
+    const char* item;   // the menu row that opens the dialog
+};
+
+void PrintTo(const KeptFolderCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class KeptFolders : public Interface, public ::testing::WithParamInterface<KeptFolderCase>
+{
+};
+
+TEST_P(KeptFolders, ThatAreNoOrdinaryFolderGiveWayToTheDocumentsFolder)
+{
+    const KeptFolderCase& c = GetParam();
+    ScopedTempFolder home("HOME");
+    QTemporaryDir elsewhere;
+    QFile aFile(elsewhere.filePath("a-file"));
+    ASSERT_TRUE(aFile.open(QIODevice::WriteOnly));
+    aFile.close();
+    const QString kept = QString(c.kept).startsWith('/') ? QString(c.kept) : elsewhere.filePath(c.kept);
+    QSettings().setValue("filepath", kept);
+    loadBench();
+    Velotrimmer& velotrimmer = controller();
+    ASSERT_EQ(velotrimmer.filepath(), kept);
+    // A correction in hand, named after the kept folder as a run names it.
+    velotrimmer.setFilename(kept + "KestraCal-2026-01-01T10-00-00.tsv");
+    velotrimmer.setCalibrationAvailable(true);
+
+    clickMenuItem(c.item);
+    QFileDialog* dialog = shownFileDialog();
+    ASSERT_NE(dialog, nullptr);
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    EXPECT_EQ(QDir(dialog->directory()), QDir(documents)) << dialog->directory().path().toStdString();
+    EXPECT_FALSE(proposedName(dialog).isEmpty());
+    dialog->reject();
+    expectNoWarnings();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, KeptFolders,
+    ::testing::Values(KeptFolderCase{"Proc", "/proc/", "saveLogItem"}, KeptFolderCase{"Sys", "/sys/", "saveLogItem"},
+                      KeptFolderCase{"Dev", "/dev/", "saveLogItem"},
+                      KeptFolderCase{"ProcForACorrection", "/proc/", "saveCorrectionItem"},
+                      KeptFolderCase{"Gone", "gone/", "saveLogItem"},
+                      KeptFolderCase{"AFile", "a-file/", "openItem"}),
+    [](const ::testing::TestParamInfo<KeptFolderCase>& info) { return std::string(info.param.name); });
+
+// A save that failed keeps the folder kept before: the next dialog starts there again, and the
+// reason is in the status line in red and in the log once.
+struct FailedSaveCase
+{
+    const char* name;
+    const char* item;
+    const char* typed;  // typed into the dialog; a relative name lies in the kept folder
+    bool diskFull;      // files may not grow: the write fails as on a full disk
+    const char* logged; // the one log line that says why
+};
+
+void PrintTo(const FailedSaveCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class FailedSaves : public Interface, public ::testing::WithParamInterface<FailedSaveCase>
+{
+};
+
+TEST_P(FailedSaves, KeepTheFolderKeptBeforeAndSayWhyOnce)
+{
+    const FailedSaveCase& c = GetParam();
+    QTemporaryDir folder(QDir::tempPath() + "/kept XXXXXX");
+    loadBench();
+    Velotrimmer& velotrimmer = controller();
+    const QString kept = folder.path() + "/";
+    velotrimmer.setFilepath(kept);
+    velotrimmer.setFilename(kept + "KestraCal-2026-01-01T10-00-00.tsv");
+    velotrimmer.setCalibrationAvailable(true);
+    for (int i = 0; i < 200; ++i)
+        qInfo("a line for the log %d", i);
+    const QString path = QString(c.typed).startsWith('/') ? QString(c.typed) : kept + c.typed;
+
+    clickMenuItem(c.item);
+    QFileDialog* dialog = shownFileDialog();
+    ASSERT_NE(dialog, nullptr);
+    m_capture->clear();
+    {
+        std::optional<FileSizeLimit> full;
+        if (c.diskFull)
+            full.emplace(16);
+        QLineEdit* field = nameField(dialog);
+        field->selectAll();
+        QTest::keyClicks(field, path);
+        QTest::keyClick(field, Qt::Key_Return);
+        ASSERT_TRUE(waitUntil([&] { return velotrimmer.status() == -1; }, 5000)) << velotrimmer.statusString().toStdString();
+    }
+    EXPECT_TRUE(velotrimmer.statusString().startsWith("Unable to open file " + path + ": "))
+        << velotrimmer.statusString().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(path) && QFileInfo(path).size() > 16) << "a file was written";
+    EXPECT_EQ(velotrimmer.filepath(), kept);
+    EXPECT_EQ(QSettings().value("filepath").toString(), kept);
+    const QStringList said = m_capture->messages().filter(path);
+    ASSERT_EQ(said.size(), 1) << said.join('\n').toStdString();
+    EXPECT_TRUE(said.first().startsWith(c.logged)) << said.first().toStdString();
+
+    clickMenuItem(c.item);
+    dialog = shownFileDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(QDir(dialog->directory()), QDir(folder.path())) << dialog->directory().path().toStdString();
+    dialog->reject();
+    QStringList warned = warnings();
+    warned.removeIf([&](const QString& warning) { return warning.contains(path); });
+    EXPECT_TRUE(warned.isEmpty()) << warned.join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Saves, FailedSaves,
+    ::testing::Values(FailedSaveCase{"LogIntoProc", "saveLogItem", "/proc/x.txt", false, "Unable to open file"},
+                      FailedSaveCase{"CorrectionIntoProc", "saveCorrectionItem", "/proc/x.tsv", false,
+                                     "Unable to open file"},
+                      FailedSaveCase{"LogOnAFullDisk", "saveLogItem", "full.txt", true, "Unable to write file"}),
+    [](const ::testing::TestParamInfo<FailedSaveCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Interface, ALogSavedUnderATypedNameGetsItsExtensionAndIsNotReplacedUnasked)
 {
