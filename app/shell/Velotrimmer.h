@@ -573,6 +573,10 @@ private:
     // The camera in use reported its state: an error goes to the status line in the modes that
     // use the camera, and a success replaces what the camera itself said there last.
     void showCameraStatus(const ErrorType& error, const QString& message);
+    // The camera in use, just chosen or its mode just come up, says its trouble if it has any.
+    void showCameraTrouble();
+    // The camera goes: what it wrote in the status line goes with it.
+    void withdrawCameraStatus();
 
     // Runs a call on the main calibrator's thread, after every call queued before it.
     void onCalibrator(std::function<void(Calibrator&)> call);

@@ -1,4 +1,6 @@
+#include "instruments/ImageSource.h"
 #include "shell/DarkTheme.h"
+#include "shell/Velotrimmer.h"
 #include "shell/ThemeSetting.h"
 
 #include "support/InterfaceFixture.h"
@@ -196,6 +198,40 @@ TEST_P(DarkThemeWindowTest, ToolTipsAndOffLampsStandOutFromWhatIsBehindThem)
     EXPECT_GE(strongestContrast(image, imageRect(text), behindText), 3.0)
         << "tool tip text on " << behindText.name().toStdString();
     expectNoWarnings();
+}
+
+// A camera in trouble (no SDK in this build): the panel says why, and its lamps stay drawn beside
+// the text, each its full size and apart from the panel.
+TEST_P(DarkThemeWindowTest, TheCameraLampsStayWhileThePanelShowsAnError)
+{
+    storeLightThemeValue(GetParam().appsUseLightTheme);
+    EXPECT_EQ(DarkTheme::applyIfRequested(*qApp, ThemeSetting::appsUseLightTheme()), GetParam().dark);
+    // The trouble arrives while the panel is hidden (linearity mode), and the panel comes after.
+    QSettings settings;
+    settings.setValue("output", true);
+    settings.setValue("camera", false);
+    settings.sync();
+    load();
+    ASSERT_TRUE(waitUntil([&] { return !controller().imageSource()->statusMessage().isEmpty(); }, 10000));
+    enterMode(1);
+    QQuickItem* status = item("cameraStatus");
+    ASSERT_TRUE(waitUntil([&] { return status->isVisible(); }, 10000));
+    ASSERT_TRUE(waitForFrame());
+
+    const QImage image = window()->grabWindow();
+    for (const char* name : {"readyLamp", "busyLamp"}) {
+        QQuickItem* lamp = item(name);
+        ASSERT_NE(lamp, nullptr);
+        QQuickItem* disc = lamp->childItems().value(0);
+        ASSERT_NE(disc, nullptr);
+        EXPECT_TRUE(lamp->isVisible()) << name;
+        EXPECT_EQ(disc->width(), 12) << name;
+        EXPECT_EQ(disc->height(), 12) << name;
+        const QRect discArea = imageRect(disc);
+        const QColor panel = image.pixelColor(discArea.left() - 3, discArea.center().y());
+        EXPECT_GE(strongestContrast(image, discArea, panel), 3.0) << name << " on a panel of " << panel.name().toStdString();
+    }
+    expectNoWarningsButFailedPolls();
 }
 
 TEST_P(DarkThemeWindowTest, TheRenderedWindowFollowsTheSetting)

@@ -185,6 +185,32 @@ INSTANTIATE_TEST_SUITE_P(Starts, NoCameraSdk, ::testing::Bool(),
                              return std::string(info.param ? "InUniformity" : "InLinearityThenUniformityChosen");
                          });
 
+// The camera that goes takes its trouble out of the status line, and the panel shows the one that
+// came ready; chosen again, the camera without SDK says so again.
+TEST_F(InterfaceDevices, ACameraSwitchedAwayTakesItsTroubleOutOfTheStatusLine)
+{
+    storeStart(1, true, false);
+    load();
+    const QString failed = SonyCamera::SdkInitFailedMessage;
+    ASSERT_TRUE(waitUntil([&] { return controller().statusString() == failed; }, CameraWaitMs))
+        << controller().statusString().toStdString();
+
+    clickMenuItem("prefsItem");
+    auto* prefs = qobject_cast<QQuickWindow*>(find("prefs"));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(prefs));
+    click(item("prefsDummyCamera"));
+    ASSERT_EQ(controller().cameraType(), 1);
+    EXPECT_TRUE(waitUntil([&] { return find("readyLamp")->property("on").toBool(); }, CameraWaitMs));
+    EXPECT_NE(controller().statusString(), failed);
+    EXPECT_NE(find("statusLabel")->property("text").toString(), failed);
+    EXPECT_FALSE(item("cameraStatus")->isVisible());
+
+    click(item("prefsDummyCamera"));
+    ASSERT_EQ(controller().cameraType(), 0);
+    EXPECT_TRUE(waitUntil([&] { return find("statusLabel")->property("text").toString() == failed; }, CameraWaitMs));
+    expectNoWarningsButFailedPolls();
+}
+
 // ---- Lens compensation -----------------------------------------------------------------------------
 
 // The lens and its focal length are chosen in the camera panel: the controller gets each option's
