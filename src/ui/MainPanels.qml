@@ -29,7 +29,7 @@ SplitView {
         SplitView.minimumHeight: split.upperMinimumHeight
         spacing: 4
 
-        ScrollView {
+        VeloScrollView {
             id: leftColumn
             Layout.fillHeight: true
             Layout.preferredWidth: 290

@@ -48,7 +48,7 @@ ApplicationWindow {
         velotrimmer.statusString = "Defaults restored."
     }
 
-    ScrollView {
+    VeloScrollView {
         id: scroll
         anchors.fill: parent
         anchors.margins: 8

@@ -234,6 +234,37 @@ TEST_P(DarkThemeWindowTest, TheCameraLampsStayWhileThePanelShowsAnError)
     expectNoWarningsButFailedPolls();
 }
 
+// A wall zoomed in beyond its view shows both scroll bars, their handles apart from their tracks.
+TEST_P(DarkThemeWindowTest, TheWallViewsScrollBarsShowWhereThereIsMoreToSee)
+{
+    storeLightThemeValue(GetParam().appsUseLightTheme);
+    EXPECT_EQ(DarkTheme::applyIfRequested(*qApp, ThemeSetting::appsUseLightTheme()), GetParam().dark);
+    loadBench();
+    enterMode(1);
+    item("wallScroll")->setProperty("zoom", 1.0);
+    ASSERT_TRUE(waitForFrame());
+
+    const QImage image = window()->grabWindow();
+    for (const char* name : {"horizontalScrollBar", "verticalScrollBar"}) {
+        QQuickItem* bar = item(name);
+        auto* handle = bar->property("contentItem").value<QQuickItem*>();
+        auto* track = bar->property("background").value<QQuickItem*>();
+        ASSERT_NE(handle, nullptr);
+        ASSERT_NE(track, nullptr);
+        EXPECT_TRUE(bar->isVisible()) << name;
+        const QRect handleArea = imageRect(handle);
+        const QRect trackArea = imageRect(track);
+        // A point of the track beyond the handle's end.
+        const QPoint beyond = bar->property("orientation").toInt() == Qt::Horizontal
+            ? QPoint(trackArea.right() - 2, trackArea.center().y())
+            : QPoint(trackArea.center().x(), trackArea.bottom() - 2);
+        ASSERT_FALSE(handleArea.contains(beyond)) << name;
+        const QColor behind = image.pixelColor(beyond);
+        EXPECT_GE(strongestContrast(image, handleArea, behind), 3.0) << name << " on a track of " << behind.name().toStdString();
+    }
+    expectNoWarnings();
+}
+
 TEST_P(DarkThemeWindowTest, TheRenderedWindowFollowsTheSetting)
 {
     storeLightThemeValue(GetParam().appsUseLightTheme);

@@ -74,6 +74,53 @@ TEST_F(RealWindows, TheSimulatedDisplayFirstOpensBesideTheMainWindowInsideTheScr
     expectNoWarnings();
 }
 
+// A wall zoomed in beyond its view: the wheel scrolls it down and across, Ctrl and the wheel zoom
+// it about the pointer (the LDM under the pointer stays there), both scroll bars show, and the
+// zoom buttons sit above the view, covering none of the wall.
+TEST_F(RealWindows, TheWheelMovesAndZoomsAWallZoomedInBeyondItsView)
+{
+    loadBench();
+    enterMode(Velotrimmer::Balance);
+    QQuickItem* view = item("wallScroll");
+    view->setProperty("zoom", 1.0);
+    ASSERT_TRUE(waitForFrame());
+    ASSERT_GT(view->property("contentWidth").toDouble(), view->width());
+    ASSERT_GT(view->property("contentHeight").toDouble(), view->height());
+    const auto content = [view] { return QPointF(view->property("contentX").toDouble(), view->property("contentY").toDouble()); };
+    const QPointF middle(view->width() / 2, view->height() / 2);
+
+    wheelAt(view, middle, QPoint(0, -120));
+    EXPECT_TRUE(waitUntil([&] { return content().y() > 0; }, 5000)) << "the wheel did not scroll down";
+    EXPECT_EQ(content().x(), 0);
+    wheelAt(view, middle, QPoint(-120, 0));
+    EXPECT_TRUE(waitUntil([&] { return content().x() > 0; }, 5000)) << "a sideways wheel did not scroll across";
+
+    // The wall point under the pointer, in wall pixels, before and after a zoom.
+    const QPointF pointer(view->width() / 3, view->height() / 3);
+    const auto wallUnder = [&] { return (content() + pointer) / view->property("zoom").toDouble(); };
+    const QPointF before = wallUnder();
+    wheelAt(view, pointer, QPoint(0, 120), Qt::ControlModifier);
+    EXPECT_TRUE(waitUntil([&] { return view->property("zoom").toDouble() > 1.0; }, 5000)) << "Ctrl and the wheel did not zoom";
+    const QPointF after = wallUnder();
+    EXPECT_NEAR(after.x(), before.x(), 1.0);
+    EXPECT_NEAR(after.y(), before.y(), 1.0);
+
+    for (const char* name : {"horizontalScrollBar", "verticalScrollBar"}) {
+        QQuickItem* bar = item(name);
+        auto* handle = bar->property("contentItem").value<QQuickItem*>();
+        ASSERT_NE(handle, nullptr) << name;
+        EXPECT_TRUE(bar->isVisible()) << name;
+        EXPECT_GT(handle->opacity(), 0.0) << name << " is drawn without its handle";
+    }
+    const QRectF shown = view->mapRectToScene(QRectF(0, 0, view->width(), view->height()));
+    for (const char* name : {"zoomInButton", "zoomOutButton", "zoomFitButton"}) {
+        QQuickItem* button = item(name);
+        EXPECT_FALSE(button->mapRectToScene(QRectF(0, 0, button->width(), button->height())).intersects(shown))
+            << name << " covers the wall view";
+    }
+    expectNoWarnings();
+}
+
 struct KeptCase
 {
     const char* name;

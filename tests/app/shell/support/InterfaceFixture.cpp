@@ -18,6 +18,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <algorithm>
 
@@ -236,6 +237,17 @@ void InterfaceFixture::clickAt(QQuickItem* item, QPointF point, Qt::KeyboardModi
     ASSERT_TRUE(waitForFrame(item->window()));
     scrollIntoView(item);
     QTest::mouseClick(item->window(), Qt::LeftButton, modifiers, item->mapToScene(point).toPoint());
+}
+
+void InterfaceFixture::wheelAt(QQuickItem* item, QPointF point, QPoint angle, Qt::KeyboardModifiers modifiers)
+{
+    ASSERT_NE(item, nullptr);
+    QQuickWindow* window = item->window();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(waitForFrame(window));
+    const QPointF at = item->mapToScene(point);
+    QWheelEvent wheel(at, window->mapToGlobal(at), QPoint(), angle, Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+    QGuiApplication::sendEvent(window, &wheel);
 }
 
 void InterfaceFixture::drag(QQuickItem* item, QPointF from, QPointF to, Qt::KeyboardModifiers modifiers)

@@ -69,6 +69,8 @@ protected:
     // the tool tip, or null (the test failed) when it has none or it did not open. Hover effects
     // must be on.
     QObject* hoverForToolTip(QQuickItem* control) const;
+    // A mouse wheel turned over a point of an item, by Qt's angle (120 a notch; y up, x left).
+    static void wheelAt(QQuickItem* item, QPointF point, QPoint angle, Qt::KeyboardModifiers modifiers = {});
     // A drag with the left button from one point of an item to another.
     static void drag(QQuickItem* item, QPointF from, QPointF to, Qt::KeyboardModifiers modifiers = {});
     // Replaces the text of a text field as a user would (click, select all, type, Enter).
