@@ -7,6 +7,11 @@ QtObject {
     // The main window's content (MainUI): its modes, its dialogs and the windows it opens.
     required property var ui
 
+    // Every action a key triggers, for the program's other windows to answer those keys too.
+    readonly property var withKeys: [openAction, saveCorrectionAction, quitAction, runAction, resumeAction,
+        stopAction, developerAction, zoomInAction, zoomInKeysAction, zoomOutAction, zoomFitAction,
+        resetWindowsAction]
+
     property Action openAction: Action {
         objectName: "openAction"
         text: "&Open Correction..."
@@ -27,6 +32,13 @@ QtObject {
         text: "Save &Log…"
         enabled: !actions.ui.running
         onTriggered: actions.ui.dialogs.offerFile(actions.ui.dialogs.saveLogDialog, velotrimmer.defaultLogFileName())
+    }
+    property Action quitAction: Action {
+        objectName: "quitAction"
+        text: "E&xit"
+        shortcut: StandardKey.Quit
+        // Closing asks first during a run.
+        onTriggered: actions.ui.windows.close()
     }
     property Action prefsAction: Action {
         objectName: "prefsAction"
@@ -134,10 +146,11 @@ QtObject {
         enabled: actions.ui.uniformityMode
         onTriggered: actions.ui.screenPanel.zoomIn()
     }
-    property Shortcut zoomInKeys: Shortcut {
-        sequence: "Ctrl+="
-        enabled: actions.ui.uniformityMode
-        onActivated: actions.ui.screenPanel.zoomIn()
+    // Ctrl+= as well, where the plus needs Shift.
+    property Action zoomInKeysAction: Action {
+        shortcut: "Ctrl+="
+        enabled: actions.zoomInAction.enabled
+        onTriggered: actions.zoomInAction.trigger()
     }
     property Action zoomOutAction: Action {
         objectName: "zoomOutAction"

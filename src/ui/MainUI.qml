@@ -65,7 +65,7 @@ ColumnLayout {
         const start = !velotrimmer.running
         velotrimmer.running = start
         if (start && velotrimmer.running && velotrimmer.showSimulatedDisplay)
-            windows.showSimulatedDisplay()
+            windows.showSimulatedDisplay(false)
     }
     function stopRestart() {
         restartTimer.stop()

@@ -22,8 +22,39 @@ Dialog {
     onRejected: whenAccepted = null
 
     modal: true
+    // The keyboard goes to the box while it is open: Tab moves between its buttons.
+    focus: true
     anchors.centerIn: Overlay.overlay
     width: Math.min(480, parent ? parent.width - 40 : 480)
+
+    // As on any desktop: Return answers with the button the keyboard is on, else with the default
+    // (accept) button; Esc with the cancel (reject) button, or closes a plain message.
+    function answerReturn() {
+        const focused = buttons.Window.activeFocusItem
+        for (const button of [acceptButton, otherButton, rejectButton]) {
+            if (button === focused && button.visible) {
+                button.clicked()
+                return
+            }
+        }
+        accept()
+    }
+    function answerEscape() {
+        if (rejectText !== "")
+            reject()
+        else if (otherText === "")
+            accept()
+    }
+    Shortcut {
+        sequences: ["Return", "Enter"]
+        enabled: box.opened
+        onActivated: box.answerReturn()
+    }
+    Shortcut {
+        sequence: "Esc"
+        enabled: box.opened
+        onActivated: box.answerEscape()
+    }
 
     contentItem: Label {
         id: message
@@ -31,18 +62,24 @@ Dialog {
         wrapMode: Text.Wrap
     }
     footer: DialogButtonBox {
+        id: buttons
         VeloButton {
+            id: acceptButton
             objectName: "messageAccept"
             text: box.acceptText
+            // The default button, the one Return answers with.
+            highlighted: true
             DialogButtonBox.buttonRole: DialogButtonBox.AcceptRole
         }
         VeloButton {
+            id: otherButton
             objectName: "messageOther"
             text: box.otherText
             visible: text !== ""
             onClicked: { box.close(); box.other() }
         }
         VeloButton {
+            id: rejectButton
             objectName: "messageReject"
             text: box.rejectText
             visible: text !== ""

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import QtQuick.Window
+import WindowPlacement
 
 // The preferences window. Every control shows the controller's value and writes it only on the
 // user's input; the window closes itself when a run starts.
@@ -9,6 +10,8 @@ ApplicationWindow {
     id: prefs
     objectName: "prefs"
     required property string appName
+    // The main window's actions that have keys: they answer here too.
+    required property var programActions
     title: "%1 Preferences".arg(appName)
     width: 560
     height: 640
@@ -18,6 +21,21 @@ ApplicationWindow {
     Connections {
         target: velotrimmer
         function onRunningChanged() { if (velotrimmer.running) prefs.close() }
+    }
+    // Shows the window, the first time beside the anchor (the main window) and inside the screen,
+    // so that it covers none of it; later where it was left.
+    property bool placed: false
+    function showBeside(anchor) {
+        if (!visible && !placed) {
+            WindowPlacement.placeBeside(prefs, anchor)
+            placed = true
+        }
+        show()
+        requestActivate()
+    }
+    FocusRect {
+        objectName: "prefsFocusFrame"
+        window: prefs
     }
 
     MessageBox {
@@ -85,4 +103,6 @@ ApplicationWindow {
             }
         }
     }
+
+    ProgramShortcuts { actions: prefs.programActions }
 }

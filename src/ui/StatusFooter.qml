@@ -9,7 +9,8 @@ Pane {
     // The main window's content, which keeps the run's state and its actions.
     required property var ui
 
-    // The status line and the Run button are never squeezed: the status line elides first.
+    // The status line and the Run button are never squeezed: the status line wraps, and the
+    // footer grows by its lines, so that every status is read whole.
     readonly property int smallestStatusWidth: 120
     readonly property int minimumWidth: leftPadding + smallestStatusWidth + progressBar.Layout.preferredWidth
         + (ui.linearityMode ? resumeButton.implicitWidth : 0) + runButton.implicitWidth
@@ -27,7 +28,7 @@ Pane {
             Layout.fillWidth: true
             Layout.minimumWidth: footer.smallestStatusWidth
             Layout.preferredWidth: footer.smallestStatusWidth
-            elide: Text.ElideRight
+            wrapMode: Text.Wrap
             text: footer.ui.restarting ? "restarting in " + footer.ui.restartCount + "; hit ESC to stop..."
                                        : velotrimmer.statusString
         }

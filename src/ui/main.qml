@@ -21,6 +21,10 @@ ApplicationWindow {
     minimumWidth: Math.max(ui.minimumWidth, menuBar ? menuBar.implicitWidth : 0)
     minimumHeight: ui.minimumHeight + (menuBar ? menuBar.implicitHeight : 0)
     visible: true
+    // Smaller than its content now needs (a status of more lines, a mode's wider panels), the
+    // window grows to it, whatever the platform does with a minimum.
+    onMinimumWidthChanged: if (width < minimumWidth) width = minimumWidth
+    onMinimumHeightChanged: if (height < minimumHeight) height = minimumHeight
 
     Settings {
         id: settings
@@ -38,18 +42,19 @@ ApplicationWindow {
         property alias autoRestart: ui.autoRestart
     }
 
-    // Called by the content through its "windows" property.
-    function showSimulatedDisplay() {
+    // Called by the content through its "windows" property. Shown by a run's start, the simulated
+    // display leaves the keyboard where the operator is; chosen from the menu, it takes it.
+    function showSimulatedDisplay(activate = true) {
         simulatedDisplayWindow.showBeside(mainWindow)
-        simulatedDisplayWindow.requestActivate()
+        if (activate)
+            simulatedDisplayWindow.requestActivate()
     }
     function showPreview() {
         imageWindow.show()
         imageWindow.requestActivate()
     }
     function showPrefs() {
-        prefs.show()
-        prefs.requestActivate()
+        prefs.showBeside(mainWindow)
     }
     function resetWindows() {
         const screenWidth = mainWindow.screen.desktopAvailableWidth
@@ -123,13 +128,28 @@ ApplicationWindow {
 
     // Set once the operator has chosen to stop a run and quit.
     property bool stopRunConfirmed: false
+    // The question before quitting during a run is open: it stands only while the run does.
+    property bool askingToQuit: false
+    Connections {
+        target: velotrimmer
+        function onRunningChanged() {
+            if (!velotrimmer.running && mainWindow.askingToQuit)
+                ui.question.reject()
+        }
+    }
+    Connections {
+        target: ui.question
+        function onClosed() { mainWindow.askingToQuit = false }
+    }
     onClosing: close => {
         if (velotrimmer.running && !stopRunConfirmed) {
             close.accepted = false
+            askingToQuit = true
             ui.question.ask("Quit during a run?",
                             "A run is in progress. Quitting stops it before it is finished.",
                             "Stop Run and Quit", "Keep Running",
                             () => {
+                                mainWindow.askingToQuit = false
                                 mainWindow.stopRunConfirmed = true
                                 mainWindow.close()
                             })
@@ -158,14 +178,7 @@ ApplicationWindow {
             VeloMenuItem { objectName: "saveCorrectionItem"; action: ui.actions.saveCorrectionAction }
             VeloMenuItem { objectName: "saveLogItem"; action: ui.actions.saveLogAction }
             MenuSeparator {}
-            VeloMenuItem {
-                objectName: "exitItem"
-                action: Action {
-                    text: "E&xit"
-                    shortcut: StandardKey.Quit
-                    onTriggered: mainWindow.close()
-                }
-            }
+            VeloMenuItem { objectName: "exitItem"; action: ui.actions.quitAction }
         }
         VeloMenu {
             objectName: "editMenu"
@@ -253,19 +266,26 @@ ApplicationWindow {
         anchors.fill: parent
         windows: mainWindow
     }
+    FocusRect {
+        objectName: "focusFrame"
+        window: mainWindow
+    }
 
     SimulatedDisplayWindow {
         id: simulatedDisplayWindow
         appName: mainWindow.appName
         uniformityMode: ui.uniformityMode
         templateMode: ui.templateMode
+        programActions: ui.actions.withKeys
     }
     ImageWindow {
         id: imageWindow
         appName: mainWindow.appName
+        programActions: ui.actions.withKeys
     }
     Prefs {
         id: prefs
         appName: mainWindow.appName
+        programActions: ui.actions.withKeys
     }
 }

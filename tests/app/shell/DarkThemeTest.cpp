@@ -265,6 +265,36 @@ TEST_P(DarkThemeWindowTest, TheWallViewsScrollBarsShowWhereThereIsMoreToSee)
     expectNoWarnings();
 }
 
+// The control the keyboard is on (reached by Tab) is framed in a colour that stands apart from
+// the window around it.
+TEST_P(DarkThemeWindowTest, TheKeyboardFocusIsFramedApartFromTheWindow)
+{
+    storeLightThemeValue(GetParam().appsUseLightTheme);
+    EXPECT_EQ(DarkTheme::applyIfRequested(*qApp, ThemeSetting::appsUseLightTheme()), GetParam().dark);
+    loadBench();
+    window()->requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
+    QQuickItem* frame = item("focusFrame");
+    // Tab until a control that takes the keyboard is reached.
+    for (int press = 0; press < 10 && !frame->isVisible(); ++press) {
+        QTest::keyClick(window(), Qt::Key_Tab);
+        waitUntil([&] { return frame->isVisible(); }, 500);
+    }
+    ASSERT_TRUE(frame->isVisible()) << "no frame around the focused control";
+    QQuickItem* focused = window()->activeFocusItem();
+    ASSERT_NE(focused, nullptr);
+    EXPECT_EQ(frame->parentItem(), focused);
+    ASSERT_TRUE(waitForFrame());
+
+    const QImage image = window()->grabWindow();
+    const QRect area = imageRect(frame);
+    // The window just outside the frame, and the frame's left edge.
+    const QColor around = image.pixelColor(area.left() - 2, area.center().y());
+    EXPECT_GE(strongestContrast(image, QRect(area.left(), area.top(), 2, area.height()), around), 3.0)
+        << "focus frame on " << around.name().toStdString() << " around " << focused->metaObject()->className();
+    expectNoWarnings();
+}
+
 TEST_P(DarkThemeWindowTest, TheRenderedWindowFollowsTheSetting)
 {
     storeLightThemeValue(GetParam().appsUseLightTheme);

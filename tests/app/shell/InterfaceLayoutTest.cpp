@@ -5,7 +5,9 @@
 #include "shell/Velotrimmer.h"
 
 #include <QRectF>
+#include <QSettings>
 #include <QTest>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -163,3 +165,88 @@ INSTANTIATE_TEST_SUITE_P(
                       SmallestCase{"Template", 2, false, false},
                       SmallestCase{"ProcessorWithoutAddress", 0, true, false}),
     [](const ::testing::TestParamInfo<SmallestCase>& info) { return std::string(info.param.name); });
+
+// ---- Long statuses ----------------------------------------------------------------------------
+
+enum class Status {
+    NoColorimeter, // Run refused: the serial colorimeter is not attached
+    FailedSave,    // a log that could not be saved
+    LdmData,       // an LDM's data, with its errors against the target
+};
+
+struct StatusCase
+{
+    const char* name;
+    Status status;
+};
+
+void PrintTo(const StatusCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class LongStatus : public Interface, public ::testing::WithParamInterface<StatusCase>
+{
+};
+
+// At the smallest window every status is read whole: the status line wraps where it must, no
+// part of it cut or hidden, the progress bar and the buttons beside it.
+TEST_P(LongStatus, IsShownWholeAtTheSmallestWindow)
+{
+    const StatusCase& c = GetParam();
+    if (c.status == Status::NoColorimeter) {
+        QSettings settings;
+        settings.setValue("colorMeter", true);
+        settings.sync();
+    }
+    loadBench();
+    Velotrimmer& velotrimmer = controller();
+    if (c.status == Status::LdmData) {
+        enterMode(Velotrimmer::Balance);
+        velotrimmer.setBalanceTargetRed(150.0);
+        velotrimmer.setBalanceTargetGreen(175.0);
+        velotrimmer.setBalanceTargetBlue(150.0);
+    }
+    window()->resize(window()->minimumSize());
+    ASSERT_TRUE(waitUntil([&] { return window()->size() == window()->minimumSize(); }, 5000));
+
+    switch (c.status) {
+    case Status::NoColorimeter:
+        click(item("runButton"));
+        break;
+    case Status::FailedSave:
+        velotrimmer.saveLog(QUrl::fromLocalFile("/proc/velotrim-log-that-cannot-be-saved.txt"));
+        break;
+    case Status::LdmData:
+        velotrimmer.displayLdm(20);
+        break;
+    }
+    const QString shown = velotrimmer.statusString();
+    ASSERT_GT(shown.size(), 60) << shown.toStdString();
+    // The window grows, where it must, to the status's lines.
+    ASSERT_TRUE(waitUntil([&] { return window()->size() == window()->minimumSize(); }, 5000));
+    ASSERT_TRUE(waitForFrame());
+
+    QQuickItem* label = item("statusLabel");
+    EXPECT_EQ(label->property("text").toString(), shown);
+    EXPECT_FALSE(label->property("truncated").toBool()) << shown.toStdString();
+    EXPECT_GE(label->height() + 0.5, label->implicitHeight()) << shown.toStdString();
+    const QRectF line = label->mapRectToScene(QRectF(0, 0, label->width(), label->height()));
+    EXPECT_TRUE(QRectF(0, 0, window()->width(), window()->height()).contains(line)) << shown.toStdString();
+    for (const char* name : {"progressBar", "runButton"}) {
+        QQuickItem* beside = item(name);
+        if (!beside->isVisible())
+            continue;
+        EXPECT_FALSE(beside->mapRectToScene(QRectF(0, 0, beside->width(), beside->height())).intersects(line))
+            << name << " covers the status line";
+    }
+    QStringList warned = warnings();
+    warned.removeIf([](const QString& warning) { return warning.startsWith("Unable to open file"); });
+    EXPECT_TRUE(warned.isEmpty()) << warned.join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, LongStatus,
+                         ::testing::Values(StatusCase{"NoColorimeterRefusal", Status::NoColorimeter},
+                                           StatusCase{"FailedSave", Status::FailedSave},
+                                           StatusCase{"LdmData", Status::LdmData}),
+                         [](const ::testing::TestParamInfo<StatusCase>& info) { return std::string(info.param.name); });

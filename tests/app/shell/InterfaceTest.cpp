@@ -280,6 +280,99 @@ TEST_F(Interface, ClosingDuringARunAsksFirstAndKeepsRunningUnlessToldToStop)
     expectNoWarnings();
 }
 
+// The question stands only while its run does: a run that ends meanwhile takes it away, and the
+// program stays, with what the run left.
+TEST_F(Interface, TheQuitQuestionGoesWhenTheRunEnds)
+{
+    loadBench();
+    Velotrimmer& velotrimmer = controller();
+    velotrimmer.runNothing();
+    QObject* question = find("question");
+    window()->close();
+    ASSERT_TRUE(waitUntil([&] { return question->property("opened").toBool(); }, 5000));
+
+    velotrimmer.setRunning(false);
+    EXPECT_TRUE(waitUntil([&] { return !question->property("visible").toBool(); }, 5000))
+        << "the question still says a run is in progress";
+    EXPECT_TRUE(window()->isVisible());
+    // Closing now quits without a question.
+    window()->close();
+    EXPECT_TRUE(waitUntil([&] { return !window()->isVisible(); }, 5000));
+    EXPECT_FALSE(question->property("visible").toBool());
+    expectNoWarnings();
+}
+
+// A question answers the keyboard as on any desktop: Return with its default button (Stop Run
+// and Quit), Esc with its cancel button (Keep Running), and Return on the button Tab moved to.
+enum class Answer {
+    Return,
+    Escape,
+    TabThenReturn,
+};
+
+struct AnswerCase
+{
+    const char* name;
+    Answer keys;
+    bool quits;
+};
+
+void PrintTo(const AnswerCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class QuestionKeys : public Interface, public ::testing::WithParamInterface<AnswerCase>
+{
+};
+
+TEST_P(QuestionKeys, AnswerTheQuitQuestion)
+{
+    const AnswerCase& c = GetParam();
+    loadBench();
+    Velotrimmer& velotrimmer = controller();
+    velotrimmer.runNothing();
+    window()->requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
+    QObject* question = find("question");
+    window()->close();
+    ASSERT_TRUE(waitUntil([&] { return question->property("opened").toBool(); }, 5000));
+
+    switch (c.keys) {
+    case Answer::Return:
+        QTest::keyClick(window(), Qt::Key_Return);
+        break;
+    case Answer::Escape:
+        QTest::keyClick(window(), Qt::Key_Escape);
+        break;
+    case Answer::TabThenReturn: {
+        // From the default button to the next one, Keep Running.
+        QQuickItem* keep = item("messageReject", question);
+        for (int press = 0; press < 4 && !keep->hasActiveFocus(); ++press)
+            QTest::keyClick(window(), Qt::Key_Tab);
+        ASSERT_TRUE(keep->hasActiveFocus());
+        QTest::keyClick(window(), Qt::Key_Return);
+        break;
+    }
+    }
+    ASSERT_TRUE(waitUntil([&] { return !question->property("visible").toBool(); }, 5000)) << "the key did not answer";
+    if (c.quits) {
+        EXPECT_TRUE(waitUntil([&] { return !window()->isVisible(); }, 5000));
+        EXPECT_FALSE(velotrimmer.running());
+    } else {
+        EXPECT_TRUE(window()->isVisible());
+        EXPECT_TRUE(velotrimmer.running()) << "the answer to keep running stopped the run";
+        velotrimmer.setRunning(false);
+    }
+    expectNoWarnings();
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, QuestionKeys,
+                         ::testing::Values(AnswerCase{"ReturnStopsAndQuits", Answer::Return, true},
+                                           AnswerCase{"EscKeepsRunning", Answer::Escape, false},
+                                           AnswerCase{"TabThenReturnKeepsRunning", Answer::TabThenReturn, false}),
+                         [](const ::testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
+
 class ResetQuestion : public Interface, public ::testing::WithParamInterface<int>
 {
 };

@@ -1,6 +1,7 @@
 #include "support/InterfaceFixture.h"
 #include "support/WindowManager.h"
 
+#include "display/DisplayBase.h"
 #include "shell/Velotrimmer.h"
 
 #include <QGuiApplication>
@@ -120,6 +121,90 @@ TEST_F(RealWindows, TheWheelMovesAndZoomsAWallZoomedInBeyondItsView)
     }
     expectNoWarnings();
 }
+
+// Preferences open first inside the screen, beside the main window where the screen leaves room
+// for them (as large as that room and their own minimum allow), else covering the least of it.
+class FirstPreferences : public RealWindows, public ::testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(FirstPreferences, OpenInsideTheScreenBesideTheMainWindow)
+{
+    const bool roomBeside = GetParam();
+    if (roomBeside) {
+        // The main window at the screen's left edge: the room on its right holds them.
+        QSettings settings;
+        settings.setValue("MainWindow/x", 0);
+        settings.setValue("MainWindow/y", 0);
+        settings.sync();
+    }
+    loadBench();
+    ASSERT_TRUE(framed(window(), [&](const QRect& frame) { return !roomBeside || frame.left() == 0; }));
+    clickMenuItem("prefsItem");
+    auto* prefs = qobject_cast<QQuickWindow*>(find("prefs"));
+    ASSERT_NE(prefs, nullptr);
+    const bool placed = framed(prefs, [&](const QRect& frame) {
+        return available().contains(frame) && (!roomBeside || !frame.intersects(window()->frameGeometry()));
+    });
+    EXPECT_TRUE(placed) << "main window " << text(window()->frameGeometry()) << ", preferences "
+                        << text(prefs->frameGeometry()) << ", available " << text(available());
+    EXPECT_GE(prefs->width(), prefs->minimumWidth());
+    EXPECT_GE(prefs->height(), prefs->minimumHeight());
+    expectNoWarnings();
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, FirstPreferences, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "RoomBeside" : "NoRoomBeside");
+                         });
+
+// A run started with Ctrl+R opens the simulated display; whichever of the program's windows then
+// has the keyboard, Esc stops the run and Ctrl+Q quits.
+class KeysInEveryWindow : public RealWindows, public ::testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(KeysInEveryWindow, EscStopsTheRunAndCtrlQQuits)
+{
+    const bool simulatedDisplayActive = GetParam();
+    loadBench();
+    Velotrimmer& velotrimmer = controller();
+    enterMode(Velotrimmer::Balance);
+    velotrimmer.setBalanceTargetRed(150.0);
+    velotrimmer.setBalanceTargetGreen(175.0);
+    velotrimmer.setBalanceTargetBlue(150.0);
+    ASSERT_TRUE(waitUntil([&] { return ui()->property("canRun").toBool(); }, 10000));
+    window()->requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
+
+    QTest::keyClick(window(), Qt::Key_R, Qt::ControlModifier);
+    ASSERT_TRUE(velotrimmer.running());
+    QQuickWindow* simulated = simulatedDisplay();
+    ASSERT_TRUE(framed(simulated, [](const QRect&) { return true; }));
+    // The window manager gives the new window the keyboard when it likes; the operator may click
+    // either: asked until the keyboard is, and stays, where the case wants it.
+    QQuickWindow* focused = simulatedDisplayActive ? simulated : window();
+    const auto focusSettled = [&] {
+        if (QGuiApplication::focusWindow() == focused)
+            return true;
+        focused->requestActivate();
+        return false;
+    };
+    ASSERT_TRUE(waitUntil(focusSettled, 10000));
+    ASSERT_TRUE(waitForFrame(simulated));
+    ASSERT_TRUE(waitUntil(focusSettled, 10000));
+
+    QTest::keyClick(focused, Qt::Key_Escape);
+    EXPECT_TRUE(waitUntil([&] { return !velotrimmer.running(); }, 10000)) << "Esc did not stop the run";
+    QTest::keyClick(focused, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_TRUE(waitUntil([&] { return !window()->isVisible(); }, 10000)) << "Ctrl+Q did not quit";
+    expectNoWarnings();
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, KeysInEveryWindow, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "SimulatedDisplayHasTheKeyboard" : "MainWindowKeepsTheKeyboard");
+                         });
 
 struct KeptCase
 {
