@@ -14,10 +14,9 @@ namespace {
 // from (in a container /dev is an ordinary memory file system).
 constexpr std::array kSystemFolders{"/proc", "/sys", "/dev"};
 // File systems that hold no files of the operator's: the kernel's views of itself and of devices.
-constexpr std::array kSystemFileSystems{"proc",    "sysfs",     "devtmpfs", "devpts",   "debugfs",
-                                        "tracefs", "securityfs", "cgroup",   "cgroup2",  "pstore",
-                                        "bpf",     "configfs",  "efivarfs", "fusectl",  "hugetlbfs",
-                                        "mqueue",  "binfmt_misc", "autofs", "selinuxfs"};
+constexpr std::array kSystemFileSystems{"proc", "sysfs", "devtmpfs", "devpts", "debugfs", "tracefs", "securityfs",
+                                        "cgroup", "cgroup2", "pstore", "bpf", "configfs", "efivarfs", "fusectl",
+                                        "hugetlbfs", "mqueue", "binfmt_misc", "autofs", "selinuxfs"};
 
 QString withSlash(const QString& folder)
 {
@@ -59,15 +58,17 @@ bool inSystemFolder(const QString& path)
                        [&type](const char* system) { return type == system; });
 }
 
-} // namespace
-
-bool FileLocations::isOrdinaryFolder(const QString& folder)
+// Whether a folder holds the operator's files: it exists, can be listed and written, and is none
+// of the system's.
+bool isOrdinaryFolder(const QString& folder)
 {
     if (!isFolder(folder))
         return false;
     const QFileInfo info(folder);
     return info.isReadable() && info.isWritable() && info.isExecutable() && !inSystemFolder(folder);
 }
+
+} // namespace
 
 QString FileLocations::dialogFolder(const QString& folder)
 {

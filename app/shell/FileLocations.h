@@ -19,8 +19,4 @@ public:
     // Why no file may be written at this path (it names no file, a folder is there or is the one
     // offered for saving, it is no ordinary file, or it lies in a system folder); empty when it may.
     static QString refusal(const QString& path);
-
-    // Whether a folder is one that holds the operator's files: it exists, can be listed and
-    // written, and is none of the system's (its kernel and device folders).
-    static bool isOrdinaryFolder(const QString& folder);
 };
