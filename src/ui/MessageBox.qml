@@ -87,11 +87,11 @@ Dialog {
         }
     }
 
-    // Shows a plain message with one button.
-    function show(title, text) {
+    // Shows a message with one button (rich text unless told otherwise).
+    function show(title, text, format = Text.RichText) {
         box.title = title
         box.text = text
-        textFormat = Text.RichText
+        textFormat = format
         acceptText = "OK"
         rejectText = ""
         otherText = ""
@@ -100,12 +100,17 @@ Dialog {
     }
     // Asks before something is done that cannot be undone; the action runs only on accept.
     function ask(title, text, doText, keepText, action) {
+        offer(title, text, Text.PlainText, doText, keepText, "", action)
+    }
+    // Offers a choice: the action runs on accept, other() on the third button (shown when it has
+    // a text), nothing on the keep button.
+    function offer(title, text, format, doText, keepText, otherChoice, action) {
         box.title = title
         box.text = text
-        textFormat = Text.PlainText
+        textFormat = format
         acceptText = doText
         rejectText = keepText
-        otherText = ""
+        otherText = otherChoice
         whenAccepted = action
         open()
     }
