@@ -26,8 +26,8 @@ namespace {
 constexpr auto kTestRootVariable = "VELOTRIM_TEST_ROOT_URL";
 // Upper bound for the handlers that cancelled network work still has to run at exit.
 constexpr std::chrono::seconds kDrainLimit{2};
-// The exit status of a start refused because velotrim already runs.
-constexpr int kAlreadyRunning = 1;
+// The exit status of a start that is refused: velotrim already runs, or its lock cannot be made.
+constexpr int kStartRefused = 1;
 
 QUrl rootUrl()
 {
@@ -35,20 +35,28 @@ QUrl rootUrl()
     return QUrl(overridden.isEmpty() ? QString::fromLatin1(InterfaceLoader::RootUrl) : overridden);
 }
 
-// A second start: says so, in the log and in a message box, until the operator closes it (or a
-// signal ends it), and touches nothing of the first one's.
-int tellAlreadyRunning(const InstanceLock& lock)
+// A start that may not go on: says why in the log and, where a window can be seen, in a message
+// box until the operator closes it (or a signal ends it); it touches nothing of the settings.
+// Without a display nobody could close the box: the start ends at once.
+int refuseStart(const InstanceLock& lock, InstanceLock::Outcome outcome)
 {
-    qCritical("Velotrim is already running (%s: %s); this start ends.", qUtf8Printable(lock.path()),
-              qUtf8Printable(lock.error()));
-    QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), QStringLiteral("Velotrim is already running."),
+    const bool held = outcome == InstanceLock::Outcome::Held;
+    if (held)
+        qCritical("Velotrim is already running (%s is held); this start ends.", qUtf8Printable(lock.path()));
+    else
+        qCritical("Velotrim cannot start: %s.", qUtf8Printable(lock.error()));
+    if (!DisplayFallback::windowsCanBeSeen())
+        return kStartRefused;
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationName(),
+                    held ? QStringLiteral("Velotrim is already running.") : QStringLiteral("Velotrim cannot start."),
                     QMessageBox::Ok);
-    box.setInformativeText(QStringLiteral("Only one Velotrim runs at a time: two would share the settings and drive "
-                                          "the same processor. Use the window that is open."));
+    box.setInformativeText(held ? QStringLiteral("Only one Velotrim runs at a time: two would share the settings and "
+                                                 "drive the same processor. Use the window that is open.")
+                                : QStringLiteral("Its settings cannot be kept: %1.").arg(lock.error()));
     QObject::connect(&box, &QMessageBox::finished, qApp, &QCoreApplication::quit);
     box.show();
     QApplication::exec();
-    return kAlreadyRunning;
+    return kStartRefused;
 }
 
 } // namespace
@@ -74,8 +82,8 @@ int main(int argc, char* argv[])
 
     // Before anything reads or writes the settings: they are the first one's while it runs.
     InstanceLock instance(InstanceLock::settingsFolder());
-    if (!instance.tryLock())
-        return tellAlreadyRunning(instance);
+    if (const InstanceLock::Outcome outcome = instance.tryLock(); outcome != InstanceLock::Outcome::Taken)
+        return refuseStart(instance, outcome);
 
     auto engine = std::make_unique<QQmlApplicationEngine>();
 

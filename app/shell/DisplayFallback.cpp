@@ -1,6 +1,7 @@
 #include "shell/DisplayFallback.h"
 
 #include <QByteArray>
+#include <QGuiApplication>
 #include <QtGlobal>
 
 #include <cstring>
@@ -23,4 +24,10 @@ bool DisplayFallback::chooseOffscreenWithoutDisplay(int argc, char** argv)
     Q_UNUSED(argv);
     return false;
 #endif
+}
+
+bool DisplayFallback::windowsCanBeSeen()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }

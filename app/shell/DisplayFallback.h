@@ -10,4 +10,8 @@ public:
     // asked for (QT_QPA_PLATFORM, -platform) and neither an X nor a Wayland display is set; true
     // when it did. Only where such displays are the window system (Linux and the other Unixes).
     static bool chooseOffscreenWithoutDisplay(int argc, char** argv);
+
+    // Whether a window the application shows can be seen, and so answered: not on Qt's offscreen
+    // or minimal platform. After the application object exists.
+    static bool windowsCanBeSeen();
 };

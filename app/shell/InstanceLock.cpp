@@ -14,23 +14,27 @@ InstanceLock::InstanceLock(const QString& folder)
     m_lock.setStaleLockTime(0);
 }
 
-bool InstanceLock::tryLock()
+InstanceLock::Outcome InstanceLock::tryLock()
 {
-    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    const QString folder = QFileInfo(m_path).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        m_error = QStringLiteral("the settings folder %1 cannot be created").arg(folder);
+        return Outcome::Failed;
+    }
     if (m_lock.tryLock())
-        return true;
+        return Outcome::Taken;
     switch (m_lock.error()) {
     case QLockFile::LockFailedError:
-        m_error = QStringLiteral("held by a running velotrim");
-        break;
+        return Outcome::Held;
     case QLockFile::PermissionError:
-        m_error = QStringLiteral("no permission to create %1").arg(m_path);
+        m_error = QStringLiteral("there is no permission to create the lock file %1").arg(m_path);
         break;
     default:
-        m_error = QStringLiteral("cannot create %1").arg(m_path);
+        // Made but not written: what the lock holds (the process's number) did not fit.
+        m_error = QStringLiteral("the lock file %1 cannot be written (is the disk full?)").arg(m_path);
         break;
     }
-    return false;
+    return Outcome::Failed;
 }
 
 QString InstanceLock::settingsFolder()

@@ -10,13 +10,19 @@
 class InstanceLock
 {
 public:
+    enum class Outcome {
+        Taken,    // this start holds the lock
+        Held,     // a running velotrim holds it
+        Failed,   // the lock could not be made at all: error() says what failed
+    };
+
     // A lock file in the given folder, not yet taken.
     explicit InstanceLock(const QString& folder);
 
-    // Takes the lock, taking over a stale one; false while a running velotrim holds it (or the
-    // folder cannot hold the file: the reason is in error()).
-    bool tryLock();
+    // Takes the lock, taking over a stale one.
+    Outcome tryLock();
     QString path() const { return m_path; }
+    // What failed when the lock could not be made (the folder, the permission, the disk).
     QString error() const { return m_error; }
 
     // The folder the settings live in: that of the settings file; on Windows, where the settings

@@ -1,6 +1,7 @@
 #include "shell/InterfaceLoader.h"
 
 #include "shell/DarkTheme.h"
+#include "shell/FileDialogIcons.h"
 #include "shell/ImageItem.h"
 #include "shell/LogModel.h"
 #include "shell/Velotrimmer.h"
@@ -24,6 +25,7 @@ bool InterfaceLoader::load(QQmlApplicationEngine& engine, Velotrimmer& velotrimm
         return true;
     }();
     Q_UNUSED(styled);
+    FileDialogIcons::install();
     QQmlContext* context = engine.rootContext();
     context->setContextProperty(QStringLiteral("qtVersion"), QString::fromLatin1(qVersion()));
     context->setContextProperty(QStringLiteral("velotrimVersion"), QCoreApplication::applicationVersion());

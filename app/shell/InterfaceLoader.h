@@ -14,9 +14,10 @@ class InterfaceLoader
 public:
     static constexpr const char* RootUrl = "qrc:/src/ui/main.qml";
 
-    // Sets the "Fusion" style, registers the types, publishes "qtVersion", "velotrimVersion", "velotrimmer", "appLog" and
-    // "linearityLog", then loads the root and gives its windows the dark palette when the application
-    // carries it. True when the root object was created.
+    // Sets the "Fusion" style, registers the types, gives Qt's own file dialogs icons told by file
+    // names only (FileDialogIcons), publishes "qtVersion", "velotrimVersion", "velotrimmer",
+    // "appLog" and "linearityLog", then loads the root and gives its windows the dark palette when
+    // the application carries it. True when the root object was created.
     static bool load(QQmlApplicationEngine& engine, Velotrimmer& velotrimmer, LogModel& appLog,
                      const QUrl& root = QUrl(QString::fromLatin1(RootUrl)));
 

@@ -247,6 +247,7 @@ void Velotrimmer::setImageSource(ImageSource* imageSource)
         return;
     if (refuseWhileBusy(DeviceSwitchRefused))
         return;
+    withdrawCameraStatus();
     m_imageSource = imageSource;
     if (imageSource) {
         imageSource->autoControlExposure(m_autoControlExposure || !m_useDebugOptions);
@@ -254,6 +255,7 @@ void Velotrimmer::setImageSource(ImageSource* imageSource)
     }
     resetResumeStep(ResetRule::Uniformity);
     emit imageSourceChanged();
+    showCameraTrouble();
 }
 
 void Velotrimmer::setKestra(Kestra* kestra)
@@ -334,6 +336,20 @@ void Velotrimmer::forgetDisplayAnswer()
     m_displayAnswer = DisplayNotAsked;
     m_displayError.clear();
     emit displayAnswerChanged();
+}
+
+void Velotrimmer::showCameraTrouble()
+{
+    const ErrorType cameraError = m_imageSource ? m_imageSource->errorType() : ErrorType();
+    if (!cameraError.ok())
+        showCameraStatus(cameraError, m_imageSource->statusMessage());
+}
+
+void Velotrimmer::withdrawCameraStatus()
+{
+    if (!m_cameraStatusShown.isEmpty() && m_statusString == m_cameraStatusShown)
+        setStatusString(QString());
+    m_cameraStatusShown.clear();
 }
 
 void Velotrimmer::showCameraStatus(const ErrorType& error, const QString& message)

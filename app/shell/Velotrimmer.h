@@ -537,8 +537,10 @@ private:
     };
 
     void restoreSettings();
-    // A file not written: the reason in the status line, the status red.
-    void reportUnsaved(const QString& path, const QString& reason);
+    // Whether the reason a file was not written is still to be logged, or its writer logged it.
+    enum class UnsavedLog { Write, Written };
+    // A file not written: the reason in the status line, the status red, and in the log once.
+    void reportUnsaved(const QString& path, const QString& reason, UnsavedLog log);
     // A stored mode from an older or damaged store falls back to the colorimeter correction.
     static Mode validMode(uint value);
     void connectCalibrator();
@@ -571,6 +573,10 @@ private:
     // The camera in use reported its state: an error goes to the status line in the modes that
     // use the camera, and a success replaces what the camera itself said there last.
     void showCameraStatus(const ErrorType& error, const QString& message);
+    // The camera in use, just chosen or its mode just come up, says its trouble if it has any.
+    void showCameraTrouble();
+    // The camera goes: what it wrote in the status line goes with it.
+    void withdrawCameraStatus();
 
     // Runs a call on the main calibrator's thread, after every call queued before it.
     void onCalibrator(std::function<void(Calibrator&)> call);

@@ -149,29 +149,32 @@ void Velotrimmer::sendCalibration_()
 QString Velotrimmer::offeredFolder(const QString& path)
 {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return FileLocations::existingFolder(slash > 0 ? path.left(slash + 1) : m_filepath);
+    return FileLocations::dialogFolder(slash > 0 ? path.left(slash + 1) : m_filepath);
 }
 
-void Velotrimmer::reportUnsaved(const QString& path, const QString& reason)
+void Velotrimmer::reportUnsaved(const QString& path, const QString& reason, UnsavedLog log)
 {
-    qWarning("Unable to open file %s: %s", qUtf8Printable(path), qUtf8Printable(reason));
+    if (log == UnsavedLog::Write)
+        qWarning("Unable to open file %s: %s", qUtf8Printable(path), qUtf8Printable(reason));
     setStatusString(QStringLiteral("Unable to open file %1: %2").arg(path, reason));
     setStatus(-1);
 }
 
+// A save keeps its folder for the next file dialog only once it succeeded: a folder where saving
+// failed (gone, not writable, the system's) is never offered again.
 bool Velotrimmer::saveCalibration(QUrl url)
 {
     const QString path = url.toLocalFile();
     if (const QString refused = FileLocations::refusal(path); !refused.isEmpty()) {
-        reportUnsaved(path, refused);
+        reportUnsaved(path, refused, UnsavedLog::Write);
+        return false;
+    }
+    const QString error = CalibrationFile::write(path, m_points);
+    if (!error.isEmpty()) {
+        reportUnsaved(path, error, UnsavedLog::Write);
         return false;
     }
     setFilepath(path);
-    const QString error = CalibrationFile::write(path, m_points);
-    if (!error.isEmpty()) {
-        reportUnsaved(path, error);
-        return false;
-    }
     setStatusString(QStringLiteral("Correction saved to %1").arg(path));
     setStatus(1);
     return true;
@@ -230,16 +233,17 @@ bool Velotrimmer::saveLog(QUrl url)
 {
     const QString path = url.toLocalFile();
     if (const QString refused = FileLocations::refusal(path); !refused.isEmpty()) {
-        reportUnsaved(path, refused);
+        reportUnsaved(path, refused, UnsavedLog::Write);
         return true;
     }
-    setFilepath(path);
     setStatusString(QStringLiteral("Saving log to %1...").arg(path));
     const QString error = m_appLog->saveTo(path);
     if (!error.isEmpty()) {
-        reportUnsaved(path, error);
+        // The log has said why already.
+        reportUnsaved(path, error, UnsavedLog::Written);
         return true;
     }
+    setFilepath(path);
     setStatusString(QStringLiteral("Log saved to %1").arg(path));
     setStatus(1);
     return true;

@@ -303,9 +303,7 @@ void Velotrimmer::setMode(Mode mode)
     setStatus(0);
     setStatusString(QStringLiteral(" "));
     // A camera already in trouble says so as its mode comes up.
-    const ErrorType cameraError = m_imageSource ? m_imageSource->errorType() : ErrorType();
-    if (!cameraError.ok())
-        showCameraStatus(cameraError, m_imageSource->statusMessage());
+    showCameraTrouble();
     deleteAdjusters();
     QSettings().setValue(Key::Mode, static_cast<uint>(mode));
     if (uniformityMode())

@@ -42,7 +42,7 @@ QRect WindowPlacement::inside(const QRect& frame, const QRect& available)
     return placed;
 }
 
-QRect WindowPlacement::beside(const QRect& anchor, QSize size, const QRect& available)
+QRect WindowPlacement::beside(const QRect& anchor, QSize size, const QRect& available, QSize minimum)
 {
     // The free strips of the area right, left, below and above the anchor, and in each the
     // frame as large as it fits, level with the anchor's top or left edge.
@@ -52,7 +52,7 @@ QRect WindowPlacement::beside(const QRect& anchor, QSize size, const QRect& avai
         QRect(QPoint(available.left(), anchor.bottom() + 1 + Gap), available.bottomRight()),
         QRect(available.topLeft(), QPoint(available.right(), anchor.top() - 1 - Gap)),
     };
-    const QSize smallest = SmallestBeside.boundedTo(size);
+    const QSize smallest = SmallestBeside.boundedTo(size).expandedTo(minimum.boundedTo(size));
     QRect best;
     for (const QRect& strip : strips) {
         if (strip.width() < smallest.width() || strip.height() < smallest.height())
@@ -103,7 +103,8 @@ void WindowPlacement::placeBeside(QWindow* window, QWindow* anchor) const
     const QMargins frame = margins(*window, anchor);
     const QRect anchorFrame = anchor->frameGeometry();
     const QRect available = availableFor(anchorFrame, anchor->screen());
-    setFrame(*window, beside(anchorFrame, window->size().grownBy(frame), available), frame);
+    const QSize minimum = window->minimumSize().isEmpty() ? QSize() : window->minimumSize().grownBy(frame);
+    setFrame(*window, beside(anchorFrame, window->size().grownBy(frame), available, minimum), frame);
 }
 
 void WindowPlacement::restore(QWindow* window, const QRect& kept) const

@@ -17,9 +17,10 @@ public:
 
     // A frame of the given size beside the anchor's frame, inside the available area: in the
     // largest of the free strips right, left, below and above the anchor, made smaller where the
-    // strip is (down to SmallestBeside); with no such strip, the whole frame where it covers the
-    // least of the anchor. Larger than the area, it is cut to it.
-    static QRect beside(const QRect& anchor, QSize size, const QRect& available);
+    // strip is (down to SmallestBeside, and never below the window's own minimum); with no such
+    // strip, the whole frame where it covers the least of the anchor. Larger than the area, it is
+    // cut to it.
+    static QRect beside(const QRect& anchor, QSize size, const QRect& available, QSize minimum = {});
     // The frame moved, and cut where it is larger, to lie inside the available area.
     static QRect inside(const QRect& frame, const QRect& available);
 

@@ -61,8 +61,8 @@ GroupBox {
             }
         }
 
-        VeloLED { text: "ready"; on: panel.ready }
-        VeloLED { text: "busy"; on: panel.busy; onColor: "#FFB000" }
+        VeloLED { objectName: "readyLamp"; text: "ready"; on: panel.ready }
+        VeloLED { objectName: "busyLamp"; text: "busy"; on: panel.busy; onColor: "#FFB000" }
 
         VeloButton {
             objectName: "connectButton"

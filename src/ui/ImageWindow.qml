@@ -8,6 +8,8 @@ Window {
     id: window
     objectName: "imageWindow"
     required property string appName
+    // The main window's actions that have keys: they answer here too.
+    required property var programActions
     readonly property var camera: velotrimmer.imageSource
     title: "%1 Camera Preview".arg(appName)
     width: 640
@@ -25,4 +27,6 @@ Window {
         color: "white"
         text: window.camera ? window.camera.statusMessage : ""
     }
+
+    ProgramShortcuts { actions: window.programActions }
 }

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Layouts
 
 // The wall view of the uniformity modes: drags choose the LDMs or tiles to light or adjust,
 // clicks choose the balance target or show an LDM's data.
@@ -12,6 +13,36 @@ GroupBox {
     property alias grid: grid
     property alias scroll: scroll
     title: tileMode ? "Tiles" : "LDMs"
+
+    // The title with the zoom buttons at its right, above the view, where they hide none of it.
+    label: RowLayout {
+        x: panel.leftPadding
+        width: panel.availableWidth
+        spacing: 0
+        Label {
+            Layout.fillWidth: true
+            text: panel.title
+            elide: Text.ElideRight
+        }
+        VeloToolButton {
+            objectName: "zoomInButton"
+            icon.source: "icons/zoom-in.svg"
+            toolTipText: "Zoom In"
+            onClicked: panel.zoomIn()
+        }
+        VeloToolButton {
+            objectName: "zoomOutButton"
+            icon.source: "icons/zoom-out.svg"
+            toolTipText: "Zoom Out"
+            onClicked: panel.zoomOut()
+        }
+        VeloToolButton {
+            objectName: "zoomFitButton"
+            icon.source: "icons/zoom-fit.svg"
+            toolTipText: "Zoom To Fit"
+            onClicked: panel.zoomToFit()
+        }
+    }
 
     // Smallest movement, in screen pixels, that makes a press a drag rather than a click.
     readonly property int dragThreshold: 4
@@ -170,26 +201,18 @@ GroupBox {
         }
     }
 
-    Row {
-        anchors.top: parent.top
-        anchors.right: parent.right
-        anchors.margins: 4
-        z: 1
-        VeloToolButton {
-            icon.source: "icons/zoom-in.svg"
-            toolTipText: "Zoom In"
-            onClicked: panel.zoomIn()
-        }
-        VeloToolButton {
-            icon.source: "icons/zoom-out.svg"
-            toolTipText: "Zoom Out"
-            onClicked: panel.zoomOut()
-        }
-        VeloToolButton {
-            icon.source: "icons/zoom-fit.svg"
-            toolTipText: "Zoom To Fit"
-            onClicked: panel.zoomToFit()
-        }
+    // The wheel anywhere over the view: plain, it scrolls (a tilted or sideways wheel across);
+    // with Ctrl, it zooms about the pointer.
+    WheelHandler {
+        objectName: "wallWheel"
+        acceptedModifiers: Qt.NoModifier
+        onWheel: event => scroll.wheelScroll(event.angleDelta, event.pixelDelta)
+    }
+    WheelHandler {
+        id: wheelZoom
+        objectName: "wallWheelZoom"
+        acceptedModifiers: Qt.ControlModifier
+        onWheel: event => scroll.wheelZoom(event.angleDelta, scroll.mapFromItem(wheelZoom.parent, wheelZoom.point.position))
     }
 
     VeloMenu {

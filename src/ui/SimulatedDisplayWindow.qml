@@ -12,6 +12,8 @@ Window {
     required property string appName
     required property bool uniformityMode
     required property bool templateMode
+    // The main window's actions that have keys: they answer here too.
+    required property var programActions
     readonly property var device: velotrimmer.display
     title: "%1 Simulated Display".arg(appName)
     width: 640
@@ -82,4 +84,6 @@ Window {
             styleColor: "black"
         }
     }
+
+    ProgramShortcuts { actions: window.programActions }
 }

@@ -20,8 +20,8 @@ Item {
     // What the last message box said (title and text); for the interface's tests too.
     property string messageTitle: ""
     property string messageText: ""
-    readonly property bool offerShown: offerDialog.visible
-    readonly property bool messageShown: messageDialog.visible
+    readonly property bool offerShown: offerBox.visible
+    readonly property bool messageShown: messageBox.visible
 
     // The application version with exactly one "v" in front.
     function versionText() {
@@ -55,7 +55,7 @@ Item {
     function showMessage(title, text) {
         messageTitle = title
         messageText = text
-        messageDialog.open()
+        messageBox.show(title, text, Text.PlainText)
     }
 
     function answered() {
@@ -98,16 +98,17 @@ Item {
             text += "<br><br>(This version is skipped during startup check.)"
         messageTitle = "Update Available"
         messageText = text
-        offerDialog.open()
+        offerBox.offer(messageTitle, text, Text.RichText, "Install Update", "Remind Me Later",
+                       skipped(version) ? "" : "Skip This Update", () => prompt.chooseInstallerFile())
     }
 
     function skipOffered() {
         updater.skipVersion = updater.versions[offerIndex]
-        offerDialog.close()
+        offerBox.close()
     }
 
     function chooseInstallerFile() {
-        offerDialog.close()
+        offerBox.close()
         saveDialog.selectedFile = saveDialog.currentFolder + "/" + updater.installers[offerIndex]
         saveDialog.open()
     }
@@ -130,46 +131,17 @@ Item {
         }
     }
 
-    Dialog {
-        id: offerDialog
-        title: "Update Available"
-        modal: true
-        width: 460
-        anchors.centerIn: Overlay.overlay
-        contentItem: Label {
-            text: prompt.messageText
-            textFormat: Text.RichText
-            wrapMode: Text.Wrap
-        }
-        footer: DialogButtonBox {
-            Button {
-                text: "Install Update"
-                onClicked: prompt.chooseInstallerFile()
-            }
-            Button {
-                text: "Remind Me Later"
-                onClicked: offerDialog.close()
-            }
-            Button {
-                objectName: "skipButton"
-                text: "Skip This Update"
-                visible: prompt.offerIndex >= 0 && !prompt.skipped(prompt.updater.versions[prompt.offerIndex])
-                onClicked: prompt.skipOffered()
-            }
-        }
+    // The offer answers Return with Install Update and Esc with Remind Me Later, as questions do.
+    MessageBox {
+        id: offerBox
+        objectName: "offerBox"
+        parent: Overlay.overlay
+        onOther: prompt.skipOffered()
     }
-
-    Dialog {
-        id: messageDialog
-        title: prompt.messageTitle
-        modal: true
-        width: 460
-        anchors.centerIn: Overlay.overlay
-        standardButtons: Dialog.Ok
-        contentItem: Label {
-            text: prompt.messageText
-            wrapMode: Text.Wrap
-        }
+    MessageBox {
+        id: messageBox
+        objectName: "updateMessageBox"
+        parent: Overlay.overlay
     }
 
     FileDialog {

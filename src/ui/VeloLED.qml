@@ -10,9 +10,13 @@ RowLayout {
     property color onColor: "#2ECC40"
     property alias text: label.text
     spacing: 4
+    // Sized by its implicit size, which a layout keeps: an explicit size is taken as the lamp's
+    // only until the layout first lays it out, hidden or squeezed, and is lost then.
     Rectangle {
-        width: 12
-        height: 12
+        implicitWidth: 12
+        implicitHeight: 12
+        Layout.minimumWidth: implicitWidth
+        Layout.minimumHeight: implicitHeight
         radius: 6
         color: led.on ? led.onColor : Qt.darker(label.palette.window, 1.6)
         border.color: label.palette.windowText

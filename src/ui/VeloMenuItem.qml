@@ -2,8 +2,8 @@ import QtQuick
 import QtQuick.Controls
 
 // A menu row as on any desktop: it shows its action's shortcut at the right, and while its menu
-// is open the letter after the "&" in its text chooses it (several rows with one letter: each
-// press moves to the next of them, Enter chooses). A hidden row takes no room.
+// is open the letter after the "&" in its text chooses it (no two rows of a menu share a letter).
+// A hidden row takes no room.
 MenuItem {
     id: row
     height: visible ? implicitHeight : 0
@@ -42,12 +42,6 @@ MenuItem {
             else
                 row.triggered()
             menu.dismiss()
-        }
-        onActivatedAmbiguously: {
-            for (let i = 0; i < row.menu.count; ++i) {
-                if (row.menu.itemAt(i) === row)
-                    row.menu.currentIndex = i
-            }
         }
     }
 }

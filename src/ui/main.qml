@@ -21,6 +21,10 @@ ApplicationWindow {
     minimumWidth: Math.max(ui.minimumWidth, menuBar ? menuBar.implicitWidth : 0)
     minimumHeight: ui.minimumHeight + (menuBar ? menuBar.implicitHeight : 0)
     visible: true
+    // Smaller than its content now needs (a status of more lines, a mode's wider panels), the
+    // window grows to it, whatever the platform does with a minimum.
+    onMinimumWidthChanged: if (width < minimumWidth) width = minimumWidth
+    onMinimumHeightChanged: if (height < minimumHeight) height = minimumHeight
 
     Settings {
         id: settings
@@ -38,18 +42,19 @@ ApplicationWindow {
         property alias autoRestart: ui.autoRestart
     }
 
-    // Called by the content through its "windows" property.
-    function showSimulatedDisplay() {
+    // Called by the content through its "windows" property. Shown by a run's start, the simulated
+    // display leaves the keyboard where the operator is; chosen from the menu, it takes it.
+    function showSimulatedDisplay(activate = true) {
         simulatedDisplayWindow.showBeside(mainWindow)
-        simulatedDisplayWindow.requestActivate()
+        if (activate)
+            simulatedDisplayWindow.requestActivate()
     }
     function showPreview() {
         imageWindow.show()
         imageWindow.requestActivate()
     }
     function showPrefs() {
-        prefs.show()
-        prefs.requestActivate()
+        prefs.showBeside(mainWindow)
     }
     function resetWindows() {
         const screenWidth = mainWindow.screen.desktopAvailableWidth
@@ -123,13 +128,28 @@ ApplicationWindow {
 
     // Set once the operator has chosen to stop a run and quit.
     property bool stopRunConfirmed: false
+    // The question before quitting during a run is open: it stands only while the run does.
+    property bool askingToQuit: false
+    Connections {
+        target: velotrimmer
+        function onRunningChanged() {
+            if (!velotrimmer.running && mainWindow.askingToQuit)
+                ui.question.reject()
+        }
+    }
+    Connections {
+        target: ui.question
+        function onClosed() { mainWindow.askingToQuit = false }
+    }
     onClosing: close => {
         if (velotrimmer.running && !stopRunConfirmed) {
             close.accepted = false
+            askingToQuit = true
             ui.question.ask("Quit during a run?",
                             "A run is in progress. Quitting stops it before it is finished.",
                             "Stop Run and Quit", "Keep Running",
                             () => {
+                                mainWindow.askingToQuit = false
                                 mainWindow.stopRunConfirmed = true
                                 mainWindow.close()
                             })
@@ -154,18 +174,11 @@ ApplicationWindow {
         VeloMenu {
             objectName: "fileMenu"
             title: "&File"
-            VeloMenuItem { objectName: "openItem"; action: ui.openAction }
-            VeloMenuItem { objectName: "saveCorrectionItem"; action: ui.saveCorrectionAction }
-            VeloMenuItem { objectName: "saveLogItem"; action: ui.saveLogAction }
+            VeloMenuItem { objectName: "openItem"; action: ui.actions.openAction }
+            VeloMenuItem { objectName: "saveCorrectionItem"; action: ui.actions.saveCorrectionAction }
+            VeloMenuItem { objectName: "saveLogItem"; action: ui.actions.saveLogAction }
             MenuSeparator {}
-            VeloMenuItem {
-                objectName: "exitItem"
-                action: Action {
-                    text: "E&xit"
-                    shortcut: StandardKey.Quit
-                    onTriggered: mainWindow.close()
-                }
-            }
+            VeloMenuItem { objectName: "exitItem"; action: ui.actions.quitAction }
         }
         VeloMenu {
             objectName: "editMenu"
@@ -191,35 +204,35 @@ ApplicationWindow {
                 onTriggered: mainWindow.editTarget.selectAll()
             }
             MenuSeparator {}
-            VeloMenuItem { objectName: "prefsItem"; action: ui.prefsAction }
+            VeloMenuItem { objectName: "prefsItem"; action: ui.actions.prefsAction }
         }
         VeloMenu {
             objectName: "operationMenu"
             title: "&Operation"
-            VeloMenuItem { objectName: "linearityItem"; action: ui.linearityAction }
-            VeloMenuItem { objectName: "uniformityItem"; action: ui.uniformityAction }
+            VeloMenuItem { objectName: "linearityItem"; action: ui.actions.linearityAction }
+            VeloMenuItem { objectName: "uniformityItem"; action: ui.actions.uniformityAction }
             MenuSeparator {}
-            VeloMenuItem { objectName: "runItem"; action: ui.runAction }
-            VeloMenuItem { objectName: "resumeItem"; action: ui.resumeAction }
-            VeloMenuItem { objectName: "stopItem"; action: ui.stopAction }
-            VeloMenuItem { objectName: "spotMeasureItem"; action: ui.spotMeasureAction }
+            VeloMenuItem { objectName: "runItem"; action: ui.actions.runAction }
+            VeloMenuItem { objectName: "resumeItem"; action: ui.actions.resumeAction }
+            VeloMenuItem { objectName: "stopItem"; action: ui.actions.stopAction }
+            VeloMenuItem { objectName: "spotMeasureItem"; action: ui.actions.spotMeasureAction }
             MenuSeparator {}
-            VeloMenuItem { objectName: "developerItem"; action: ui.developerAction }
+            VeloMenuItem { objectName: "developerItem"; action: ui.actions.developerAction }
             VeloMenuItem {
                 objectName: "readCountTestItem"
-                action: ui.readCountTestAction
+                action: ui.actions.readCountTestAction
                 visible: velotrimmer.useDebugOptions
             }
             VeloMenuItem {
                 objectName: "autoRestartItem"
-                action: ui.autoRestartAction
+                action: ui.actions.autoRestartAction
                 visible: velotrimmer.useDebugOptions
             }
             MenuSeparator {}
             // The update check never runs beside a run.
             VeloMenuItem {
                 objectName: "checkUpdateItem"
-                text: "Check for &Update..."
+                text: "&Check for Update..."
                 enabled: !velotrimmer.running
                 onTriggered: updatePrompt.checkNow()
             }
@@ -227,24 +240,24 @@ ApplicationWindow {
         VeloMenu {
             objectName: "viewMenu"
             title: "&View"
-            VeloMenuItem { objectName: "outputControlsItem"; action: ui.outputControlsAction }
-            VeloMenuItem { objectName: "logItem"; action: ui.logAction }
+            VeloMenuItem { objectName: "outputControlsItem"; action: ui.actions.outputControlsAction }
+            VeloMenuItem { objectName: "logItem"; action: ui.actions.logAction }
             MenuSeparator {}
-            VeloMenuItem { objectName: "zoomInItem"; action: ui.zoomInAction }
-            VeloMenuItem { objectName: "zoomOutItem"; action: ui.zoomOutAction }
-            VeloMenuItem { objectName: "zoomFitItem"; action: ui.zoomFitAction }
+            VeloMenuItem { objectName: "zoomInItem"; action: ui.actions.zoomInAction }
+            VeloMenuItem { objectName: "zoomOutItem"; action: ui.actions.zoomOutAction }
+            VeloMenuItem { objectName: "zoomFitItem"; action: ui.actions.zoomFitAction }
         }
         VeloMenu {
             objectName: "windowMenu"
             title: "&Window"
-            VeloMenuItem { objectName: "simulatedDisplayItem"; action: ui.simulatedDisplayAction }
-            VeloMenuItem { objectName: "previewItem"; action: ui.previewAction }
-            VeloMenuItem { objectName: "resetWindowsItem"; action: ui.resetWindowsAction }
+            VeloMenuItem { objectName: "simulatedDisplayItem"; action: ui.actions.simulatedDisplayAction }
+            VeloMenuItem { objectName: "previewItem"; action: ui.actions.previewAction }
+            VeloMenuItem { objectName: "resetWindowsItem"; action: ui.actions.resetWindowsAction }
         }
         VeloMenu {
             objectName: "helpMenu"
             title: "&Help"
-            VeloMenuItem { objectName: "aboutItem"; action: ui.aboutAction }
+            VeloMenuItem { objectName: "aboutItem"; action: ui.actions.aboutAction }
         }
     }
 
@@ -253,19 +266,26 @@ ApplicationWindow {
         anchors.fill: parent
         windows: mainWindow
     }
+    FocusRect {
+        objectName: "focusFrame"
+        window: mainWindow
+    }
 
     SimulatedDisplayWindow {
         id: simulatedDisplayWindow
         appName: mainWindow.appName
         uniformityMode: ui.uniformityMode
         templateMode: ui.templateMode
+        programActions: ui.actions.withKeys
     }
     ImageWindow {
         id: imageWindow
         appName: mainWindow.appName
+        programActions: ui.actions.withKeys
     }
     Prefs {
         id: prefs
         appName: mainWindow.appName
+        programActions: ui.actions.withKeys
     }
 }

@@ -24,18 +24,21 @@ using ControllerRun = ControllerFixture;
 
 namespace {
 
-// Polls once while further ticks arrive every 20 ms, until stop() ends the display's wait after
-// the given time; returns how many ticks came meanwhile.
-int pollWhileTicking(Velotrimmer& velotrimmer, int stopAfterMs)
+// Polls once while further ticks arrive every 20 ms, until stop() ends the display's wait once
+// the wanted ticks came (or a generous limit passed); returns how many ticks came meanwhile.
+int pollWhileTicking(Velotrimmer& velotrimmer, int wantedTicks)
 {
+    constexpr int kTickMs = 20;
+    constexpr int kLimitMs = 20000;
     int ticks = 0;
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, &velotrimmer, [&] {
-        ++ticks;
+        if (++ticks == wantedTicks)
+            velotrimmer.stop();
         velotrimmer.pollDevices();
     });
-    tick.start(20);
-    QTimer::singleShot(stopAfterMs, &velotrimmer, [&] { velotrimmer.stop(); });
+    tick.start(kTickMs);
+    QTimer::singleShot(kLimitMs, &velotrimmer, [&] { velotrimmer.stop(); });
     velotrimmer.pollDevices();
     return ticks;
 }
@@ -117,8 +120,9 @@ TEST_F(ControllerRun, AReadCountTestRunsAndClearsTheResumeStep)
     velotrimmer.test();
     EXPECT_EQ(velotrimmer.resumeStep(), 0u);
     velotrimmer.test(); // ignored while running
-    // The test works through ever larger read counts until the operator ends it.
-    QTest::qWait(300);
+    // The test works through ever larger read counts until the operator ends it: under way, it
+    // has not ended by itself.
+    ASSERT_TRUE(waitUntil([&] { return velotrimmer.progress() > 0.0; }));
     EXPECT_TRUE(velotrimmer.calibrator()->running());
     velotrimmer.setRunning(false);
     ASSERT_TRUE(waitUntil([&] { return !velotrimmer.calibrator()->running(); }));
@@ -306,7 +310,7 @@ TEST_F(ControllerRun, ThePollReadsTheDisplayAndSkipsTicksWhileAReadWaits)
     DisplayInUse inUse(velotrimmer, display);
 
     MessageCapture log;
-    const int ticks = pollWhileTicking(velotrimmer, 300);
+    const int ticks = pollWhileTicking(velotrimmer, 3);
 
     EXPECT_GE(ticks, 3);
     EXPECT_EQ(display.statusReads, 1);
@@ -357,7 +361,7 @@ TEST_F(ControllerRun, ThePollRefreshesTheProcessorAndNeverNestsAgainstOneThatDoe
     processor.setRoute("GET", ProcessorSimulator::kStatusTarget,
                        ProcessorSimulator::Reply::withEnding(ProcessorSimulator::Ending::NeverAnswer));
     MessageCapture log;
-    const int ticks = pollWhileTicking(velotrimmer, 400);
+    const int ticks = pollWhileTicking(velotrimmer, 3);
     EXPECT_GE(ticks, 3);
     EXPECT_EQ(processor.requestCount(), 3u);
     const QStringList lines = log.messages();
@@ -374,7 +378,8 @@ TEST_F(ControllerRun, QuittingDuringARunJoinsTheWorkersAndStopsTheRun)
     QSignalSpy running(&velotrimmer, &Velotrimmer::runningChanged);
     velotrimmer.test();
     ASSERT_TRUE(velotrimmer.running());
-    QTest::qWait(100);
+    // Quit once the test is under way on its thread.
+    ASSERT_TRUE(waitUntil([&] { return velotrimmer.progress() > 0.0; }));
 
     velotrimmer.aboutToQuit();
     EXPECT_FALSE(velotrimmer.running());

@@ -1,4 +1,6 @@
+#include "instruments/ImageSource.h"
 #include "shell/DarkTheme.h"
+#include "shell/Velotrimmer.h"
 #include "shell/ThemeSetting.h"
 
 #include "support/InterfaceFixture.h"
@@ -170,7 +172,6 @@ TEST_P(DarkThemeWindowTest, ToolTipsAndOffLampsStandOutFromWhatIsBehindThem)
     }
     ASSERT_NE(lamp, nullptr);
     ASSERT_TRUE(waitUntil([&] { return !lamp->property("on").toBool(); }, 10000));
-    settle(50);
     QQuickItem* disc = lamp->childItems().value(0);
     ASSERT_NE(disc, nullptr);
     QImage image = window()->grabWindow();
@@ -182,7 +183,8 @@ TEST_P(DarkThemeWindowTest, ToolTipsAndOffLampsStandOutFromWhatIsBehindThem)
     // A tool tip, shown by hovering its control.
     QObject* toolTip = hoverForToolTip(item("dragMode_adj"));
     ASSERT_NE(toolTip, nullptr);
-    settle(50);
+    // Faded in fully: its colours are its own, not blended with what lies behind.
+    ASSERT_TRUE(waitUntil([&] { return toolTip->property("opacity").toDouble() == 1.0; }, 5000));
     auto* background = toolTip->property("background").value<QQuickItem*>();
     auto* text = toolTip->property("contentItem").value<QQuickItem*>();
     ASSERT_NE(background, nullptr);
@@ -195,6 +197,101 @@ TEST_P(DarkThemeWindowTest, ToolTipsAndOffLampsStandOutFromWhatIsBehindThem)
     }
     EXPECT_GE(strongestContrast(image, imageRect(text), behindText), 3.0)
         << "tool tip text on " << behindText.name().toStdString();
+    expectNoWarnings();
+}
+
+// A camera in trouble (no SDK in this build): the panel says why, and its lamps stay drawn beside
+// the text, each its full size and apart from the panel.
+TEST_P(DarkThemeWindowTest, TheCameraLampsStayWhileThePanelShowsAnError)
+{
+    storeLightThemeValue(GetParam().appsUseLightTheme);
+    EXPECT_EQ(DarkTheme::applyIfRequested(*qApp, ThemeSetting::appsUseLightTheme()), GetParam().dark);
+    // The trouble arrives while the panel is hidden (linearity mode), and the panel comes after.
+    QSettings settings;
+    settings.setValue("output", true);
+    settings.setValue("camera", false);
+    settings.sync();
+    load();
+    ASSERT_TRUE(waitUntil([&] { return !controller().imageSource()->statusMessage().isEmpty(); }, 10000));
+    enterMode(1);
+    QQuickItem* status = item("cameraStatus");
+    ASSERT_TRUE(waitUntil([&] { return status->isVisible(); }, 10000));
+    ASSERT_TRUE(waitForFrame());
+
+    const QImage image = window()->grabWindow();
+    for (const char* name : {"readyLamp", "busyLamp"}) {
+        QQuickItem* lamp = item(name);
+        ASSERT_NE(lamp, nullptr);
+        QQuickItem* disc = lamp->childItems().value(0);
+        ASSERT_NE(disc, nullptr);
+        EXPECT_TRUE(lamp->isVisible()) << name;
+        EXPECT_EQ(disc->width(), 12) << name;
+        EXPECT_EQ(disc->height(), 12) << name;
+        const QRect discArea = imageRect(disc);
+        const QColor panel = image.pixelColor(discArea.left() - 3, discArea.center().y());
+        EXPECT_GE(strongestContrast(image, discArea, panel), 3.0) << name << " on a panel of " << panel.name().toStdString();
+    }
+    expectNoWarningsButFailedPolls();
+}
+
+// A wall zoomed in beyond its view shows both scroll bars, their handles apart from their tracks.
+TEST_P(DarkThemeWindowTest, TheWallViewsScrollBarsShowWhereThereIsMoreToSee)
+{
+    storeLightThemeValue(GetParam().appsUseLightTheme);
+    EXPECT_EQ(DarkTheme::applyIfRequested(*qApp, ThemeSetting::appsUseLightTheme()), GetParam().dark);
+    loadBench();
+    enterMode(1);
+    item("wallScroll")->setProperty("zoom", 1.0);
+    ASSERT_TRUE(waitForFrame());
+
+    const QImage image = window()->grabWindow();
+    for (const char* name : {"horizontalScrollBar", "verticalScrollBar"}) {
+        QQuickItem* bar = item(name);
+        auto* handle = bar->property("contentItem").value<QQuickItem*>();
+        auto* track = bar->property("background").value<QQuickItem*>();
+        ASSERT_NE(handle, nullptr);
+        ASSERT_NE(track, nullptr);
+        EXPECT_TRUE(bar->isVisible()) << name;
+        const QRect handleArea = imageRect(handle);
+        const QRect trackArea = imageRect(track);
+        // A point of the track beyond the handle's end.
+        const QPoint beyond = bar->property("orientation").toInt() == Qt::Horizontal
+            ? QPoint(trackArea.right() - 2, trackArea.center().y())
+            : QPoint(trackArea.center().x(), trackArea.bottom() - 2);
+        ASSERT_FALSE(handleArea.contains(beyond)) << name;
+        const QColor behind = image.pixelColor(beyond);
+        EXPECT_GE(strongestContrast(image, handleArea, behind), 3.0) << name << " on a track of " << behind.name().toStdString();
+    }
+    expectNoWarnings();
+}
+
+// The control the keyboard is on (reached by Tab) is framed in a colour that stands apart from
+// the window around it.
+TEST_P(DarkThemeWindowTest, TheKeyboardFocusIsFramedApartFromTheWindow)
+{
+    storeLightThemeValue(GetParam().appsUseLightTheme);
+    EXPECT_EQ(DarkTheme::applyIfRequested(*qApp, ThemeSetting::appsUseLightTheme()), GetParam().dark);
+    loadBench();
+    window()->requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
+    QQuickItem* frame = item("focusFrame");
+    // Tab until a control that takes the keyboard is reached.
+    for (int press = 0; press < 10 && !frame->isVisible(); ++press) {
+        QTest::keyClick(window(), Qt::Key_Tab);
+        waitUntil([&] { return frame->isVisible(); }, 500);
+    }
+    ASSERT_TRUE(frame->isVisible()) << "no frame around the focused control";
+    QQuickItem* focused = window()->activeFocusItem();
+    ASSERT_NE(focused, nullptr);
+    EXPECT_EQ(frame->parentItem(), focused);
+    ASSERT_TRUE(waitForFrame());
+
+    const QImage image = window()->grabWindow();
+    const QRect area = imageRect(frame);
+    // The window just outside the frame, and the frame's left edge.
+    const QColor around = image.pixelColor(area.left() - 2, area.center().y());
+    EXPECT_GE(strongestContrast(image, QRect(area.left(), area.top(), 2, area.height()), around), 3.0)
+        << "focus frame on " << around.name().toStdString() << " around " << focused->metaObject()->className();
     expectNoWarnings();
 }
 

@@ -126,8 +126,8 @@ TEST_P(ProcessorAnswer, ThePanelShowsWhatThePollOfTheTypedAddressGot)
     EXPECT_EQ(find("processorLamp")->property("text").toString(), "Processor: not polled yet");
 
     controller().pollDevices();
-    settle(20);
-    EXPECT_EQ(find("processorLamp")->property("text").toString(), c.lamp);
+    EXPECT_TRUE(waitUntil([&] { return find("processorLamp")->property("text").toString() == c.lamp; }, 5000))
+        << find("processorLamp")->property("text").toString().toStdString();
     QQuickItem* error = item("processorError");
     EXPECT_EQ(error->isVisible(), c.error[0] != '\0');
     EXPECT_TRUE(error->property("text").toString().contains(c.error)) << error->property("text").toString().toStdString();
@@ -185,6 +185,32 @@ INSTANTIATE_TEST_SUITE_P(Starts, NoCameraSdk, ::testing::Bool(),
                              return std::string(info.param ? "InUniformity" : "InLinearityThenUniformityChosen");
                          });
 
+// The camera that goes takes its trouble out of the status line, and the panel shows the one that
+// came ready; chosen again, the camera without SDK says so again.
+TEST_F(InterfaceDevices, ACameraSwitchedAwayTakesItsTroubleOutOfTheStatusLine)
+{
+    storeStart(1, true, false);
+    load();
+    const QString failed = SonyCamera::SdkInitFailedMessage;
+    ASSERT_TRUE(waitUntil([&] { return controller().statusString() == failed; }, CameraWaitMs))
+        << controller().statusString().toStdString();
+
+    clickMenuItem("prefsItem");
+    auto* prefs = qobject_cast<QQuickWindow*>(find("prefs"));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(prefs));
+    click(item("prefsDummyCamera"));
+    ASSERT_EQ(controller().cameraType(), 1);
+    EXPECT_TRUE(waitUntil([&] { return find("readyLamp")->property("on").toBool(); }, CameraWaitMs));
+    EXPECT_NE(controller().statusString(), failed);
+    EXPECT_NE(find("statusLabel")->property("text").toString(), failed);
+    EXPECT_FALSE(item("cameraStatus")->isVisible());
+
+    click(item("prefsDummyCamera"));
+    ASSERT_EQ(controller().cameraType(), 0);
+    EXPECT_TRUE(waitUntil([&] { return find("statusLabel")->property("text").toString() == failed; }, CameraWaitMs));
+    expectNoWarningsButFailedPolls();
+}
+
 // ---- Lens compensation -----------------------------------------------------------------------------
 
 // The lens and its focal length are chosen in the camera panel: the controller gets each option's
@@ -203,10 +229,9 @@ TEST_F(InterfaceDevices, LensAndFocalPicksReachTheControllerAsValuesAndAreShownA
         return waitUntil([&] { return fake->setUpDone(*controller().cameraController()); }, CameraWaitMs);
     };
     ASSERT_TRUE(startCamera());
-    settle(50);
     QQuickItem* lens = item("lensChoice");
     QQuickItem* focal = item("focalChoice");
-    ASSERT_TRUE(lens->isVisible());
+    ASSERT_TRUE(waitUntil([&] { return lens->isVisible(); }, CameraWaitMs));
 
     pick(lens, "FE 4/24-105");
     EXPECT_EQ(controller().lensName(), lensKey);
@@ -355,13 +380,14 @@ TEST_P(GreyedRun, ItsToolTipNamesWhatIsMissing)
         display->adjustSelectedLdms(0);
         ASSERT_EQ(display->adjustableLdmCount(), 0u);
     }
-    settle(50);
 
     QQuickItem* run = item("runButton");
     QObject* toolTip = find("runToolTip");
     ASSERT_NE(toolTip, nullptr);
+    // The dummy camera comes up ready a moment after the start.
+    EXPECT_TRUE(waitUntil([&] { return toolTip->property("text").toString() == c.toolTip; }, CameraWaitMs))
+        << toolTip->property("text").toString().toStdString();
     EXPECT_EQ(run->isEnabled(), c.toolTip[0] == '\0');
-    EXPECT_EQ(toolTip->property("text").toString(), c.toolTip);
     if (c.toolTip[0] != '\0') {
         // It shows where the operator points, on the greyed button.
         const QPoint over = run->mapToScene(QPointF(run->width() / 2, run->height() / 2)).toPoint();

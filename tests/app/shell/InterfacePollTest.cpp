@@ -39,8 +39,8 @@ TEST_F(InterfacePoll, TheImagesViewStillShowsTheMeasuredColoursAfterAPoll)
     };
     expectMeasured("before the poll");
 
-    controller().pollDevices();
-    settle(50);
+    controller().pollDevices(); // answered before it returns: the simulated display
+    ASSERT_TRUE(waitForFrame());
 
     expectMeasured("after the poll");
     expectNoWarnings();

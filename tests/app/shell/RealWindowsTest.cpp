@@ -1,6 +1,7 @@
 #include "support/InterfaceFixture.h"
 #include "support/WindowManager.h"
 
+#include "display/DisplayBase.h"
 #include "shell/Velotrimmer.h"
 
 #include <QGuiApplication>
@@ -73,6 +74,137 @@ TEST_F(RealWindows, TheSimulatedDisplayFirstOpensBesideTheMainWindowInsideTheScr
     EXPECT_GE(simulated->height(), 200);
     expectNoWarnings();
 }
+
+// A wall zoomed in beyond its view: the wheel scrolls it down and across, Ctrl and the wheel zoom
+// it about the pointer (the LDM under the pointer stays there), both scroll bars show, and the
+// zoom buttons sit above the view, covering none of the wall.
+TEST_F(RealWindows, TheWheelMovesAndZoomsAWallZoomedInBeyondItsView)
+{
+    loadBench();
+    enterMode(Velotrimmer::Balance);
+    QQuickItem* view = item("wallScroll");
+    view->setProperty("zoom", 1.0);
+    ASSERT_TRUE(waitForFrame());
+    ASSERT_GT(view->property("contentWidth").toDouble(), view->width());
+    ASSERT_GT(view->property("contentHeight").toDouble(), view->height());
+    const auto content = [view] { return QPointF(view->property("contentX").toDouble(), view->property("contentY").toDouble()); };
+    const QPointF middle(view->width() / 2, view->height() / 2);
+
+    wheelAt(view, middle, QPoint(0, -120));
+    EXPECT_TRUE(waitUntil([&] { return content().y() > 0; }, 5000)) << "the wheel did not scroll down";
+    EXPECT_EQ(content().x(), 0);
+    wheelAt(view, middle, QPoint(-120, 0));
+    EXPECT_TRUE(waitUntil([&] { return content().x() > 0; }, 5000)) << "a sideways wheel did not scroll across";
+
+    // The wall point under the pointer, in wall pixels, before and after a zoom.
+    const QPointF pointer(view->width() / 3, view->height() / 3);
+    const auto wallUnder = [&] { return (content() + pointer) / view->property("zoom").toDouble(); };
+    const QPointF before = wallUnder();
+    wheelAt(view, pointer, QPoint(0, 120), Qt::ControlModifier);
+    EXPECT_TRUE(waitUntil([&] { return view->property("zoom").toDouble() > 1.0; }, 5000)) << "Ctrl and the wheel did not zoom";
+    const QPointF after = wallUnder();
+    EXPECT_NEAR(after.x(), before.x(), 1.0);
+    EXPECT_NEAR(after.y(), before.y(), 1.0);
+
+    for (const char* name : {"horizontalScrollBar", "verticalScrollBar"}) {
+        QQuickItem* bar = item(name);
+        auto* handle = bar->property("contentItem").value<QQuickItem*>();
+        ASSERT_NE(handle, nullptr) << name;
+        EXPECT_TRUE(bar->isVisible()) << name;
+        EXPECT_GT(handle->opacity(), 0.0) << name << " is drawn without its handle";
+    }
+    const QRectF shown = view->mapRectToScene(QRectF(0, 0, view->width(), view->height()));
+    for (const char* name : {"zoomInButton", "zoomOutButton", "zoomFitButton"}) {
+        QQuickItem* button = item(name);
+        EXPECT_FALSE(button->mapRectToScene(QRectF(0, 0, button->width(), button->height())).intersects(shown))
+            << name << " covers the wall view";
+    }
+    expectNoWarnings();
+}
+
+// Preferences open first inside the screen, beside the main window where the screen leaves room
+// for them (as large as that room and their own minimum allow), else covering the least of it.
+class FirstPreferences : public RealWindows, public ::testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(FirstPreferences, OpenInsideTheScreenBesideTheMainWindow)
+{
+    const bool roomBeside = GetParam();
+    if (roomBeside) {
+        // The main window at the screen's left edge: the room on its right holds them.
+        QSettings settings;
+        settings.setValue("MainWindow/x", 0);
+        settings.setValue("MainWindow/y", 0);
+        settings.sync();
+    }
+    loadBench();
+    ASSERT_TRUE(framed(window(), [&](const QRect& frame) { return !roomBeside || frame.left() == 0; }));
+    clickMenuItem("prefsItem");
+    auto* prefs = qobject_cast<QQuickWindow*>(find("prefs"));
+    ASSERT_NE(prefs, nullptr);
+    const bool placed = framed(prefs, [&](const QRect& frame) {
+        return available().contains(frame) && (!roomBeside || !frame.intersects(window()->frameGeometry()));
+    });
+    EXPECT_TRUE(placed) << "main window " << text(window()->frameGeometry()) << ", preferences "
+                        << text(prefs->frameGeometry()) << ", available " << text(available());
+    EXPECT_GE(prefs->width(), prefs->minimumWidth());
+    EXPECT_GE(prefs->height(), prefs->minimumHeight());
+    expectNoWarnings();
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, FirstPreferences, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "RoomBeside" : "NoRoomBeside");
+                         });
+
+// A run started with Ctrl+R opens the simulated display; whichever of the program's windows then
+// has the keyboard, Esc stops the run and Ctrl+Q quits.
+class KeysInEveryWindow : public RealWindows, public ::testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(KeysInEveryWindow, EscStopsTheRunAndCtrlQQuits)
+{
+    const bool simulatedDisplayActive = GetParam();
+    loadBench();
+    Velotrimmer& velotrimmer = controller();
+    enterMode(Velotrimmer::Balance);
+    velotrimmer.setBalanceTargetRed(150.0);
+    velotrimmer.setBalanceTargetGreen(175.0);
+    velotrimmer.setBalanceTargetBlue(150.0);
+    ASSERT_TRUE(waitUntil([&] { return ui()->property("canRun").toBool(); }, 10000));
+    window()->requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
+
+    QTest::keyClick(window(), Qt::Key_R, Qt::ControlModifier);
+    ASSERT_TRUE(velotrimmer.running());
+    QQuickWindow* simulated = simulatedDisplay();
+    ASSERT_TRUE(framed(simulated, [](const QRect&) { return true; }));
+    // The window manager gives the new window the keyboard when it likes; the operator may click
+    // either: asked until the keyboard is, and stays, where the case wants it.
+    QQuickWindow* focused = simulatedDisplayActive ? simulated : window();
+    const auto focusSettled = [&] {
+        if (QGuiApplication::focusWindow() == focused)
+            return true;
+        focused->requestActivate();
+        return false;
+    };
+    ASSERT_TRUE(waitUntil(focusSettled, 10000));
+    ASSERT_TRUE(waitForFrame(simulated));
+    ASSERT_TRUE(waitUntil(focusSettled, 10000));
+
+    QTest::keyClick(focused, Qt::Key_Escape);
+    EXPECT_TRUE(waitUntil([&] { return !velotrimmer.running(); }, 10000)) << "Esc did not stop the run";
+    QTest::keyClick(focused, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_TRUE(waitUntil([&] { return !window()->isVisible(); }, 10000)) << "Ctrl+Q did not quit";
+    expectNoWarnings();
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, KeysInEveryWindow, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "SimulatedDisplayHasTheKeyboard" : "MainWindowKeepsTheKeyboard");
+                         });
 
 struct KeptCase
 {

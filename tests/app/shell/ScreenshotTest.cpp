@@ -9,6 +9,7 @@
 #include "shell/DarkTheme.h"
 #include "shell/Velotrimmer.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -95,7 +96,7 @@ protected:
     {
         ASSERT_NE(shown, nullptr);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(shown));
-        settle(300);
+        ASSERT_TRUE(waitForFrame(shown));
         const QImage image = shown->grabWindow();
         ASSERT_FALSE(image.isNull()) << name.toStdString();
         if (mainWindow) {
@@ -142,7 +143,6 @@ TEST_P(Screenshot, OfTheInterfaceIsDrawnAndSaved)
         velotrimmer.setBalanceTargetRed(150.0);
         velotrimmer.setBalanceTargetGreen(175.0);
         velotrimmer.setBalanceTargetBlue(150.0);
-        settle(50);
         clickMenuItem("simulatedDisplayItem");
         clickMenuItem("runItem");
         ASSERT_TRUE(velotrimmer.running());
@@ -163,14 +163,16 @@ TEST_P(Screenshot, OfTheInterfaceIsDrawnAndSaved)
         QFileDialog* dialog = shownFileDialog();
         ASSERT_NE(dialog, nullptr);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
-        settle(300);
+        // Once the dialog has listed its folder.
+        ASSERT_TRUE(waitUntil([&] { return dialog->findChild<QAbstractItemView*>("listView") != nullptr
+                                        && dialog->findChild<QAbstractItemView*>("listView")->model() != nullptr; },
+                              5000));
         saveImage(dialog->grab().toImage(), name);
         dialog->reject();
         break;
     }
     case Scene::CloseQuestion:
         velotrimmer.runNothing();
-        settle(50);
         window()->close();
         ASSERT_TRUE(waitUntil([&] { return find("question")->property("opened").toBool(); }, 5000));
         save(window(), name, true);

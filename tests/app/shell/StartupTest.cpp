@@ -18,7 +18,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <csignal>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -256,8 +259,43 @@ TEST(Startup, AQuitBySignalKeepsTheWindowGeometry)
     EXPECT_EQ(kept.value("MainWindow/dummyShown").toInt(), 0);
 }
 
-// One velotrim per account: a second start says it is already running and ends with a non-zero
-// status, the first runs on untouched; a lock left by a killed one is taken over.
+// A start refused before it touches anything: run to its end (or signalled) and read.
+struct RefusedStart
+{
+    int exitCode = -1;
+    QProcess::ExitStatus exitStatus = QProcess::CrashExit;
+    QByteArray output;
+    bool endedByItself = false;
+};
+
+// Starts the program and waits for its own end, for at most the limit; a program still running
+// then is stopped by SIGTERM (as an operator's Ctrl+C would).
+RefusedStart startRefused(const QProcessEnvironment& env, const std::function<void()>& inChild = {})
+{
+    constexpr int kEndLimitMs = 30000;
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    if (inChild)
+        program.setChildProcessModifier(inChild);
+    program.start(VELOTRIM_BINARY);
+    RefusedStart refused;
+    if (!program.waitForStarted(10000))
+        return refused;
+    refused.endedByItself = program.waitForFinished(kEndLimitMs);
+    if (!refused.endedByItself) {
+        ::kill(pid_t(program.processId()), SIGTERM);
+        program.waitForFinished(kEndLimitMs);
+    }
+    refused.output = program.readAll();
+    refused.exitCode = program.exitCode();
+    refused.exitStatus = program.exitStatus();
+    return refused;
+}
+
+// One velotrim per account: a second start says it is already running and ends at once with
+// status 1 (no display here: no box anyone could close), the first runs on untouched; a lock
+// left by a killed one is taken over.
 TEST(Startup, ASecondStartIsRefusedWhileTheFirstRuns)
 {
     QTemporaryDir config;
@@ -272,13 +310,12 @@ TEST(Startup, ASecondStartIsRefusedWhileTheFirstRuns)
     ASSERT_TRUE(QTest::qWaitFor([&] { return fileBytes(settingsFile).contains("[MainWindow]"); }, 30000));
     const QByteArray settingsBefore = fileBytes(settingsFile);
 
-    StartedProgram second(VELOTRIM_BINARY, env, "Velotrim is already running");
-    EXPECT_TRUE(second.loaded()) << second.output().constData();
-    // Its message waits for the operator; a signal ends it as closing it would.
-    ASSERT_TRUE(second.stop(SIGTERM)) << second.output().constData();
-    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second.exitCode(), 1) << second.output().constData();
-    EXPECT_FALSE(second.output().contains(StartedProgram::LoadedMark)) << second.output().constData();
+    const RefusedStart second = startRefused(env);
+    EXPECT_TRUE(second.endedByItself) << "the refused start waited for a box nobody can close";
+    EXPECT_EQ(second.exitStatus, QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode, 1) << second.output.constData();
+    EXPECT_TRUE(second.output.contains("Velotrim is already running")) << second.output.constData();
+    EXPECT_FALSE(second.output.contains(StartedProgram::LoadedMark)) << second.output.constData();
     EXPECT_TRUE(first->running());
     EXPECT_EQ(fileBytes(settingsFile).toStdString(), settingsBefore.toStdString());
     EXPECT_TRUE(QFile::exists(lockFile));
@@ -292,4 +329,77 @@ TEST(Startup, ASecondStartIsRefusedWhileTheFirstRuns)
     ASSERT_TRUE(third.stop(SIGTERM));
     EXPECT_EQ(third.exitCode(), 0) << third.output().constData();
     EXPECT_FALSE(QFile::exists(lockFile));
+}
+
+// On a display the second start shows its box until it is closed (here a signal ends it, as
+// closing would), still with status 1.
+TEST(Startup, ASecondStartOnADisplayShowsItsBoxUntilClosed)
+{
+    const QString xvfbRun = QStandardPaths::findExecutable("xvfb-run");
+    if (xvfbRun.isEmpty())
+        GTEST_SKIP() << "xvfb-run is not installed";
+    QTemporaryDir config;
+    const QProcessEnvironment env = withoutLeakCheck(programEnvironment(config));
+    StartedProgram first(VELOTRIM_BINARY, env);
+    ASSERT_TRUE(first.loaded()) << first.output().constData();
+
+    QProcessEnvironment onDisplay = env;
+    onDisplay.insert("QT_QPA_PLATFORM", "xcb");
+    QProcess launcher;
+    launcher.setProcessEnvironment(onDisplay);
+    launcher.setProcessChannelMode(QProcess::MergedChannels);
+    launcher.start(xvfbRun, {"-a", VELOTRIM_BINARY});
+    ASSERT_TRUE(launcher.waitForStarted(10000));
+    QByteArray output;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            output += launcher.readAll();
+            return output.contains("Velotrim is already running") || launcher.state() == QProcess::NotRunning;
+        },
+        60000));
+    ASSERT_TRUE(output.contains("Velotrim is already running")) << output.constData();
+    EXPECT_EQ(launcher.state(), QProcess::Running) << "the refused start ended without its box";
+
+    // The signal goes to the program, the child of xvfb-run's shell that runs the binary.
+    QProcess find;
+    find.start("pgrep", {"-P", QString::number(launcher.processId()), "-f", VELOTRIM_BINARY});
+    ASSERT_TRUE(find.waitForFinished(10000));
+    const qint64 programId = find.readAllStandardOutput().trimmed().split('\n').value(0).toLongLong();
+    ASSERT_GT(programId, 0) << "the program is not running under xvfb-run";
+    ASSERT_EQ(::kill(pid_t(programId), SIGTERM), 0);
+    ASSERT_TRUE(launcher.waitForFinished(30000));
+    output += launcher.readAll();
+    EXPECT_EQ(launcher.exitCode(), 1) << output.constData();
+    EXPECT_TRUE(first.running());
+}
+
+// A lock that cannot be made at all is no velotrim already running: the start says what failed
+// and ends with status 1.
+TEST(Startup, ALockThatCannotBeMadeIsReportedAsWhatFailed)
+{
+    struct Case
+    {
+        const char* name;
+        const char* said;
+        bool diskFull; // files of the program may not grow at all
+    };
+    for (const Case& c : {Case{"settings folder in a system folder", "the settings folder", false},
+                          Case{"disk full", "cannot be written", true}}) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir config;
+        QProcessEnvironment env = withoutLeakCheck(programEnvironment(config));
+        if (!c.diskFull)
+            env.insert("XDG_CONFIG_HOME", "/proc/velotrim-settings");
+        const RefusedStart refused = startRefused(env, c.diskFull ? std::function<void()>([] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit none{0, RLIM_INFINITY};
+            setrlimit(RLIMIT_FSIZE, &none);
+        })
+                                                                  : std::function<void()>());
+        EXPECT_TRUE(refused.endedByItself);
+        EXPECT_EQ(refused.exitCode, 1) << refused.output.constData();
+        EXPECT_TRUE(refused.output.contains("Velotrim cannot start: ")) << refused.output.constData();
+        EXPECT_TRUE(refused.output.contains(c.said)) << refused.output.constData();
+        EXPECT_FALSE(refused.output.contains("already running")) << refused.output.constData();
+    }
 }

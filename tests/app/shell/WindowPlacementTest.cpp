@@ -13,6 +13,7 @@ struct BesideCase
     QSize size;
     QRect available;
     QRect expected;
+    QSize minimum = {}; // the window's own smallest frame
 };
 
 void PrintTo(const BesideCase& c, std::ostream* os)
@@ -38,7 +39,7 @@ const QRect kPanelled(0, 0, 1280, 992);
 TEST_P(Beside, LeavesTheAnchorUncoveredInsideTheArea)
 {
     const BesideCase& c = GetParam();
-    const QRect placed = WindowPlacement::beside(c.anchor, c.size, c.available);
+    const QRect placed = WindowPlacement::beside(c.anchor, c.size, c.available, c.minimum);
     EXPECT_EQ(text(placed), text(c.expected));
     EXPECT_TRUE(c.available.contains(placed)) << text(placed);
 }
@@ -54,7 +55,13 @@ INSTANTIATE_TEST_SUITE_P(
         // A screen on the right of another one: the area does not start at 0.
         BesideCase{"SecondScreen", {1920, 0, 780, 600}, {640, 400}, {1920, 0, 1600, 900}, {2708, 0, 640, 400}},
         // No strip holds even the smallest useful window: the whole one, covering the least.
-        BesideCase{"NoRoom", {0, 0, 780, 560}, {640, 400}, {0, 0, 800, 600}, {0, 200, 640, 400}}),
+        BesideCase{"NoRoom", {0, 0, 780, 560}, {640, 400}, {0, 0, 800, 600}, {0, 200, 640, 400}},
+        // A window that cannot be made as small as a strip: beside, as small as it may be...
+        BesideCase{"StripHoldsTheWindowsMinimum", {0, 100, 780, 880}, {560, 640}, kPanelled, {788, 100, 492, 640},
+                   {430, 410}},
+        // ...and where no strip holds that, the whole window, covering the least of the anchor.
+        BesideCase{"NoStripHoldsTheWindowsMinimum", {0, 0, 900, 600}, {560, 640}, kPanelled, {720, 0, 560, 640},
+                   {430, 410}}),
     [](const ::testing::TestParamInfo<BesideCase>& info) { return std::string(info.param.name); });
 
 TEST(WindowPlacementInside, PullsAFrameBackOntoTheAreaAndCutsWhatCannotFit)

@@ -8,12 +8,17 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDialogButtonBox>
 #include <QFileDialog>
-#include <QMessageBox>
 #include <QGuiApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QQueue>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <algorithm>
 
@@ -54,7 +59,7 @@ void InterfaceFixture::load()
     m_window = qobject_cast<QQuickWindow*>(m_engine->rootObjects().constFirst());
     ASSERT_NE(m_window, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window));
-    settle(100);
+    ASSERT_TRUE(waitForFrame());
 }
 
 void InterfaceFixture::loadBench()
@@ -81,7 +86,7 @@ void InterfaceFixture::enterMode(int mode)
         const uint shown = mode == Velotrimmer::Template ? display->tileCount() : display->ldmCount();
         ASSERT_TRUE(waitUntil([&] { return grid->property("itemCount").toUInt() == shown; }, 5000));
     }
-    settle(50);
+    ASSERT_TRUE(waitForFrame());
 }
 
 QObject* InterfaceFixture::ui() const
@@ -135,7 +140,8 @@ QQuickItem* InterfaceFixture::item(const QString& name, QObject* within) const
 
 QObject* InterfaceFixture::action(const char* name) const
 {
-    auto* found = ui()->property(name).value<QObject*>();
+    auto* actions = ui()->property("actions").value<QObject*>();
+    auto* found = actions ? actions->property(name).value<QObject*>() : nullptr;
     EXPECT_NE(found, nullptr) << "no action " << name;
     return found;
 }
@@ -171,6 +177,38 @@ QColor renderedAt(QQuickWindow* window, QPointF scene)
     return frame.pixelColor(at);
 }
 
+QColor ldmFill(QQuickItem* grid, DisplayBase* display, int number)
+{
+    const double zoom = grid->property("zoom").toDouble();
+    const QPointF centre((display->ldmX(number) + display->ldmWidth(number) / 2.0 - display->minX()) * zoom,
+                         (display->ldmY(number) + display->ldmHeight(number) / 2.0 - display->minY()) * zoom);
+    return renderedAt(grid->window(), grid->mapToScene(centre));
+}
+
+QLineEdit* nameField(QFileDialog* dialog)
+{
+    auto* field = dialog->findChild<QLineEdit*>("fileNameEdit");
+    EXPECT_NE(field, nullptr);
+    return field;
+}
+
+QString proposedName(QFileDialog* dialog)
+{
+    QLineEdit* field = nameField(dialog);
+    return field ? field->text() : QString();
+}
+
+QPushButton* acceptButton(QFileDialog* dialog)
+{
+    auto* box = dialog->findChild<QDialogButtonBox*>();
+    for (QAbstractButton* button : box ? box->buttons() : QList<QAbstractButton*>()) {
+        if (box->buttonRole(button) == QDialogButtonBox::AcceptRole)
+            return qobject_cast<QPushButton*>(button);
+    }
+    ADD_FAILURE() << "the file dialog has no accept button";
+    return nullptr;
+}
+
 void InterfaceFixture::scrollIntoView(QQuickItem* item)
 {
     for (QQuickItem* ancestor = item->parentItem(); ancestor; ancestor = ancestor->parentItem()) {
@@ -185,7 +223,6 @@ void InterfaceFixture::scrollIntoView(QQuickItem* item)
         if (top < contentY || top + item->height() > contentY + height) {
             const double limit = std::max(0.0, ancestor->property("contentHeight").toDouble() - height);
             ancestor->setProperty("contentY", std::clamp(top - height / 3, 0.0, limit));
-            settle(20);
         }
         return;
     }
@@ -195,9 +232,22 @@ void InterfaceFixture::clickAt(QQuickItem* item, QPointF point, Qt::KeyboardModi
 {
     ASSERT_NE(item, nullptr);
     ASSERT_NE(item->window(), nullptr) << qPrintable(item->objectName()) << " is in no window";
+    // Where the item is drawn: what it was shown with (a menu just opened, a panel just filled) is
+    // laid out at the next frame.
+    ASSERT_TRUE(waitForFrame(item->window()));
     scrollIntoView(item);
     QTest::mouseClick(item->window(), Qt::LeftButton, modifiers, item->mapToScene(point).toPoint());
-    settle(20);
+}
+
+void InterfaceFixture::wheelAt(QQuickItem* item, QPointF point, QPoint angle, Qt::KeyboardModifiers modifiers)
+{
+    ASSERT_NE(item, nullptr);
+    QQuickWindow* window = item->window();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(waitForFrame(window));
+    const QPointF at = item->mapToScene(point);
+    QWheelEvent wheel(at, window->mapToGlobal(at), QPoint(), angle, Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+    QGuiApplication::sendEvent(window, &wheel);
 }
 
 void InterfaceFixture::drag(QQuickItem* item, QPointF from, QPointF to, Qt::KeyboardModifiers modifiers)
@@ -213,7 +263,6 @@ void InterfaceFixture::drag(QQuickItem* item, QPointF from, QPointF to, Qt::Keyb
         QTest::mouseMove(window, at, 10);
     }
     QTest::mouseRelease(window, Qt::LeftButton, modifiers, end, 10);
-    settle(20);
 }
 
 void InterfaceFixture::typeInto(QQuickItem* field, const QString& text)
@@ -225,7 +274,6 @@ void InterfaceFixture::typeInto(QQuickItem* field, const QString& text)
     for (const QChar character : text)
         QTest::keyClick(window, character.toLatin1());
     QTest::keyClick(window, Qt::Key_Return);
-    settle(20);
 }
 
 void InterfaceFixture::clickMenuItem(const QString& name)
@@ -259,9 +307,19 @@ void InterfaceFixture::clickMenuItem(const QString& name)
     ADD_FAILURE() << name.toStdString() << " is in no menu of the menu bar";
 }
 
-void InterfaceFixture::settle(int milliseconds)
+bool InterfaceFixture::waitForFrame(QQuickWindow* shown, int limitMs)
 {
-    QTest::qWait(milliseconds);
+    if (!shown || !shown->isExposed())
+        return false;
+    // A frame asked for now is made after every change so far was polished and synchronised.
+    QSignalSpy frames(shown, &QQuickWindow::frameSwapped);
+    shown->update();
+    return frames.wait(limitMs);
+}
+
+bool InterfaceFixture::waitForFrame() const
+{
+    return waitForFrame(m_window);
 }
 
 QFileDialog* InterfaceFixture::shownFileDialog(int limitMs)

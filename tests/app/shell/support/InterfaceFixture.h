@@ -14,10 +14,21 @@
 
 #include <memory>
 
+class DisplayBase;
 class QFileDialog;
+class QLineEdit;
+class QPushButton;
 
 // A window rendered now and read back at a point of its scene.
 QColor renderedAt(QQuickWindow* window, QPointF scene);
+// The colour a wall view shows an LDM in: its window rendered and read back at the LDM's centre
+// (inside the frame, which the balance target's outline only borders).
+QColor ldmFill(QQuickItem* grid, DisplayBase* display, int number);
+
+// Qt's own file dialog: its file name field, the name it proposes there, and its accept button.
+QLineEdit* nameField(QFileDialog* dialog);
+QString proposedName(QFileDialog* dialog);
+QPushButton* acceptButton(QFileDialog* dialog);
 
 // The real interface (main.qml, loaded through the program's own set-up) over a real controller,
 // offscreen, with the controller's private settings and quick engine timing. Every Qt message
@@ -46,7 +57,7 @@ protected:
     // Every object of the main window and the windows it holds (or of one object).
     QList<QObject*> allObjects(QObject* root = nullptr) const;
     QQuickItem* item(const QString& name, QObject* within = nullptr) const;
-    // An action of the main window's content by its property name ("runAction").
+    // An action of the main window by its property name ("runAction").
     QObject* action(const char* name) const;
 
     // Real input: a left click at the centre of an item (or at a point of it).
@@ -58,14 +69,18 @@ protected:
     // the tool tip, or null (the test failed) when it has none or it did not open. Hover effects
     // must be on.
     QObject* hoverForToolTip(QQuickItem* control) const;
+    // A mouse wheel turned over a point of an item, by Qt's angle (120 a notch; y up, x left).
+    static void wheelAt(QQuickItem* item, QPointF point, QPoint angle, Qt::KeyboardModifiers modifiers = {});
     // A drag with the left button from one point of an item to another.
     static void drag(QQuickItem* item, QPointF from, QPointF to, Qt::KeyboardModifiers modifiers = {});
     // Replaces the text of a text field as a user would (click, select all, type, Enter).
     static void typeInto(QQuickItem* field, const QString& text);
     // Clicks a menu row (it triggers its action only when enabled).
     void clickMenuItem(const QString& name);
-    // Events for a while (bindings, timers, queued calls).
-    static void settle(int milliseconds = 50);
+    // Waits until a window (the main window unless given) has rendered a frame asked for now: every
+    // change so far is laid out and drawn. False when the window is not on show or after the limit.
+    bool waitForFrame() const;
+    static bool waitForFrame(QQuickWindow* shown, int limitMs = 5000);
 
     // The file dialog on show (Qt's own, where the platform has none), once it is; null after the
     // limit.
