@@ -10,6 +10,7 @@
 // libcurl's CPU time on this thread (where each does all its work) and wall time per exchange,
 // with the ratios of the driver and of its transport to libcurl.
 #include "CurlReference.h"
+#include "ProcessorCredentials.h"
 #include "RunBenchmarks.h"
 
 #include "display/IoEventLoop.h"
@@ -36,8 +37,6 @@
 
 namespace {
 
-constexpr const char* kUser = "admin";
-constexpr const char* kPassword = "secret";
 constexpr int kRepetitions = 7;
 
 // The simulator as a processor that wants a Digest login and accepts every update.

@@ -6,6 +6,7 @@
 //   Digest over as many kept connections as the driver keeps, to the same server.
 // And the library's cost of writing one tile's meshes.
 #include "CurlReference.h"
+#include "ProcessorCredentials.h"
 
 #include "display/Kestra.h"
 #include "formats/CorvaneCalFileHandler.h"
@@ -36,8 +37,6 @@ constexpr unsigned kTileWidth = 40;
 constexpr unsigned kTileHeight = 20;
 constexpr unsigned kLdmsAcross = 2;
 constexpr unsigned kLargeWall = 400;
-constexpr const char* kUser = "admin";
-constexpr const char* kPassword = "secret";
 
 // A driver connected to a simulated processor that shows a wall of mesh tiles.
 struct MeshWall

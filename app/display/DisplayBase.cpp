@@ -1,5 +1,6 @@
 #include "display/DisplayBase.h"
 
+#include "common/SameValue.h"
 #include <QCoreApplication>
 #include <QSettings>
 #include <QtNumeric>
@@ -19,11 +20,6 @@ constexpr double initialColor = 0.5;
 // Share of the full drive that colorStr shows for a colour of 1.0 at unit gain.
 constexpr double colorStrScale = 0.75;
 constexpr int colorStrMaxByte = 255;
-
-bool sameValue(double a, double b)
-{
-    return a == b || qFuzzyCompare(a, b);
-}
 
 QString colorByte(double channel, double gain)
 {

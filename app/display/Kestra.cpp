@@ -1,5 +1,6 @@
 #include "display/Kestra.h"
 
+#include "common/SameValue.h"
 #include "display/KestraGainsDocument.h"
 #include "display/KestraLayout.h"
 
@@ -29,11 +30,6 @@ constexpr const char* kDeviceName = "KESTRA";
 constexpr const char* kDefaultService = "80";
 // The shortest value the scrambler can have written: version, flags and the random byte.
 constexpr qsizetype kShortestScrambledValue = 3;
-
-bool sameValue(double a, double b)
-{
-    return a == b || qFuzzyCompare(a, b);
-}
 
 bool allFinite(std::initializer_list<double> values)
 {

@@ -1,5 +1,6 @@
 #include "instruments/SonyCamera.h"
 
+#include "instruments/SonyCameraKeys.h"
 #include "instruments/camera/CameraSdk.h"
 
 #include <QCoreApplication>
@@ -21,13 +22,7 @@ const QString SonyCamera::CameraReadyMessage = QStringLiteral("Camera ready");
 
 namespace {
 
-namespace Key {
-const QString SavedShutter = QStringLiteral("savedShutter");
-const QString SavedFNumber = QStringLiteral("savedFNumber");
-const QString SavedIso = QStringLiteral("savedIso");
-const QString LastImage = QStringLiteral("lastImage");
-const QString SavedImage = QStringLiteral("savedImage");
-} // namespace Key
+namespace Key = SonyCameraKeys;
 
 QString hex(std::uint32_t code)
 {

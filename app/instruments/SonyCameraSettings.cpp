@@ -2,6 +2,7 @@
 // exposure in clicks and the saved exposure.
 #include "instruments/SonyCamera.h"
 
+#include "instruments/SonyCameraKeys.h"
 #include "instruments/camera/CameraSdk.h"
 
 #include <QMutex>
@@ -53,11 +54,7 @@ constexpr std::size_t SummaryLimit = 100;
 
 const QString IsoAutoNotice = QStringLiteral("ISO cannot be AUTO: please set a fixed ISO");
 
-namespace Key {
-const QString SavedShutter = QStringLiteral("savedShutter");
-const QString SavedFNumber = QStringLiteral("savedFNumber");
-const QString SavedIso = QStringLiteral("savedIso");
-} // namespace Key
+namespace Key = SonyCameraKeys;
 
 std::uint64_t isoOf(std::uint64_t value)
 {

@@ -4,7 +4,7 @@
 
 namespace {
 
-const QChar Separator = QLatin1Char('_');
+const QChar PartSeparator = QLatin1Char('_');
 const QChar FocalMark = QLatin1Char('@');
 // Numbers in the names carry up to this many leading zeros.
 constexpr int LeadingZeros = 3;
@@ -13,13 +13,13 @@ constexpr int LeadingZeros = 3;
 
 QString LensFileNames::lensKey(const QString& fileName, const QString& cameraName)
 {
-    const QStringList parts = fileName.split(Separator, Qt::KeepEmptyParts);
+    const QStringList parts = fileName.split(PartSeparator, Qt::KeepEmptyParts);
     if (parts.size() < 2 || parts.first() != cameraName)
         return QString();
     QStringList lens;
     for (qsizetype i = 1; i < parts.size() && !parts.at(i).startsWith(FocalMark); ++i)
         lens.append(parts.at(i));
-    return lens.join(Separator);
+    return lens.join(PartSeparator);
 }
 
 QString LensFileNames::focalLabel(const QString& fileName)
@@ -33,7 +33,7 @@ QString LensFileNames::displayForm(QString text)
     const qsizetype extension = text.lastIndexOf(QLatin1String(".jp"));
     if (extension > 0)
         text.truncate(extension);
-    text.replace(Separator, QLatin1Char(' '));
+    text.replace(PartSeparator, QLatin1Char(' '));
     text.replace(QLatin1Char('^'), QLatin1Char('/'));
     for (const char* mark : {"/", "-", "@"}) {
         const QString withZero = QLatin1String(mark) + QLatin1Char('0');

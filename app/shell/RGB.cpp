@@ -1,16 +1,7 @@
 #include "shell/RGB.h"
 
+#include "common/SameValue.h"
 #include <QtNumeric>
-
-namespace {
-
-// Qt's fuzzy comparison treats 0 as different from everything, including 0.
-bool sameValue(double a, double b)
-{
-    return a == b || qFuzzyCompare(a, b);
-}
-
-} // namespace
 
 RGB::RGB(QObject* parent)
     : QObject(parent)

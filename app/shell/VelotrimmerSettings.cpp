@@ -1,5 +1,6 @@
 #include "shell/Velotrimmer.h"
 
+#include "common/SameValue.h"
 #include "display/DisplayBase.h"
 #include "display/Kestra.h"
 #include "display/SimulatedDisplay.h"
@@ -25,16 +26,7 @@ constexpr double MinStepSpacing = 0.1;
 constexpr uint MinMeshCells = 1;
 constexpr uint MinIterations = 1;
 
-bool sameValue(double a, double b)
-{
-    return qFuzzyCompare(a, b);
-}
-
-bool sameValue(float a, float b)
-{
-    return qFuzzyCompare(a, b);
-}
-
+// Any other value type: plain equality (floating point values take common/SameValue.h's).
 template <typename T>
 bool sameValue(const T& a, const T& b)
 {

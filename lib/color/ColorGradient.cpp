@@ -7,7 +7,7 @@
 namespace Color {
 
 namespace {
-constexpr unsigned kFull = 255;
+constexpr unsigned kFullBlend = 255;
 } // namespace
 
 void Gradient::addStep(std::uint8_t position, rgb32_t color)
@@ -48,7 +48,7 @@ rgb32_t Gradient::getColor(std::uint8_t pos) const
         const Step& from = steps_[i];
         const Step& to = steps_[i + 1];
         if (from.position <= pos && pos < to.position) {
-            const unsigned t = (unsigned(pos) - from.position) * kFull / (unsigned(to.position) - from.position);
+            const unsigned t = (unsigned(pos) - from.position) * kFullBlend / (unsigned(to.position) - from.position);
             return ColorBlend(from.color, to.color, std::uint8_t(t));
         }
     }

@@ -16,7 +16,7 @@ namespace CorvaneCal {
 namespace {
 
 // Numbers of the writer's messages.
-enum Line : int {
+enum WriteLine : int {
     kLineInvalidMeshSize = 925,
     kLineLengthsDontAddUp = 981,
     kLineFinalWriteError = 989,
@@ -24,7 +24,7 @@ enum Line : int {
     kLineStringTooLong = 1118,
     kLineTooManyMeasTemps = 1122,
     kLineRecordTooLong = 1126,
-    kLineInvalidPixelFormat = 1167,
+    kLineWrongPixelFormat = 1167,
     kLineInvalidSize = 1171,
 };
 
@@ -173,7 +173,7 @@ unsigned Write::serialise(std::ostream& out, bool measuring)
 {
     const Header& header = sets_.header;
     if (channelsOfPixelFormat(header.pixelFormat) == 0) {
-        report(Severity::Error, kLineInvalidPixelFormat, "Invalid pixel format: %u\n", header.pixelFormat);
+        report(Severity::Error, kLineWrongPixelFormat, "Invalid pixel format: %u\n", header.pixelFormat);
         return InvalidPixelFormat;
     }
     if (header.width > kMaxHeaderDimension || header.height > kMaxHeaderDimension) {

@@ -15,21 +15,21 @@ constexpr float kFullDisagreement = 0.2f;
 // The preview range: writePng finds its own when low equals high.
 constexpr float kAutoRange = 0.0f;
 
-struct Size {
+struct GridSize {
     std::size_t width;
     std::size_t height;
 };
 
 // The grid size every capture must share; refuses what the operations cannot grade before
 // anything is written.
-Size checkCaptures(const Grader::Captures& captures, int channel)
+GridSize checkCaptures(const Grader::Captures& captures, int channel)
 {
     if (captures.empty())
         throw std::invalid_argument("Grader: no captures");
     if (channel < 0 || std::size_t(channel) >= kChannelLetters.size())
         throw std::invalid_argument("Grader: channel " + std::to_string(channel) + " is not 0, 1 or 2");
     const Cal::Data& first = captures.begin()->second;
-    const Size size{first.width(), first.height()};
+    const GridSize size{first.width(), first.height()};
     for (const auto& [name, data] : captures) {
         if (data.width() == 0 || data.height() == 0 || !data.grid.isRectangular())
             throw std::invalid_argument("Grader: capture " + name + " is empty or not rectangular");
@@ -74,7 +74,7 @@ void checkMean(const char* operation, double mean)
 
 Vector2D<float> Grader::pixelAverage(const Captures& captures, int channel, std::string folder) const
 {
-    const Size size = checkCaptures(captures, channel);
+    const GridSize size = checkCaptures(captures, channel);
     Vector2D<float> sum(size.width, size.height, 0.0f);
     for (const auto& [name, data] : captures) {
         const Vector2D<float> grid = data.slice(std::size_t(channel));
@@ -99,7 +99,7 @@ Vector2D<float> Grader::pixelAverage(const Captures& captures, int channel, std:
 Vector2D<float> Grader::averageBlurred(const Captures& captures, int tilesAcross, int tilesDown, int channel,
                                        int kernelSize, std::string folder) const
 {
-    const Size size = checkCaptures(captures, channel);
+    const GridSize size = checkCaptures(captures, channel);
     checkTiles(size.width, size.height, tilesAcross, tilesDown);
     checkKernelSize(kernelSize);
     const std::string letter = channelLetter(channel);
@@ -135,7 +135,7 @@ Vector2D<float> Grader::averageBlurred(const Captures& captures, int tilesAcross
 Vector2D<float> Grader::relativeAverage(const Captures& captures, int tilesAcross, int tilesDown, int channel,
                                         int kernelSize, std::string folder) const
 {
-    const Size size = checkCaptures(captures, channel);
+    const GridSize size = checkCaptures(captures, channel);
     checkTiles(size.width, size.height, tilesAcross, tilesDown);
     const Vector2D<float> kernel = gaussianKernel(kernelSize);
     const std::size_t tileWidth = size.width / std::size_t(tilesAcross);

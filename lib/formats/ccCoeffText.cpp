@@ -107,7 +107,7 @@ std::optional<std::size_t> readSize(std::istream& in)
     return std::size_t(value);
 }
 
-struct Size {
+struct HeaderSize {
     std::size_t width;
     std::size_t height;
 };
@@ -116,7 +116,7 @@ struct Size {
 // magic text at the very start of the file, then "width=" and "height=", each followed by a
 // size, with any white space before each key and after each "=" (blank lines too). The rest of
 // the height line must be blank.
-std::optional<Size> readHeader(std::istream& in)
+std::optional<HeaderSize> readHeader(std::istream& in)
 {
     if (!expect(in, kMagic))
         return std::nullopt;
@@ -132,7 +132,7 @@ std::optional<Size> readHeader(std::istream& in)
     std::getline(in, rest);
     if (!height || !onlyBlanks(rest.data(), rest.data() + rest.size()))
         return std::nullopt;
-    return Size{*width, *height};
+    return HeaderSize{*width, *height};
 }
 
 // A position number as "%zu" scans it: an optional sign, decimal digits; a minus sign wraps

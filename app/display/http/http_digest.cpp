@@ -38,7 +38,7 @@ bool isWhitespace(char c)
     return c == ' ' || c == '\t';
 }
 
-bool isControl(char c)
+bool isControlExceptTab(char c)
 {
     const auto byte = static_cast<unsigned char>(c);
     return (byte < 0x20 && c != '\t') || byte == 0x7f;
@@ -113,7 +113,7 @@ private:
     {
         const std::size_t start = m_pos;
         while (!atEnd() && peek() != ',') {
-            if (isControl(peek()) || peek() == '"')
+            if (isControlExceptTab(peek()) || peek() == '"')
                 return std::nullopt;
             ++m_pos;
         }
@@ -137,7 +137,7 @@ private:
             } else {
                 value += c;
             }
-            if (isControl(value.back()))
+            if (isControlExceptTab(value.back()))
                 break;
         }
         m_pos = m_text.size(); // unterminated or broken: nothing after it can be trusted

@@ -13,13 +13,13 @@
 
 namespace {
 
-constexpr int waitMs = 10000;
+constexpr int gateWaitMs = 10000;
 
 // Waits for another thread without processing this thread's events, as a busy display thread
 // would.
 bool busyWaitFor(const std::function<bool()>& condition)
 {
-    const QDeadlineTimer deadline(waitMs);
+    const QDeadlineTimer deadline(gateWaitMs);
     while (!condition()) {
         if (deadline.hasExpired())
             return false;
@@ -50,7 +50,7 @@ TEST(DisplayCallGate, ACallWaitingForABusyThreadIsReleasedWhenTheGateGoes)
             gate.reset();
         else
             gate->close();
-        ASSERT_TRUE(worker->wait(waitMs));
+        ASSERT_TRUE(worker->wait(gateWaitMs));
 
         EXPECT_EQ(result, DisplayCallGate::closedResult());
         QCoreApplication::processEvents();
@@ -78,10 +78,10 @@ TEST(DisplayCallGate, QueuedCallsRunInOrderOnTheOwnersThread)
         }
     }));
     worker->start();
-    const QDeadlineTimer deadline(waitMs);
+    const QDeadlineTimer deadline(gateWaitMs);
     while (!worker->isFinished() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    ASSERT_TRUE(worker->wait(waitMs));
+    ASSERT_TRUE(worker->wait(gateWaitMs));
 
     EXPECT_EQ(order, QList<int>({1, 2, 3}));
     EXPECT_EQ(threads, QList<QThread*>(3, QThread::currentThread()));

@@ -25,10 +25,6 @@ namespace {
 using Reply = ProcessorSimulator::Reply;
 using Layout = ProcessorSimulator::Layout;
 
-constexpr const char* kData = ProcessorSimulator::kDataTarget;
-constexpr const char* kMac1 = "00:1a:2b:00:00:01";
-constexpr const char* kMac2 = "00:1a:2b:00:00:02";
-
 struct ExpectedLdm
 {
     float x;

@@ -30,8 +30,6 @@ using Reply = ProcessorSimulator::Reply;
 using Request = ProcessorSimulator::Request;
 using Mesh = CorvaneCalFile::Mesh;
 
-constexpr const char* kMac1 = "00:1a:2b:00:00:01";
-constexpr const char* kMac2 = "00:1a:2b:00:00:02";
 // One step of the file's 16-bit samples.
 constexpr float kSampleStep = 1.0f / 32768.0f;
 

@@ -29,8 +29,6 @@ using namespace std::chrono_literals;
 using Reply = ProcessorSimulator::Reply;
 using Ending = ProcessorSimulator::Ending;
 
-constexpr const char* kData = ProcessorSimulator::kDataTarget;
-
 // The display-settings document of a new driver whose cct was set to 5000, byte for byte.
 constexpr const char* kSettingsAtCct5000 =
     R"({"dev":{"display":{"brightness":10,"cct":5000,"gains":{"b":1,"g":1,"r":1},"gamma":2.4,)"

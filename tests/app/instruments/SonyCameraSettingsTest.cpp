@@ -24,7 +24,7 @@ namespace Code = SCRSDK::PropertyCode;
 
 namespace {
 
-constexpr int TimeoutMs = 5000;
+constexpr int SettingsTimeoutMs = 5000;
 constexpr std::uint64_t IsoAuto = 0xFFFFFF;
 const std::vector<std::uint64_t> Apertures = {280, 400, 560, 800, 1100, 1600, 2200};
 
@@ -333,10 +333,10 @@ protected:
         fake->setDeviceProperty(listProperty(Code::Iso, 400, Isos, DeviceProperty::ValueTypeUInt32Array));
         controller = std::make_unique<CameraController>();
         controller->connect();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return controller->cameraReady(); }, TimeoutMs));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return controller->cameraReady(); }, SettingsTimeoutMs));
         fake->firePropertyChanged();
         ASSERT_TRUE(QTest::qWaitFor([&] { return fake->calls().count(QStringLiteral("GetDeviceProperties")) > 0; },
-                                    TimeoutMs));
+                                    SettingsTimeoutMs));
     }
 
     void TearDown() override { controller.reset(); }

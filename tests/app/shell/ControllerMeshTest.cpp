@@ -138,7 +138,7 @@ TEST_F(ControllerMesh, TheTestPatternReachesEveryLdmAsACheckerboardRunningOnAcro
     const std::string payload = meshPayload("Velotrim continuous", kCellsAcross + 2, kCellsDown + 2, channels,
                                             {0.5f, 0.5f, float(kCellsAcross), float(kCellsDown), 0.05f});
     EXPECT_EQ(uploaded.at({ProcessorSimulator::tileName(1), 1}),
-              file({3, 0, 0, ""}, calSet(7) + record(Key::CalMeshCorr, payload)));
+              file({3, 0, 0, ""}, calSet(7) + record(KlvImage::Key::CalMeshCorr, payload)));
 }
 
 TEST_F(ControllerMesh, AFailingProcessorShowsInTheStatusLine)

@@ -20,8 +20,8 @@ namespace {
 using Reply = ProcessorSimulator::Reply;
 
 // The targets the dummy camera's readings of an LDM at zero gains sit around.
-constexpr double TargetRedBlue = FakeLdmReadings::RedBlueLevel;
-constexpr double TargetGreen = FakeLdmReadings::GreenLevel;
+constexpr double DummyRedBlue = FakeLdmReadings::RedBlueLevel;
+constexpr double DummyGreen = FakeLdmReadings::GreenLevel;
 
 class ControllerPoll : public ControllerFixture
 {
@@ -37,9 +37,9 @@ protected:
 
     void setBalanceTargets()
     {
-        controller().setBalanceTargetRed(TargetRedBlue);
-        controller().setBalanceTargetGreen(TargetGreen);
-        controller().setBalanceTargetBlue(TargetRedBlue);
+        controller().setBalanceTargetRed(DummyRedBlue);
+        controller().setBalanceTargetGreen(DummyGreen);
+        controller().setBalanceTargetBlue(DummyRedBlue);
     }
 
     // "Get LDM data" for each LDM: what the status line shows of it.
@@ -74,7 +74,7 @@ TEST_F(ControllerPoll, APollAfterABalanceRunOnTheSimulatedDisplayKeepsItsResults
     const std::vector<QString> afterRun = ldmData(display.ldmCount());
     const QList<Macropixel> wallAfterRun = display.allLdms();
     ASSERT_NE(wallAfterRun.front().redGain, 0.0);
-    ASSERT_NEAR(wallAfterRun.front().greenObserved, TargetGreen, 2.0);
+    ASSERT_NEAR(wallAfterRun.front().greenObserved, DummyGreen, 2.0);
 
     velotrimmer.pollDevices();
 
@@ -108,7 +108,7 @@ TEST_F(ControllerPoll, OnTheProcessorAPollKeepsWhatWasMeasuredUntilTheWallChange
     setBalanceTargets();
     // What a run's camera saw of the wall.
     for (uint n = 1; n <= kestra.ldmCount(); ++n)
-        kestra.setLdmRGBObserved(n, TargetRedBlue, TargetGreen, TargetRedBlue);
+        kestra.setLdmRGBObserved(n, DummyRedBlue, DummyGreen, DummyRedBlue);
     const std::vector<QString> measured = ldmData(kestra.ldmCount());
 
     velotrimmer.pollDevices();

@@ -42,7 +42,7 @@ constexpr int Margin = 40;
 constexpr int CellsAcross = 16; // per tile
 constexpr int CellsDown = 9;
 constexpr int CellSize = 30;
-constexpr int CameraWaitMs = 5000;
+constexpr int CameraStepWaitMs = 5000;
 constexpr int RegistrationWaitMs = 60000;
 
 // What the camera sees: black, the white wall, or the wall's markers one per cell of the grid the
@@ -132,7 +132,7 @@ protected:
             },
             Qt::BlockingQueuedConnection);
         velotrimmer.setRegistrationTiming({20, 20, 20});
-        EXPECT_TRUE(waitUntil([&] { return fake->setUpDone(*velotrimmer.cameraController()); }, CameraWaitMs));
+        EXPECT_TRUE(waitUntil([&] { return fake->setUpDone(*velotrimmer.cameraController()); }, CameraStepWaitMs));
         return velotrimmer;
     }
 
@@ -213,7 +213,7 @@ TEST_P(Registration, EndsWithTheOutcomeAndThePatternOff)
         const cv::Vec2f first = locations->at<cv::Vec2f>(0, 0);
         EXPECT_NEAR(first[0], CellSize / 2.0, 2.0);
         EXPECT_NEAR(first[1], CellSize / 2.0, 2.0);
-        EXPECT_TRUE(waitUntil([&] { return velotrimmer.graderRelay()->hasMeshLocations(); }, CameraWaitMs));
+        EXPECT_TRUE(waitUntil([&] { return velotrimmer.graderRelay()->hasMeshLocations(); }, CameraStepWaitMs));
     }
 }
 

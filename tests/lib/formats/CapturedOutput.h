@@ -29,6 +29,13 @@ struct CapturedOutput {
     }
 };
 
+using Captured = CapturedOutput;
+
+inline Captured capture(const std::function<void()>& fn)
+{
+    return CapturedOutput::of(fn);
+}
+
 // The peak resident memory of this process so far.
 inline long peakResidentKb()
 {

@@ -29,18 +29,15 @@
 #include <string>
 #include <vector>
 
+// Named, so that the file's own names stay apart from its neighbours' when sources are compiled
+// together (unity builds).
+namespace ColorSpaceHandlerTests {
+
 using ColorSpace::Handler;
 using testing::HasSubstr;
 using testing::Not;
 
 namespace {
-
-using Captured = CapturedOutput;
-
-Captured capture(const std::function<void()>& fn)
-{
-    return CapturedOutput::of(fn);
-}
 
 // A primary image of 32-bit floats with the given axes, written through CFITSIO under its plain
 // name (whatever brackets it holds), replacing any file of that name.
@@ -713,3 +710,5 @@ TEST_F(CaptureFolder, ReadRawForwardsToTheRawTableReader)
     EXPECT_THAT(c.out, HasSubstr("reading " + tables + "/XinRui_Raw_wall.txt"));
     EXPECT_THROW(Handler().readRaw(root + "/nowhere"), std::filesystem::filesystem_error);
 }
+
+} // namespace ColorSpaceHandlerTests

@@ -22,19 +22,16 @@
 #include <limits>
 #include <sstream>
 
+// Named, so that the file's own names stay apart from its neighbours' when sources are compiled
+// together (unity builds).
+namespace CorvaneCalFileHandlerTests {
+
 using CorvaneCalFile::Handler;
 using CorvaneCalFile::Mesh;
 using testing::HasSubstr;
 using namespace KlvImage;
 
 namespace {
-
-using Captured = CapturedOutput;
-
-Captured capture(const std::function<void()>& fn)
-{
-    return CapturedOutput::of(fn);
-}
 
 std::string bytesOf(const Mesh& mesh, std::string* errors = nullptr, bool* failed = nullptr)
 {
@@ -528,3 +525,5 @@ TEST(CorvaneCalFileHandler, WritingAFileReplacesItWhole)
     const Captured folder = capture([&] { Handler().writeFile(data, root); });
     EXPECT_EQ(folder.errors, "Can't open file " + root + ": Is a directory\n");
 }
+
+} // namespace CorvaneCalFileHandlerTests

@@ -9,6 +9,10 @@
 #include <functional>
 #include <sstream>
 
+// Named, so that the file's own names stay apart from its neighbours' when sources are compiled
+// together (unity builds).
+namespace CorvaneCalTests {
+
 using namespace CorvaneCal;
 using testing::HasSubstr;
 
@@ -272,3 +276,5 @@ TEST(CorvaneCal, AFailingStreamIsAWriteError)
     EXPECT_EQ(writer.write(good), Write::Ok);
     EXPECT_TRUE(readInto(good.str()).complete);
 }
+
+} // namespace CorvaneCalTests

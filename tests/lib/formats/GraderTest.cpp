@@ -27,6 +27,10 @@
 #include <set>
 #include <string>
 
+// Named, so that the file's own names stay apart from its neighbours' when sources are compiled
+// together (unity builds).
+namespace GraderTests {
+
 using testing::HasSubstr;
 
 namespace {
@@ -34,13 +38,6 @@ namespace {
 using TestFiles::contentOf;
 
 using Captures = Grader::Captures;
-
-using Captured = CapturedOutput;
-
-Captured capture(const std::function<void()>& fn)
-{
-    return CapturedOutput::of(fn);
-}
 
 // A capture whose `channels` channels all have the given luminance.
 Cal::Data captureOf(const Vector2D<float>& luminance, int channels = 3)
@@ -642,3 +639,5 @@ TEST_F(GraderOutput, WriteFitsOverwritesOnlyWhenAsked)
     EXPECT_EQ(files(), (std::set<std::string>{"grid.fits"}));
     validateAll();
 }
+
+} // namespace GraderTests

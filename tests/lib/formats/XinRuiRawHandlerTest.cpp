@@ -18,6 +18,10 @@
 #include <string>
 #include <vector>
 
+// Named, so that the file's own names stay apart from its neighbours' when sources are compiled
+// together (unity builds).
+namespace XinRuiRawHandlerTests {
+
 using testing::HasSubstr;
 using XinRui_Raw::Handler;
 
@@ -571,3 +575,5 @@ TEST(XinRuiRaw, NumbersStayInTheCLocaleUnderACommaDecimalLocale)
 }
 
 } // namespace
+
+} // namespace XinRuiRawHandlerTests

@@ -17,6 +17,10 @@
 #include <utility>
 #include <vector>
 
+// Named, so that the file's own names stay apart from its neighbours' when sources are compiled
+// together (unity builds).
+namespace ccCoeffHandlerTests {
+
 using testing::HasSubstr;
 
 namespace {
@@ -365,3 +369,5 @@ TEST(ccCoeff, NumbersStayInTheCLocaleUnderACommaDecimalLocale)
 }
 
 } // namespace
+
+} // namespace ccCoeffHandlerTests

@@ -16,7 +16,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-const Mac kDevice{{0x0A, 0x00, 0x27, 0x00, 0x00, 0x02}};
+const Mac kPushDevice{{0x0A, 0x00, 0x27, 0x00, 0x00, 0x02}};
 constexpr auto kType = PushDataSetRequest::Type{0x21};
 constexpr std::uint8_t kIndex = 3;
 
@@ -51,7 +51,7 @@ Plan pushReply(Command command, std::function<void(Plan&)> change = {})
 class ClientPush : public ServerTest
 {
 protected:
-    Error push(std::istream& data) { return errorOf(client->PushData(kDevice, kIndex, kType, data)); }
+    Error push(std::istream& data) { return errorOf(client->PushData(kPushDevice, kIndex, kType, data)); }
 };
 
 } // namespace
@@ -70,7 +70,7 @@ TEST_F(ClientPush, EmptyStreamAnnouncesNothingAndChecksZero)
         EXPECT_EQ(frames[i].header.command, Command::Set);
         EXPECT_EQ(frames[i].header.parameter, ParameterID::PushData);
         EXPECT_EQ(frames[i].payload.size(), sizeof(PushDataSetRequest));
-        EXPECT_EQ(request.mac, kDevice);
+        EXPECT_EQ(request.mac, kPushDevice);
         EXPECT_EQ(request.type, kType);
         EXPECT_EQ(request.index, kIndex);
         EXPECT_EQ(request.step, steps[i]);

@@ -15,6 +15,11 @@
 #include <memory>
 #include <string>
 
+// The simulator's data address, and the MAC addresses of the receivers its walls are made of.
+inline constexpr const char* kData = ProcessorSimulator::kDataTarget;
+inline constexpr const char* kMac1 = "00:1a:2b:00:00:01";
+inline constexpr const char* kMac2 = "00:1a:2b:00:00:02";
+
 // A Kestra driver talking to a loopback processor simulator that demands Digest authentication
 // and accepts updates, on an I/O context pumped as in the program. Settings start empty.
 class KestraFixture : public ::testing::Test
