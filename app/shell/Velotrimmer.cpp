@@ -13,7 +13,7 @@
 #include "instruments/ImageSource.h"
 #include "shell/SettingKeys.h"
 #include "shell/TileGraderRelay.h"
-#include "shell/Updater.h"
+#include "update/Updater.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -49,7 +49,7 @@ Q_MOC_INCLUDE("engine/TileGrader.h")
 Q_MOC_INCLUDE("instruments/Colorimeter.h")
 Q_MOC_INCLUDE("instruments/ImageSource.h")
 Q_MOC_INCLUDE("shell/TileGraderRelay.h")
-Q_MOC_INCLUDE("shell/Updater.h")
+Q_MOC_INCLUDE("update/Updater.h")
 
 // The central controller that the QML interface reaches as "velotrimmer": it owns every device
 // object, persists the operator's settings and runs one activity at a time through the main

@@ -14,17 +14,20 @@ endif()
 
 # The table: each app layer and the layers it may include. tessella (lib/) is open to every
 # layer; main (app/main.cpp) may include everything.
-set(layers common display instruments engine shell)
+set(layers common display instruments engine update shell ui process)
 set(allowed_common      common)
 set(allowed_display     common display)
 set(allowed_instruments common instruments)
 set(allowed_engine      common display instruments engine)
-set(allowed_shell       common display instruments engine shell)
-set(allowed_main        common display instruments engine shell)
+set(allowed_update      common update shell)
+set(allowed_shell       common display instruments engine update shell)
+set(allowed_ui          common display instruments engine update shell ui)
+set(allowed_process     common display process)
+set(allowed_main        ${layers})
 
-# Only main and the shell know QML. The instruments' option lists reach QML as a
-# QQmlListProperty (a property type; it loads no QML), the one QtQml header allowed below them.
-set(qml_layers main shell)
+# Only main and the interface (ui) know QML. The instruments' option lists reach QML as a
+# QQmlListProperty (a property type; it loads no QML), the one QtQml header allowed elsewhere.
+set(qml_layers main ui)
 set(qml_exceptions_instruments QQmlListProperty)
 
 set(violations "")
@@ -77,7 +80,7 @@ foreach(source IN LISTS sources)
       if(DEFINED qml_exceptions_${layer} AND header IN_LIST qml_exceptions_${layer})
         continue()
       endif()
-      list(APPEND violations "${source}: #include <${included}>: only main and the shell know QML")
+      list(APPEND violations "${source}: #include <${included}>: only main and the interface (ui) know QML")
     endif()
   endforeach()
 endforeach()
