@@ -1,6 +1,5 @@
 #include "update/Updater.h"
 
-#include "shell/Velotrimmer.h"
 #include "update/UpdatePlatform.h"
 
 #include <QCoreApplication>
@@ -37,8 +36,9 @@ void store(Updater* updater, T& field, const T& value, Signal changed)
 
 const QString Updater::NoServerMessage = QStringLiteral("No update server configured");
 
-Updater::Updater(QObject* parent)
+Updater::Updater(UpdaterHost& host, QObject* parent)
     : QObject(parent)
+    , m_host(host)
     , m_checkManager(new QNetworkAccessManager(this))
     , m_serverAddress(QStringLiteral(VELOTRIM_UPDATE_SERVER))
     , m_quit([] { QCoreApplication::quit(); })
@@ -97,11 +97,6 @@ void Updater::setSkipVersion(const QString& skipVersion)
 void Updater::setManualCheck(bool manualCheck)
 {
     store(this, m_manualCheck, manualCheck, &Updater::manualCheckChanged);
-}
-
-Velotrimmer* Updater::controller() const
-{
-    return qobject_cast<Velotrimmer*>(parent());
 }
 
 QString Updater::testInstallerPath()
@@ -213,8 +208,7 @@ void Updater::gotReply(QNetworkReply* reply)
 
 bool Updater::download(QString installer, QUrl location)
 {
-    Velotrimmer* const owner = controller();
-    if (m_downloading || (owner && owner->running())) {
+    if (m_downloading || m_host.running()) {
         qDebug("download %s refused: busy", qUtf8Printable(installer));
         return false;
     }
@@ -225,15 +219,12 @@ bool Updater::download(QString installer, QUrl location)
     m_downloadFile.setFileName(path);
     if (!m_downloadFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         qDebug("cannot open %s: %s", qUtf8Printable(path), qUtf8Printable(m_downloadFile.errorString()));
-        if (owner)
-            owner->setStatusString(QStringLiteral("Unable to open file %1").arg(path));
+        m_host.setStatusString(QStringLiteral("Unable to open file %1").arg(path));
         return false;
     }
     qDebug("download: %s", qUtf8Printable(installer));
-    if (owner) {
-        owner->setProgress(0.0);
-        owner->runNothing();
-    }
+    m_host.setProgress(0.0);
+    m_host.runNothing();
     m_downloading = true;
     m_downloadReply = m_downloadManager->get(request(QUrl::fromUserInput(installer)));
     connect(m_downloadReply, &QNetworkReply::errorOccurred, this, &Updater::downloadError);
@@ -256,18 +247,15 @@ void Updater::downloadProgress(qlonglong read, qlonglong total)
         finishDownload(WriteFailedMessage, Ending::Failed);
         return;
     }
-    Velotrimmer* const owner = controller();
-    if (!owner)
-        return;
     const QString name = m_downloadFile.fileName();
     if (total > 0) {
         const double fraction = double(read) / double(total);
-        owner->setProgress(fraction);
-        owner->setStatusString(QStringLiteral("Downloading %1, %2%").arg(name).arg(int(fraction * 100)));
+        m_host.setProgress(fraction);
+        m_host.setStatusString(QStringLiteral("Downloading %1, %2%").arg(name).arg(int(fraction * 100)));
     } else {
-        owner->setStatusString(QStringLiteral("Downloading %1").arg(name));
+        m_host.setStatusString(QStringLiteral("Downloading %1").arg(name));
     }
-    if (!owner->running())
+    if (!m_host.running())
         finishDownload(QStringLiteral("Download stopped."), Ending::Stopped);
 }
 
@@ -355,14 +343,10 @@ void Updater::finishDownload(const QString& message, Ending ending)
     if (ending == Ending::Stopped)
         status = QStringLiteral("Download stopped.");
 
-    Velotrimmer* const owner = controller();
-    if (owner) {
-        owner->setProgress(-1.0);
-        owner->setStatusString(status);
-    }
+    m_host.setProgress(-1.0);
+    m_host.setStatusString(status);
     const bool launched = ending == Ending::Complete && launchInstaller(m_downloadFile.fileName());
-    if (owner)
-        owner->setRunning(false);
+    m_host.setRunning(false);
     if (launched)
         quitAfterDelay();
 }
@@ -370,12 +354,10 @@ void Updater::finishDownload(const QString& message, Ending ending)
 bool Updater::launchInstaller(const QString& path)
 {
     qDebug("Installing %s", qUtf8Printable(path));
-    Velotrimmer* const owner = controller();
     if (!QFile::exists(path)) {
         const QString message = path + QStringLiteral(" does not exist; will not install.");
         qDebug("%s", qUtf8Printable(message));
-        if (owner)
-            owner->setStatusString(message);
+        m_host.setStatusString(message);
         return false;
     }
     UpdatePlatform::showInFolder(path);
@@ -383,8 +365,7 @@ bool Updater::launchInstaller(const QString& path)
     if (!UpdatePlatform::startInstaller(path, &reason)) {
         const QString message = QStringLiteral("Unable to start the installer %1: %2").arg(path, reason);
         qDebug("%s", qUtf8Printable(message));
-        if (owner)
-            owner->setStatusString(message);
+        m_host.setStatusString(message);
         return false;
     }
     return true;
@@ -392,10 +373,8 @@ bool Updater::launchInstaller(const QString& path)
 
 void Updater::quitAfterDelay()
 {
-    if (Velotrimmer* const owner = controller()) {
-        owner->setProgress(1.0);
-        owner->setStatusString(QStringLiteral("Installer launching; Velotrim will quit..."));
-    }
+    m_host.setProgress(1.0);
+    m_host.setStatusString(QStringLiteral("Installer launching; Velotrim will quit..."));
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < m_quitDelayMs) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/UpdaterHost.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QList>
@@ -16,10 +18,10 @@
 #include <functional>
 
 class QNetworkAccessManager;
-class Velotrimmer;
 
 // Asks the update server for newer releases, lists them for the interface and downloads and
-// starts the installer the user picks. A child of the controller.
+// starts the installer the user picks. The controller owns it (as a Qt child) and is its host: a
+// download holds the controller's run and reports on its status line and progress bar.
 //
 // The server's address is fixed when the program is configured; without one a check fails (on a
 // later event-loop turn, as a reply would) with "No update server configured". A download ends
@@ -48,7 +50,7 @@ public:
     static constexpr int QuitDelayMs = 3000;
     static constexpr int QuitWaitSliceMs = 50;
 
-    explicit Updater(QObject* parent = nullptr);
+    explicit Updater(UpdaterHost& host, QObject* parent = nullptr);
 
     QStringList installers() const { return m_installers; }
     QString error() const { return m_error; }
@@ -91,7 +93,7 @@ public:
 public slots:
     void check(QString channel, bool latest);
     void gotReply(QNetworkReply* reply);
-    // Refused (false) while the controller runs or when the file cannot be opened.
+    // Refused (false) while the host runs or when the file cannot be opened.
     bool download(QString installer, QUrl location);
     void downloadError(QNetworkReply::NetworkError err);
     void downloadSslErrors(QList<QSslError> errors);
@@ -114,7 +116,6 @@ signals:
 private:
     enum class Ending { Complete, Failed, Stopped };
 
-    Velotrimmer* controller() const;
     QNetworkRequest request(const QUrl& url) const;
     void failCheckLater(const QString& message);
     // Ends the running download once; later notifications of its reply do nothing.
@@ -123,6 +124,7 @@ private:
     bool launchInstaller(const QString& path);
     void quitAfterDelay();
 
+    UpdaterHost& m_host;
     QNetworkAccessManager* m_checkManager = nullptr;
     QNetworkAccessManager* m_downloadManager = nullptr;
     QPointer<QNetworkReply> m_downloadReply;
