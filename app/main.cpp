@@ -1,12 +1,12 @@
-#include "shell/AsioPump.h"
-#include "shell/DarkTheme.h"
-#include "shell/DisplayFallback.h"
-#include "shell/InstanceLock.h"
-#include "shell/InterfaceLoader.h"
+#include "process/AsioPump.h"
+#include "process/DisplayFallback.h"
+#include "process/InstanceLock.h"
+#include "process/QuitSignals.h"
 #include "shell/LogModel.h"
-#include "shell/QuitSignals.h"
-#include "shell/ThemeSetting.h"
 #include "shell/Velotrimmer.h"
+#include "ui/DarkTheme.h"
+#include "ui/InterfaceLoader.h"
+#include "ui/ThemeSetting.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>

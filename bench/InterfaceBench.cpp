@@ -11,10 +11,10 @@
 #include "display/DisplayBase.h"
 #include "display/Kestra.h"
 #include "display/SimulatedDisplay.h"
-#include "shell/InterfaceLoader.h"
 #include "shell/LogModel.h"
 #include "shell/Velotrimmer.h"
-#include "shell/WallView.h"
+#include "ui/InterfaceLoader.h"
+#include "ui/WallView.h"
 #include "support/ProcessorSimulator.h"
 #include "support/TestDisplay.h"
 

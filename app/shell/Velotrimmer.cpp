@@ -13,7 +13,7 @@
 #include "instruments/ImageSource.h"
 #include "shell/SettingKeys.h"
 #include "shell/TileGraderRelay.h"
-#include "shell/Updater.h"
+#include "update/Updater.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -39,7 +39,7 @@ Velotrimmer::Velotrimmer(boost::asio::io_context& ioContext, QObject* parent)
     m_camera = settings.value(Key::Camera, false).toBool();
     m_mode = validMode(settings.value(Key::Mode, 0u).toUInt());
 
-    m_updater = new Updater(this);
+    m_updater = new Updater(*this, this);
     m_dummyColorimeter = new Colorimeter(Colorimeter::DummyName, this);
     m_cineMeterII = new CineMeterII(this);
     m_cr100 = new CR100(this);

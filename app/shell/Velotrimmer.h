@@ -8,6 +8,7 @@
 #include "shell/AdjusterBuilder.h"
 #include "shell/AdjusterSet.h"
 #include "shell/LogModel.h"
+#include "update/UpdaterHost.h"
 
 #include <boost/asio/io_context.hpp>
 
@@ -49,17 +50,18 @@ Q_MOC_INCLUDE("engine/TileGrader.h")
 Q_MOC_INCLUDE("instruments/Colorimeter.h")
 Q_MOC_INCLUDE("instruments/ImageSource.h")
 Q_MOC_INCLUDE("shell/TileGraderRelay.h")
-Q_MOC_INCLUDE("shell/Updater.h")
+Q_MOC_INCLUDE("update/Updater.h")
 
 // The central controller that the QML interface reaches as "velotrimmer": it owns every device
 // object, persists the operator's settings and runs one activity at a time through the main
-// calibrator on its worker thread.
+// calibrator on its worker thread. It hosts its updater (UpdaterHost): a download holds the
+// controller's run and reports on its status line and progress bar.
 //
 // Threads. The controller, the displays, the colorimeters, the image sources and the updater live
 // on the GUI thread. The main calibrator lives on calibratorThread and the background grabber
 // (with its tile grader) on backgroundThread; the controller reaches both only through queued
 // calls, so every setting it hands them arrives in order before the queued start of a run.
-class Velotrimmer : public QObject
+class Velotrimmer : public QObject, private UpdaterHost
 {
     Q_OBJECT
     Q_PROPERTY(LogModel* appLog READ appLog CONSTANT)
@@ -208,7 +210,7 @@ public:
     uint brightnessLevel() const { return m_brightnessLevel; }
     bool useSrgb();
     bool trust1stPoint() const { return m_trust1stPoint; }
-    bool running() const { return m_running; }
+    bool running() const override { return m_running; }
     QString statusString() const { return m_statusString; }
     int status() const { return m_status; }
     bool showSimulatedDisplay() const;
@@ -289,12 +291,12 @@ public:
     void setBrightnessLevel(uint brightnessLevel);
     void setUseSrgb(bool useSrgb);
     void setTrust1stPoint(bool trust1stPoint);
-    void setRunning(bool running);
-    void setStatusString(const QString& statusString);
+    void setRunning(bool running) override;
+    void setStatusString(const QString& statusString) override;
     void setStatus(int status);
     void setFilename(const QString& filename);
     void setCalibrationAvailable(bool calibrationAvailable);
-    void setProgress(double progress);
+    void setProgress(double progress) override;
     void setResumeStep(uint resumeStep);
     void setErrorAllowed(double errorAllowed);
     void setMode(Mode mode);
@@ -347,7 +349,7 @@ public slots:
     void resume();
     void test();
     void takeMeasurement();
-    void runNothing();
+    void runNothing() override;
     void stop();
     void chooseTargetLdm(int ldmNumber);
     void chooseTargetTile(int tileNumber);

@@ -14,17 +14,30 @@ endif()
 
 # The table: each app layer and the layers it may include. tessella (lib/) is open to every
 # layer; main (app/main.cpp) may include everything.
-set(layers common display instruments engine shell)
+# - common includes no other layer; display and instruments only common (never each other); the
+#   engine both of them.
+# - update, the update checker, only common: its owner reaches it through UpdaterHost.
+# - shell, the controller, everything below it and update, whose updater it owns.
+# - ui, the interface's own C++, reads the wall model and the controller: what shell may, and shell.
+# - process, the process around the program, only common and display (its pump drains the
+#   display's I/O context).
+# No layer but main includes ui or process; the controller never includes the interface's items.
+set(layers common display instruments engine update shell ui process)
 set(allowed_common      common)
 set(allowed_display     common display)
 set(allowed_instruments common instruments)
 set(allowed_engine      common display instruments engine)
-set(allowed_shell       common display instruments engine shell)
-set(allowed_main        common display instruments engine shell)
+set(allowed_update      common update)
+set(allowed_shell       common display instruments engine update shell)
+set(allowed_ui          common display instruments engine update shell ui)
+set(allowed_process     common display process)
+set(allowed_main        ${layers})
 
-# Only main and the shell know QML. The instruments' option lists reach QML as a
-# QQmlListProperty (a property type; it loads no QML), the one QtQml header allowed below them.
-set(qml_layers main shell)
+# Only main and the interface (ui) know QML: Qt Qml and Qt Quick, their scene graph and their
+# module headers. The controller reaches QML through its meta-object alone (properties, signals,
+# invokables: Qt Core). The instruments' option lists reach QML as a QQmlListProperty (a property
+# type; it loads no QML), the one QtQml header allowed elsewhere.
+set(qml_layers main ui)
 set(qml_exceptions_instruments QQmlListProperty)
 
 set(violations "")
@@ -68,7 +81,7 @@ foreach(source IN LISTS sources)
         string(REPLACE ";" ", " may "${allowed_${layer}}")
         list(APPEND violations "${source}: #include \"${included}\": ${layer} may include only ${may} and tessella")
       endif()
-    elseif(line MATCHES "^[ \t]*#[ \t]*include[ \t]*<((QtQml/|QtQuick[A-Za-z0-9]*/)?(QQml|QQuick|QJS)[A-Za-z]*)>")
+    elseif(line MATCHES "^[ \t]*#[ \t]*include[ \t]*<((QtQml|QtQuick[A-Za-z0-9]*)(/[^>]+)?|(QQml|QQuick|QJS|QSG)[A-Za-z]*)>")
       set(included "${CMAKE_MATCH_1}")
       if(layer IN_LIST qml_layers)
         continue()
@@ -77,7 +90,7 @@ foreach(source IN LISTS sources)
       if(DEFINED qml_exceptions_${layer} AND header IN_LIST qml_exceptions_${layer})
         continue()
       endif()
-      list(APPEND violations "${source}: #include <${included}>: only main and the shell know QML")
+      list(APPEND violations "${source}: #include <${included}>: only main and the interface (ui) know QML")
     endif()
   endforeach()
 endforeach()

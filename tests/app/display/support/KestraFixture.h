@@ -1,7 +1,7 @@
 #pragma once
 
 #include "display/Kestra.h"
-#include "shell/AsioPump.h"
+#include "process/AsioPump.h"
 #include "support/ProcessorSimulator.h"
 
 #include <boost/asio/executor_work_guard.hpp>

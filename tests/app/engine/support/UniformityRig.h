@@ -1,9 +1,9 @@
 #pragma once
 
 #include "display/Kestra.h"
+#include "process/AsioPump.h"
 #include "shell/AdjusterBuilder.h"
 #include "shell/AdjusterSet.h"
-#include "shell/AsioPump.h"
 #include "support/ModelColorimeter.h"
 #include "support/ModelWallObserver.h"
 #include "support/ProcessorSimulator.h"

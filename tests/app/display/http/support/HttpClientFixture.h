@@ -4,7 +4,7 @@
 #include "display/http/http_client_cancel_registration.h"
 #include "display/http/http_client_lanes.h"
 #include "display/IoEventLoop.h"
-#include "shell/AsioPump.h"
+#include "process/AsioPump.h"
 #include "support/ProcessorSimulator.h"
 
 #include <boost/asio/executor_work_guard.hpp>
