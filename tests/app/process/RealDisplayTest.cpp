@@ -1,8 +1,8 @@
+#include "support/ProgramOnDisplay.h"
+
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -24,43 +24,23 @@ constexpr char kRendering[] = "OpenGL VENDOR";
 
 TEST(RealDisplay, TheInterfaceQuitsInOrderOnSigtermAndExitsZero)
 {
-    const QString xvfbRun = QStandardPaths::findExecutable("xvfb-run");
-    if (xvfbRun.isEmpty())
+    if (!ProgramOnDisplay::available())
         GTEST_SKIP() << "xvfb-run is not installed";
     QTemporaryDir config;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "xcb");
     env.insert("XDG_CONFIG_HOME", config.path());
     env.insert("QSG_INFO", "1");
-    env.remove("LSAN_OPTIONS"); // the program's own suppressions, not the tests'
-    QProcess launcher;
-    launcher.setProcessEnvironment(env);
-    launcher.setProcessChannelMode(QProcess::MergedChannels);
-    launcher.start(xvfbRun, {"-a", VELOTRIM_BINARY});
-    ASSERT_TRUE(launcher.waitForStarted(10000));
+    ProgramOnDisplay program(VELOTRIM_BINARY, env);
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(program.readUntil(kRendering, kStartLimitMs)) << program.output().constData();
+    // A few frames of the interface, then the stop.
+    program.waitForEnd(1000);
+    ASSERT_TRUE(program.signalProgram(SIGTERM)) << "the program is not running under xvfb-run";
 
-    QByteArray output;
-    QElapsedTimer clock;
-    clock.start();
-    while (!output.contains(kRendering) && clock.elapsed() < kStartLimitMs && launcher.state() == QProcess::Running) {
-        launcher.waitForReadyRead(500);
-        output += launcher.readAll();
-    }
-    ASSERT_TRUE(output.contains(kRendering)) << output.constData();
-    // A few frames of the interface, then the stop. The signal goes to the program itself, the
-    // only child of xvfb-run's shell that runs the binary.
-    launcher.waitForFinished(1000);
-    QProcess find;
-    find.start("pgrep", {"-P", QString::number(launcher.processId()), "-f", VELOTRIM_BINARY});
-    ASSERT_TRUE(find.waitForFinished(10000));
-    const qint64 programId = find.readAllStandardOutput().trimmed().split('\n').value(0).toLongLong();
-    ASSERT_GT(programId, 0) << "the program is not running under xvfb-run";
-    ASSERT_EQ(::kill(pid_t(programId), SIGTERM), 0);
-
-    ASSERT_TRUE(launcher.waitForFinished(kQuitLimitMs)) << output.constData();
-    output += launcher.readAll();
-    EXPECT_EQ(launcher.exitStatus(), QProcess::NormalExit) << output.constData();
-    EXPECT_EQ(launcher.exitCode(), 0) << output.constData();
+    ASSERT_TRUE(program.waitForEnd(kQuitLimitMs)) << program.output().constData();
+    const QByteArray& output = program.output();
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << output.constData();
+    EXPECT_EQ(program.exitCode(), 0) << output.constData();
     EXPECT_TRUE(output.contains("Received signal 15; quitting")) << output.constData();
     EXPECT_TRUE(output.contains("Controller shut down; worker threads joined"));
     EXPECT_TRUE(output.contains("Shut down with status 0"));

@@ -1,3 +1,4 @@
+#include "support/ProgramOnDisplay.h"
 #include "support/StartedProgram.h"
 
 #include <QByteArray>
@@ -7,7 +8,6 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -152,25 +152,19 @@ TEST(Startup, SigtermAndSigintQuitInOrder)
 // leaks the graphics and D-Bus libraries keep at exit are theirs, and suppressed in the program.
 TEST(Startup, ANormalQuitOnARealDisplayExitsZero)
 {
-    const QString xvfbRun = QStandardPaths::findExecutable("xvfb-run");
-    if (xvfbRun.isEmpty())
+    if (!ProgramOnDisplay::available())
         GTEST_SKIP() << "xvfb-run is not installed";
     QTemporaryDir config;
     RootFile root("import QtQuick\nimport QtQuick.Controls\n"
                   "ApplicationWindow { visible: true; width: 200; height: 100\n"
                   "  Timer { interval: 500; running: true; onTriggered: Qt.quit() } }\n");
     QProcessEnvironment env = programEnvironment(config);
-    env.insert("QT_QPA_PLATFORM", "xcb");
     env.insert("VELOTRIM_TEST_ROOT_URL", root.url());
-    env.remove("LSAN_OPTIONS"); // the program's own suppressions, not the tests'
-    QProcess program;
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(xvfbRun, {"-a", VELOTRIM_BINARY});
-    ASSERT_TRUE(program.waitForFinished(120000));
-    const QByteArray output = program.readAll();
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << output.constData();
-    EXPECT_EQ(program.exitCode(), 0) << output.constData();
+    ProgramOnDisplay program(VELOTRIM_BINARY, env);
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(program.waitForEnd(120000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << program.output().constData();
+    EXPECT_EQ(program.exitCode(), 0) << program.output().constData();
 }
 
 TEST(Startup, QuittingWhileTheProcessorIsSilentEndsPromptly)
@@ -335,41 +329,21 @@ TEST(Startup, ASecondStartIsRefusedWhileTheFirstRuns)
 // closing would), still with status 1.
 TEST(Startup, ASecondStartOnADisplayShowsItsBoxUntilClosed)
 {
-    const QString xvfbRun = QStandardPaths::findExecutable("xvfb-run");
-    if (xvfbRun.isEmpty())
+    if (!ProgramOnDisplay::available())
         GTEST_SKIP() << "xvfb-run is not installed";
     QTemporaryDir config;
     const QProcessEnvironment env = withoutLeakCheck(programEnvironment(config));
     StartedProgram first(VELOTRIM_BINARY, env);
     ASSERT_TRUE(first.loaded()) << first.output().constData();
 
-    QProcessEnvironment onDisplay = env;
-    onDisplay.insert("QT_QPA_PLATFORM", "xcb");
-    QProcess launcher;
-    launcher.setProcessEnvironment(onDisplay);
-    launcher.setProcessChannelMode(QProcess::MergedChannels);
-    launcher.start(xvfbRun, {"-a", VELOTRIM_BINARY});
-    ASSERT_TRUE(launcher.waitForStarted(10000));
-    QByteArray output;
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] {
-            output += launcher.readAll();
-            return output.contains("Velotrim is already running") || launcher.state() == QProcess::NotRunning;
-        },
-        60000));
-    ASSERT_TRUE(output.contains("Velotrim is already running")) << output.constData();
-    EXPECT_EQ(launcher.state(), QProcess::Running) << "the refused start ended without its box";
+    ProgramOnDisplay second(VELOTRIM_BINARY, env);
+    ASSERT_TRUE(second.started());
+    ASSERT_TRUE(second.readUntil("Velotrim is already running", 60000)) << second.output().constData();
+    EXPECT_TRUE(second.running()) << "the refused start ended without its box";
 
-    // The signal goes to the program, the child of xvfb-run's shell that runs the binary.
-    QProcess find;
-    find.start("pgrep", {"-P", QString::number(launcher.processId()), "-f", VELOTRIM_BINARY});
-    ASSERT_TRUE(find.waitForFinished(10000));
-    const qint64 programId = find.readAllStandardOutput().trimmed().split('\n').value(0).toLongLong();
-    ASSERT_GT(programId, 0) << "the program is not running under xvfb-run";
-    ASSERT_EQ(::kill(pid_t(programId), SIGTERM), 0);
-    ASSERT_TRUE(launcher.waitForFinished(30000));
-    output += launcher.readAll();
-    EXPECT_EQ(launcher.exitCode(), 1) << output.constData();
+    ASSERT_TRUE(second.signalProgram(SIGTERM)) << "the program is not running under xvfb-run";
+    ASSERT_TRUE(second.waitForEnd(30000));
+    EXPECT_EQ(second.exitCode(), 1) << second.output().constData();
     EXPECT_TRUE(first.running());
 }
 
