@@ -3,6 +3,7 @@
 #include "display/http/http_client_awaitables.h"
 #include "display/http/http_client_cancel_registration.h"
 #include "display/http/http_client_lanes.h"
+#include "display/http/http_control_characters.h"
 #include "display/http/http_digest.h"
 
 #include <boost/asio/error.hpp>
@@ -12,7 +13,6 @@
 
 #include <QtGlobal>
 
-#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -26,36 +26,25 @@ constexpr unsigned kHttpVersion = 11;
 constexpr unsigned kUnauthorized = 401;
 constexpr unsigned kRequestTimeout = 408;
 
-bool isControl(char c)
-{
-    const auto byte = static_cast<unsigned char>(c);
-    return byte < 0x20 || byte == 0x7f;
-}
-
 // A request line or header that carries a CR, LF or other control character would let operator
 // input (a user name, a host, a tile name in a target) add lines of its own to the request.
-bool holdsControl(std::string_view text, bool tabAllowed)
-{
-    return std::any_of(text.begin(), text.end(), [tabAllowed](char c) { return isControl(c) && !(tabAllowed && c == '\t'); });
-}
-
 template <class Request>
 error_code refuseUnsafe(const context& ctx, const Request& request)
 {
     const auto target = request.target();
-    if (holdsControl({target.data(), target.size()}, false) || target.find(' ') != target.npos) {
+    if (holds_control({target.data(), target.size()}, tab_rule::control) || target.find(' ') != target.npos) {
         qCritical("http_request: refused a target holding blanks or control characters");
         return http::error::bad_target;
     }
     for (const auto& field : request) {
         const auto value = field.value();
-        if (holdsControl({value.data(), value.size()}, true)) {
+        if (holds_control({value.data(), value.size()}, tab_rule::allowed)) {
             qCritical("http_request: refused the field %s holding control characters",
                       std::string(field.name_string()).c_str());
             return http::error::bad_value;
         }
     }
-    if (holdsControl(ctx.username, false)) {
+    if (holds_control(ctx.username, tab_rule::control)) {
         qCritical("http_request: refused a user name holding control characters");
         return http::error::bad_value;
     }

@@ -1,5 +1,6 @@
 #include "display/http/http_digest.h"
 
+#include "display/http/http_control_characters.h"
 #include "display/http/md5.h"
 
 #include <boost/beast/http/error.hpp>
@@ -36,12 +37,6 @@ bool isTokenChar(char c)
 bool isWhitespace(char c)
 {
     return c == ' ' || c == '\t';
-}
-
-bool isControlExceptTab(char c)
-{
-    const auto byte = static_cast<unsigned char>(c);
-    return (byte < 0x20 && c != '\t') || byte == 0x7f;
 }
 
 // Reads the auth-params of a challenge (RFC 7235, RFC 7616): name = token or quoted-string,
@@ -113,7 +108,7 @@ private:
     {
         const std::size_t start = m_pos;
         while (!atEnd() && peek() != ',') {
-            if (isControlExceptTab(peek()) || peek() == '"')
+            if (is_control(peek(), tab_rule::allowed) || peek() == '"')
                 return std::nullopt;
             ++m_pos;
         }
@@ -137,7 +132,7 @@ private:
             } else {
                 value += c;
             }
-            if (isControlExceptTab(value.back()))
+            if (is_control(value.back(), tab_rule::allowed))
                 break;
         }
         m_pos = m_text.size(); // unterminated or broken: nothing after it can be trusted

@@ -314,6 +314,12 @@ TEST_F(HttpClient, RefusesControlCharactersFromOperatorInput)
         {"content type", "127.0.0.1", "/api/v1/data", "text/plain\nX-Injected: 1", "admin", http::error::bad_value},
         {"user name", "127.0.0.1", "/api/v1/data", "application/json", "admin\r\nX-Injected: 1",
          http::error::bad_value},
+        // A tab is whitespace inside a field's value only.
+        {"tab in target", "127.0.0.1", "/api/v1/tile/T1\t/calBusy", "application/json", "admin",
+         http::error::bad_target},
+        {"tab in user name", "127.0.0.1", "/api/v1/data", "application/json", "ad\tmin", http::error::bad_value},
+        {"DEL in host", "127.0.0.1\x7f", "/api/v1/data", "application/json", "admin", http::error::bad_value},
+        {"DEL in content type", "127.0.0.1", "/api/v1/data", "text/plain\x7f", "admin", http::error::bad_value},
     };
     for (const Case& c : cases) {
         ctx.username = c.username;
@@ -322,6 +328,15 @@ TEST_F(HttpClient, RefusesControlCharactersFromOperatorInput)
         expectError(result, c.expected);
         EXPECT_EQ(simulator.requestCount(), 0u) << c.name;
     }
+}
+
+TEST_F(HttpClient, SendsATabInsideAFieldValue)
+{
+    simulator.setRoute("GET", "/a", Reply::json("{}"));
+    const auto result = finish(http_client::digest_request(ctx, line, resolved, "127.0.0.1", http::verb::get, "/a",
+                                                           "application/json;\tcharset=utf-8", 0, ""));
+    expectStatus(result, 200);
+    EXPECT_EQ(simulator.requests().back().header("Content-Type"), "application/json;\tcharset=utf-8");
 }
 
 TEST_F(HttpClient, PeersThatBreakOffEndWithAnError)

@@ -47,6 +47,10 @@ TEST_F(HttpDigest, AcceptsStandardAndSimpleChallenges)
         {R"(Digest realm="r", nonce="n", opaque="")", "r", "n", "", ""},
         // A later parameter of the same name wins; unknown and broken parameters are skipped.
         {R"(Digest realm="old", stale=true, junk, nonce="n", realm="new", algorithm="MD5")", "new", "n", "", nullptr},
+        // Tabs are blanks between parameters and kept inside quoted values.
+        {"Digest\trealm=\"a\tb\",\tnonce=n", "a\tb", "n", "", nullptr},
+        // A parameter with a control character in it is skipped like any broken one.
+        {"Digest realm=\"r\", opaque=o\x7f, nonce=n", "r", "n", "", nullptr},
     };
     for (const Accepted& c : cases) {
         digest_state fresh;
@@ -78,6 +82,8 @@ TEST_F(HttpDigest, RejectsWhatItCannotAnswerAndKeepsTheOldChallenge)
         {R"(DigestX realm="r", nonce="n")", R"(Invalid WWW-Authenticate header: DigestX realm="r", nonce="n")"},
         {R"(Digest nonce="n")", "Missing required fields in WWW-Authenticate header"},
         {R"(Digest realm="r", nonce="unterminated)", "Missing required fields in WWW-Authenticate header"},
+        {"Digest realm=\"r\x01\", nonce=\"n\"", "Missing required fields in WWW-Authenticate header"},
+        {"Digest nonce=\"n\", realm=r\x7f", "Missing required fields in WWW-Authenticate header"},
         {R"(Digest realm="r", nonce="n", algorithm=MD5-sess)", "Unsupported algorithm: MD5-sess"},
         {R"(Digest realm="r", nonce="n", algorithm=SHA-256)", "Unsupported algorithm: SHA-256"},
         {R"(Digest realm="r", nonce="n", qop="auth-int")", "Unsupported qop: auth-int"},
