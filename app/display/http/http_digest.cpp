@@ -1,7 +1,6 @@
 #include "display/http/http_digest.h"
 
 #include "display/http/http_control_characters.h"
-#include "display/http/md5.h"
 
 #include <boost/beast/http/error.hpp>
 
@@ -206,17 +205,16 @@ std::string clockCnonce()
     return std::to_string(ticks.count());
 }
 
-// A quoted-string of RFC 7230: the value between double quotes with '"' and '\' escaped.
-std::string quoted(std::string_view value)
+// Appends a quoted-string of RFC 7230: the value between double quotes with '"' and '\' escaped.
+void appendQuoted(std::string& text, std::string_view value)
 {
-    std::string text = "\"";
+    text += '"';
     for (const char c : value) {
         if (c == '"' || c == '\\')
             text += '\\';
         text += c;
     }
     text += '"';
-    return text;
 }
 
 std::string lookup(const std::map<std::string, std::string>& params, const std::string& name)
@@ -271,16 +269,17 @@ boost::system::error_code parseWwwAuthenticate(digest_state& state, std::string 
 
 std::string digest_response(const context& ctx, digest_state& state, std::string_view method, std::string_view uri)
 {
-    const std::string ha1 = md5Hex(ctx.username + ':' + state.realm + ':' + ctx.password);
-    const std::string ha2 = md5Hex(std::string(method) + ':' + std::string(uri));
+    const std::string_view ha1 = state.ha1.get(ctx.username, state.realm, ctx.password);
+    const Md5HexDigits ha2 = digest_hash({method, uri});
     if (state.cnonce.empty())
         state.cnonce = clockCnonce();
 
     ++state.nc;
-    if (state.qop == kQopAuth)
-        return md5Hex(ha1 + ':' + state.nonce + ':' + nonceCount(state.nc) + ':' + state.cnonce + ':' + state.qop
-                      + ':' + ha2);
-    return md5Hex(ha1 + ':' + state.nonce + ':' + ha2);
+    const Md5HexDigits response =
+        state.qop == kQopAuth
+            ? digest_hash({ha1, state.nonce, nonceCount(state.nc), state.cnonce, state.qop, view(ha2)})
+            : digest_hash({ha1, state.nonce, view(ha2)});
+    return std::string(view(response));
 }
 
 std::string digest_authorization(const context& ctx, digest_state& state, std::string_view method,
@@ -289,19 +288,34 @@ std::string digest_authorization(const context& ctx, digest_state& state, std::s
     if (ctx.username.empty() || ctx.password.empty() || state.realm.empty() || state.nonce.empty())
         return {};
 
+    // Room for the fixed words, the quotes and the values: one allocation for the whole field.
+    constexpr std::size_t kFixedText = 128;
     const std::string response = digest_response(ctx, state, method, uri);
-    std::string value = "Digest username=" + quoted(ctx.username);
-    value += ", realm=" + quoted(state.realm);
-    value += ", nonce=" + quoted(state.nonce);
-    value += ", uri=" + quoted(uri);
-    value += ", response=" + quoted(response);
-    if (state.opaque)
-        value += ", opaque=" + quoted(*state.opaque);
-    if (!state.qop.empty()) {
-        value += ", qop=" + state.qop;
-        value += ", nc=" + nonceCount(state.nc);
+    std::string value;
+    value.reserve(kFixedText + ctx.username.size() + state.realm.size() + state.nonce.size() + uri.size()
+                  + response.size() + (state.opaque ? state.opaque->size() : 0) + state.cnonce.size());
+    value += "Digest username=";
+    appendQuoted(value, ctx.username);
+    value += ", realm=";
+    appendQuoted(value, state.realm);
+    value += ", nonce=";
+    appendQuoted(value, state.nonce);
+    value += ", uri=";
+    appendQuoted(value, uri);
+    value += ", response=";
+    appendQuoted(value, response);
+    if (state.opaque) {
+        value += ", opaque=";
+        appendQuoted(value, *state.opaque);
     }
-    value += ", cnonce=" + quoted(state.cnonce);
+    if (!state.qop.empty()) {
+        value += ", qop=";
+        value += state.qop;
+        value += ", nc=";
+        value += nonceCount(state.nc);
+    }
+    value += ", cnonce=";
+    appendQuoted(value, state.cnonce);
     return value;
 }
 

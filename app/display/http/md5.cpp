@@ -120,16 +120,20 @@ Md5Digest md5Final(Md5State& state)
     return digest;
 }
 
-std::string md5Hex(const Md5Digest& digest)
+Md5HexDigits md5HexDigits(const Md5Digest& digest)
 {
     static constexpr char kHexDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(2 * digest.size());
-    for (const std::uint8_t byte : digest) {
-        text += kHexDigits[byte >> 4];
-        text += kHexDigits[byte & 0x0f];
+    Md5HexDigits digits{};
+    for (std::size_t i = 0; i < digest.size(); ++i) {
+        digits[2 * i] = kHexDigits[digest[i] >> 4];
+        digits[2 * i + 1] = kHexDigits[digest[i] & 0x0f];
     }
-    return text;
+    return digits;
+}
+
+std::string md5Hex(const Md5Digest& digest)
+{
+    return std::string(view(md5HexDigits(digest)));
 }
 
 std::string md5Hex(std::string_view bytes)
