@@ -208,12 +208,17 @@ std::string clockCnonce()
 // Appends a quoted-string of RFC 7230: the value between double quotes with '"' and '\' escaped.
 void appendQuoted(std::string& text, std::string_view value)
 {
+    constexpr std::string_view kEscaped = "\"\\";
     text += '"';
-    for (const char c : value) {
-        if (c == '"' || c == '\\')
-            text += '\\';
-        text += c;
+    // Values seldom hold either character: the runs between them go in whole.
+    for (std::size_t escape = value.find_first_of(kEscaped); escape != std::string_view::npos;
+         escape = value.find_first_of(kEscaped)) {
+        text += value.substr(0, escape);
+        text += '\\';
+        text += value[escape];
+        value.remove_prefix(escape + 1);
     }
+    text += value;
     text += '"';
 }
 

@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -182,6 +183,18 @@ TEST_F(HttpDigest, EscapesQuotesAndBackslashesInQuotedValues)
     EXPECT_NE(value.find(R"(username="a\"b\\c")"), std::string::npos) << value;
     EXPECT_NE(value.find(R"(realm="x\"y")"), std::string::npos) << value;
     EXPECT_NE(value.find(R"(opaque="o\\p")"), std::string::npos) << value;
+
+    // Escapes side by side, at either end, or nothing else.
+    const std::pair<std::string, std::string> users[] = {
+        {R"("\)", R"(username="\"\\")"},
+        {R"(\\admin"")", R"(username="\\\\admin\"\"")"},
+        {"admin", R"(username="admin")"},
+    };
+    for (const auto& [user, written] : users) {
+        ctx.username = user;
+        const std::string field = http_client::digest_authorization(ctx, state, "GET", "/");
+        EXPECT_EQ(field.rfind("Digest " + written + ", realm=", 0), 0u) << field;
+    }
 }
 
 TEST_F(HttpDigest, SendsNothingWithoutCredentialsOrChallenge)
