@@ -6,8 +6,10 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
-#include <cstdio>
+#include <iterator>
 #include <map>
 #include <optional>
 
@@ -192,10 +194,16 @@ std::optional<std::string> chooseQop(std::string_view offered)
     return std::nullopt;
 }
 
+// At least eight hexadecimal digits, zeros in front.
 std::string nonceCount(std::uint64_t count)
 {
-    char text[17];
-    std::snprintf(text, sizeof text, "%08llx", static_cast<unsigned long long>(count));
+    constexpr std::size_t kDigits = 8;
+    constexpr int kHexadecimal = 16;
+    char digits[2 * sizeof count];
+    const char* end = std::to_chars(std::begin(digits), std::end(digits), count, kHexadecimal).ptr;
+    const auto length = std::size_t(end - digits);
+    std::string text(length < kDigits ? kDigits - length : 0, '0');
+    text.append(digits, length);
     return text;
 }
 
@@ -208,17 +216,18 @@ std::string clockCnonce()
 // Appends a quoted-string of RFC 7230: the value between double quotes with '"' and '\' escaped.
 void appendQuoted(std::string& text, std::string_view value)
 {
-    constexpr std::string_view kEscaped = "\"\\";
+    const auto escaped = [](char c) { return c == '"' || c == '\\'; };
     text += '"';
     // Values seldom hold either character: the runs between them go in whole.
-    for (std::size_t escape = value.find_first_of(kEscaped); escape != std::string_view::npos;
-         escape = value.find_first_of(kEscaped)) {
-        text += value.substr(0, escape);
+    for (auto run = value.begin(); run != value.end();) {
+        const auto escape = std::find_if(run, value.end(), escaped);
+        text.append(run, escape);
+        if (escape == value.end())
+            break;
         text += '\\';
-        text += value[escape];
-        value.remove_prefix(escape + 1);
+        text += *escape;
+        run = escape + 1;
     }
-    text += value;
     text += '"';
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -143,6 +144,26 @@ TEST_F(HttpDigest, CountsEachNonceFromOneAndMakesTheClientNonceOnceFromTheClock)
     EXPECT_NE(renewed.find("nc=00000001"), std::string::npos) << renewed;
     EXPECT_NE(renewed.find(R"(nonce="m")"), std::string::npos) << renewed;
     EXPECT_EQ(state.cnonce, cnonce);
+}
+
+// The count in lower-case hexadecimal, eight digits with zeros in front, more once it outgrows them.
+TEST_F(HttpDigest, WritesTheCountInHexadecimal)
+{
+    ctx.username = "admin";
+    ctx.password = "secret";
+    ASSERT_FALSE(http_client::parseWwwAuthenticate(state, R"(Digest realm="r", nonce="n", qop="auth")"));
+    const std::pair<std::uint64_t, const char*> counts[] = {
+        {0, "nc=00000001"},
+        {0x1a, "nc=0000001b"},
+        {0xfffffffe, "nc=ffffffff"},
+        {0xffffffff, "nc=100000000"},
+        {0xfffffffffffffffe, "nc=ffffffffffffffff"},
+    };
+    for (const auto& [before, written] : counts) {
+        state.nc = before;
+        const std::string field = http_client::digest_authorization(ctx, state, "GET", "/");
+        EXPECT_NE(field.find(std::string(written) + ","), std::string::npos) << field;
+    }
 }
 
 // A standard server that sent no opaque refuses one, even an empty one; one that sent an empty
