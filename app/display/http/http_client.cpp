@@ -125,31 +125,26 @@ bool goesAgain(http::verb method, const Attempt& attempt, const response_result&
     return !attempt.written || repeatable(method);
 }
 
-// Steps shared by both forms of digest_request once the request is built.
-template <class Request>
-QCoro::Task<response_result> digestExchange(context& ctx, lane& line, endpoints resolved, Request request)
-{
-    auto first = co_await http_request<Request>(ctx, line, resolved, request);
-    if (!first.has_value() || first.value().result_int() != kUnauthorized)
-        co_return std::move(first);
-
-    const auto challenge = first.value().find(http::field::www_authenticate);
-    if (challenge == first.value().end()) {
-        qDebug("No WWW-Authenticate header found in response");
-        co_return error_code(http::error::need_more);
-    }
-    if (const error_code rejected = parseWwwAuthenticate(line.digest, std::string(challenge->value())))
-        co_return rejected;
-
-    co_return co_await http_request<Request>(ctx, line, resolved, request);
-}
-
-// Whatever an exchange throws ends it with an error to its waiter, never past it.
+// Steps shared by both forms of digest_request once the request is built. Whatever the exchange
+// throws ends it with an error to its waiter, never past it. (One coroutine for both: each
+// coroutine an exchange passes through costs its frame and its waiter lists on every exchange.)
 template <class Request>
 QCoro::Task<response_result> guardedExchange(context& ctx, lane& line, endpoints resolved, Request request)
 {
     try {
-        co_return co_await digestExchange(ctx, line, std::move(resolved), std::move(request));
+        auto first = co_await http_request<Request>(ctx, line, resolved, request);
+        if (!first.has_value() || first.value().result_int() != kUnauthorized)
+            co_return std::move(first);
+
+        const auto challenge = first.value().find(http::field::www_authenticate);
+        if (challenge == first.value().end()) {
+            qDebug("No WWW-Authenticate header found in response");
+            co_return error_code(http::error::need_more);
+        }
+        if (const error_code rejected = parseWwwAuthenticate(line.digest, std::string(challenge->value())))
+            co_return rejected;
+
+        co_return co_await http_request<Request>(ctx, line, resolved, request);
     } catch (const std::exception& e) {
         qCritical("http_request: the exchange ended by an exception: %s", e.what());
     } catch (...) {
