@@ -14,11 +14,13 @@
 // I/O context's completions run as soon as they are ready, so that a device operation can wait for
 // its network exchange without freezing the interface.
 //
-// The wait alternates between Qt's pending events and the I/O context. A turn in the I/O context
-// runs its handlers as they become ready, waiting for them in between, until the condition holds
-// or a short slice has passed: completions resume at once instead of at the next pump tick, an
-// idle wait sleeps instead of spinning, and however much is ready Qt's events come again within a
-// few milliseconds, so a large upload never freezes the interface. Other slots may run meanwhile,
+// The wait begins with a turn in the I/O context: most waits are for a reply a moment away, which
+// then ends the wait without a pass of Qt's event loop. After that it alternates between Qt's
+// pending events and the I/O context. A turn in the I/O context runs its handlers as they become
+// ready, waiting for them in between, until the condition holds or a short slice has passed:
+// completions resume at once instead of at the next pump tick, an idle wait sleeps instead of
+// spinning, and however much is ready Qt's events come again within a few milliseconds, so a
+// large upload never freezes the interface. Other slots may run meanwhile,
 // including ones that wait in turn (the waits nest).
 //
 // When the application is quitting (the event loop refuses to run), the wait cancels every

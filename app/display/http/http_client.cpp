@@ -3,6 +3,7 @@
 #include "display/http/http_client_awaitables.h"
 #include "display/http/http_client_cancel_registration.h"
 #include "display/http/http_client_lanes.h"
+#include "display/http/http_control_characters.h"
 #include "display/http/http_digest.h"
 
 #include <boost/asio/error.hpp>
@@ -12,7 +13,6 @@
 
 #include <QtGlobal>
 
-#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -26,36 +26,25 @@ constexpr unsigned kHttpVersion = 11;
 constexpr unsigned kUnauthorized = 401;
 constexpr unsigned kRequestTimeout = 408;
 
-bool isControl(char c)
-{
-    const auto byte = static_cast<unsigned char>(c);
-    return byte < 0x20 || byte == 0x7f;
-}
-
 // A request line or header that carries a CR, LF or other control character would let operator
 // input (a user name, a host, a tile name in a target) add lines of its own to the request.
-bool holdsControl(std::string_view text, bool tabAllowed)
-{
-    return std::any_of(text.begin(), text.end(), [tabAllowed](char c) { return isControl(c) && !(tabAllowed && c == '\t'); });
-}
-
 template <class Request>
 error_code refuseUnsafe(const context& ctx, const Request& request)
 {
     const auto target = request.target();
-    if (holdsControl({target.data(), target.size()}, false) || target.find(' ') != target.npos) {
+    if (holds_control({target.data(), target.size()}, tab_rule::control) || target.find(' ') != target.npos) {
         qCritical("http_request: refused a target holding blanks or control characters");
         return http::error::bad_target;
     }
     for (const auto& field : request) {
         const auto value = field.value();
-        if (holdsControl({value.data(), value.size()}, true)) {
+        if (holds_control({value.data(), value.size()}, tab_rule::allowed)) {
             qCritical("http_request: refused the field %s holding control characters",
                       std::string(field.name_string()).c_str());
             return http::error::bad_value;
         }
     }
-    if (holdsControl(ctx.username, false)) {
+    if (holds_control(ctx.username, tab_rule::control)) {
         qCritical("http_request: refused a user name holding control characters");
         return http::error::bad_value;
     }
@@ -136,31 +125,26 @@ bool goesAgain(http::verb method, const Attempt& attempt, const response_result&
     return !attempt.written || repeatable(method);
 }
 
-// Steps shared by both forms of digest_request once the request is built.
-template <class Request>
-QCoro::Task<response_result> digestExchange(context& ctx, lane& line, endpoints resolved, Request request)
-{
-    auto first = co_await http_request<Request>(ctx, line, resolved, request);
-    if (!first.has_value() || first.value().result_int() != kUnauthorized)
-        co_return std::move(first);
-
-    const auto challenge = first.value().find(http::field::www_authenticate);
-    if (challenge == first.value().end()) {
-        qDebug("No WWW-Authenticate header found in response");
-        co_return error_code(http::error::need_more);
-    }
-    if (const error_code rejected = parseWwwAuthenticate(line.digest, std::string(challenge->value())))
-        co_return rejected;
-
-    co_return co_await http_request<Request>(ctx, line, resolved, request);
-}
-
-// Whatever an exchange throws ends it with an error to its waiter, never past it.
+// Steps shared by both forms of digest_request once the request is built. Whatever the exchange
+// throws ends it with an error to its waiter, never past it. (One coroutine for both: each
+// coroutine an exchange passes through costs its frame and its waiter lists on every exchange.)
 template <class Request>
 QCoro::Task<response_result> guardedExchange(context& ctx, lane& line, endpoints resolved, Request request)
 {
     try {
-        co_return co_await digestExchange(ctx, line, std::move(resolved), std::move(request));
+        auto first = co_await http_request<Request>(ctx, line, resolved, request);
+        if (!first.has_value() || first.value().result_int() != kUnauthorized)
+            co_return std::move(first);
+
+        const auto challenge = first.value().find(http::field::www_authenticate);
+        if (challenge == first.value().end()) {
+            qDebug("No WWW-Authenticate header found in response");
+            co_return error_code(http::error::need_more);
+        }
+        if (const error_code rejected = parseWwwAuthenticate(line.digest, std::string(challenge->value())))
+            co_return rejected;
+
+        co_return co_await http_request<Request>(ctx, line, resolved, request);
     } catch (const std::exception& e) {
         qCritical("http_request: the exchange ended by an exception: %s", e.what());
     } catch (...) {

@@ -1,13 +1,15 @@
 #include "display/http/http_digest.h"
 
-#include "display/http/md5.h"
+#include "display/http/http_control_characters.h"
 
 #include <boost/beast/http/error.hpp>
 
 #include <QtGlobal>
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
-#include <cstdio>
+#include <iterator>
 #include <map>
 #include <optional>
 
@@ -36,12 +38,6 @@ bool isTokenChar(char c)
 bool isWhitespace(char c)
 {
     return c == ' ' || c == '\t';
-}
-
-bool isControlExceptTab(char c)
-{
-    const auto byte = static_cast<unsigned char>(c);
-    return (byte < 0x20 && c != '\t') || byte == 0x7f;
 }
 
 // Reads the auth-params of a challenge (RFC 7235, RFC 7616): name = token or quoted-string,
@@ -113,7 +109,7 @@ private:
     {
         const std::size_t start = m_pos;
         while (!atEnd() && peek() != ',') {
-            if (isControlExceptTab(peek()) || peek() == '"')
+            if (is_control(peek(), tab_rule::allowed) || peek() == '"')
                 return std::nullopt;
             ++m_pos;
         }
@@ -137,7 +133,7 @@ private:
             } else {
                 value += c;
             }
-            if (isControlExceptTab(value.back()))
+            if (is_control(value.back(), tab_rule::allowed))
                 break;
         }
         m_pos = m_text.size(); // unterminated or broken: nothing after it can be trusted
@@ -198,10 +194,16 @@ std::optional<std::string> chooseQop(std::string_view offered)
     return std::nullopt;
 }
 
+// At least eight hexadecimal digits, zeros in front.
 std::string nonceCount(std::uint64_t count)
 {
-    char text[17];
-    std::snprintf(text, sizeof text, "%08llx", static_cast<unsigned long long>(count));
+    constexpr std::size_t kDigits = 8;
+    constexpr int kHexadecimal = 16;
+    char digits[2 * sizeof count];
+    const char* end = std::to_chars(std::begin(digits), std::end(digits), count, kHexadecimal).ptr;
+    const auto length = std::size_t(end - digits);
+    std::string text(length < kDigits ? kDigits - length : 0, '0');
+    text.append(digits, length);
     return text;
 }
 
@@ -211,17 +213,22 @@ std::string clockCnonce()
     return std::to_string(ticks.count());
 }
 
-// A quoted-string of RFC 7230: the value between double quotes with '"' and '\' escaped.
-std::string quoted(std::string_view value)
+// Appends a quoted-string of RFC 7230: the value between double quotes with '"' and '\' escaped.
+void appendQuoted(std::string& text, std::string_view value)
 {
-    std::string text = "\"";
-    for (const char c : value) {
-        if (c == '"' || c == '\\')
-            text += '\\';
-        text += c;
+    const auto escaped = [](char c) { return c == '"' || c == '\\'; };
+    text += '"';
+    // Values seldom hold either character: the runs between them go in whole.
+    for (auto run = value.begin(); run != value.end();) {
+        const auto escape = std::find_if(run, value.end(), escaped);
+        text.append(run, escape);
+        if (escape == value.end())
+            break;
+        text += '\\';
+        text += *escape;
+        run = escape + 1;
     }
     text += '"';
-    return text;
 }
 
 std::string lookup(const std::map<std::string, std::string>& params, const std::string& name)
@@ -276,16 +283,17 @@ boost::system::error_code parseWwwAuthenticate(digest_state& state, std::string 
 
 std::string digest_response(const context& ctx, digest_state& state, std::string_view method, std::string_view uri)
 {
-    const std::string ha1 = md5Hex(ctx.username + ':' + state.realm + ':' + ctx.password);
-    const std::string ha2 = md5Hex(std::string(method) + ':' + std::string(uri));
+    const std::string_view ha1 = state.ha1.get(ctx.username, state.realm, ctx.password);
+    const Md5HexDigits ha2 = digest_hash({method, uri});
     if (state.cnonce.empty())
         state.cnonce = clockCnonce();
 
     ++state.nc;
-    if (state.qop == kQopAuth)
-        return md5Hex(ha1 + ':' + state.nonce + ':' + nonceCount(state.nc) + ':' + state.cnonce + ':' + state.qop
-                      + ':' + ha2);
-    return md5Hex(ha1 + ':' + state.nonce + ':' + ha2);
+    const Md5HexDigits response =
+        state.qop == kQopAuth
+            ? digest_hash({ha1, state.nonce, nonceCount(state.nc), state.cnonce, state.qop, view(ha2)})
+            : digest_hash({ha1, state.nonce, view(ha2)});
+    return std::string(view(response));
 }
 
 std::string digest_authorization(const context& ctx, digest_state& state, std::string_view method,
@@ -294,19 +302,34 @@ std::string digest_authorization(const context& ctx, digest_state& state, std::s
     if (ctx.username.empty() || ctx.password.empty() || state.realm.empty() || state.nonce.empty())
         return {};
 
+    // Room for the fixed words, the quotes and the values: one allocation for the whole field.
+    constexpr std::size_t kFixedText = 128;
     const std::string response = digest_response(ctx, state, method, uri);
-    std::string value = "Digest username=" + quoted(ctx.username);
-    value += ", realm=" + quoted(state.realm);
-    value += ", nonce=" + quoted(state.nonce);
-    value += ", uri=" + quoted(uri);
-    value += ", response=" + quoted(response);
-    if (state.opaque)
-        value += ", opaque=" + quoted(*state.opaque);
-    if (!state.qop.empty()) {
-        value += ", qop=" + state.qop;
-        value += ", nc=" + nonceCount(state.nc);
+    std::string value;
+    value.reserve(kFixedText + ctx.username.size() + state.realm.size() + state.nonce.size() + uri.size()
+                  + response.size() + (state.opaque ? state.opaque->size() : 0) + state.cnonce.size());
+    value += "Digest username=";
+    appendQuoted(value, ctx.username);
+    value += ", realm=";
+    appendQuoted(value, state.realm);
+    value += ", nonce=";
+    appendQuoted(value, state.nonce);
+    value += ", uri=";
+    appendQuoted(value, uri);
+    value += ", response=";
+    appendQuoted(value, response);
+    if (state.opaque) {
+        value += ", opaque=";
+        appendQuoted(value, *state.opaque);
     }
-    value += ", cnonce=" + quoted(state.cnonce);
+    if (!state.qop.empty()) {
+        value += ", qop=";
+        value += state.qop;
+        value += ", nc=";
+        value += nonceCount(state.nc);
+    }
+    value += ", cnonce=";
+    appendQuoted(value, state.cnonce);
     return value;
 }
 

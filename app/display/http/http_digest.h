@@ -1,6 +1,7 @@
 #pragma once
 
 #include "display/http/http_client_context.h"
+#include "display/http/http_digest_hash.h"
 
 #include <boost/system/error_code.hpp>
 
@@ -26,6 +27,8 @@ struct digest_state
 
     std::string cnonce;   // made once, at the first Digest response, then kept
     std::uint64_t nc = 0; // requests counted under the current nonce; a new nonce starts again
+
+    ha1_cache ha1; // of the credentials and realm the last response was made with
 };
 
 // Reads a Digest challenge (the value of a WWW-Authenticate field) into the state. A nonce other

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 namespace http_client {
 namespace {
@@ -30,41 +31,59 @@ std::uint32_t loadLittleEndian(const std::uint8_t* bytes)
            | std::uint32_t(bytes[3]) << 24;
 }
 
+// One of the 64 steps, with everything that depends on its number fixed at compile time: a
+// Digest answer hashes a few blocks per request, and a loop that picks the round's function and
+// the word's index at run time takes several times as long.
+template <std::size_t Step>
+void md5Step(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d,
+             const std::array<std::uint32_t, 16>& x)
+{
+    constexpr std::size_t kRound = Step / 16;
+    std::uint32_t f = 0;
+    std::size_t index = 0;
+    if constexpr (kRound == 0) {
+        f = d ^ (b & (c ^ d)); // (b & c) | (~b & d)
+        index = Step;
+    } else if constexpr (kRound == 1) {
+        f = c ^ (d & (b ^ c)); // (b & d) | (c & ~d)
+        index = (5 * Step + 1) % 16;
+    } else if constexpr (kRound == 2) {
+        f = b ^ c ^ d;
+        index = (3 * Step + 5) % 16;
+    } else {
+        f = c ^ (b | ~d);
+        index = (7 * Step) % 16;
+    }
+    a = b + std::rotl(a + f + kSines[Step] + x[index], kShifts[kRound * 4 + Step % 4]);
+}
+
+// Four steps, the chaining words taking each other's places in turn.
+template <std::size_t First>
+void md5FourSteps(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d,
+                  const std::array<std::uint32_t, 16>& x)
+{
+    md5Step<First>(a, b, c, d, x);
+    md5Step<First + 1>(d, a, b, c, x);
+    md5Step<First + 2>(c, d, a, b, x);
+    md5Step<First + 3>(b, c, d, a, x);
+}
+
+template <std::size_t... Quarter>
+void md5Steps(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d,
+              const std::array<std::uint32_t, 16>& x, std::index_sequence<Quarter...>)
+{
+    (md5FourSteps<4 * Quarter>(a, b, c, d, x), ...);
+}
+
 void md5Transform(std::array<std::uint32_t, 4>& words, const std::uint8_t* block)
 {
+    constexpr std::size_t kSteps = 64;
     std::array<std::uint32_t, 16> x{};
     for (std::size_t i = 0; i < x.size(); ++i)
         x[i] = loadLittleEndian(block + 4 * i);
 
     std::uint32_t a = words[0], b = words[1], c = words[2], d = words[3];
-    for (std::size_t step = 0; step < 64; ++step) {
-        const std::size_t round = step / 16;
-        std::uint32_t f = 0;
-        std::size_t index = 0;
-        switch (round) {
-        case 0:
-            f = (b & c) | (~b & d);
-            index = step;
-            break;
-        case 1:
-            f = (b & d) | (c & ~d);
-            index = (5 * step + 1) % 16;
-            break;
-        case 2:
-            f = b ^ c ^ d;
-            index = (3 * step + 5) % 16;
-            break;
-        default:
-            f = c ^ (b | ~d);
-            index = (7 * step) % 16;
-            break;
-        }
-        const std::uint32_t rotated = std::rotl(a + f + kSines[step] + x[index], kShifts[round * 4 + step % 4]);
-        a = d;
-        d = c;
-        c = b;
-        b = b + rotated;
-    }
+    md5Steps(a, b, c, d, x, std::make_index_sequence<kSteps / 4>());
     words[0] += a;
     words[1] += b;
     words[2] += c;
@@ -120,16 +139,20 @@ Md5Digest md5Final(Md5State& state)
     return digest;
 }
 
-std::string md5Hex(const Md5Digest& digest)
+Md5HexDigits md5HexDigits(const Md5Digest& digest)
 {
     static constexpr char kHexDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(2 * digest.size());
-    for (const std::uint8_t byte : digest) {
-        text += kHexDigits[byte >> 4];
-        text += kHexDigits[byte & 0x0f];
+    Md5HexDigits digits{};
+    for (std::size_t i = 0; i < digest.size(); ++i) {
+        digits[2 * i] = kHexDigits[digest[i] >> 4];
+        digits[2 * i + 1] = kHexDigits[digest[i] & 0x0f];
     }
-    return text;
+    return digits;
+}
+
+std::string md5Hex(const Md5Digest& digest)
+{
+    return std::string(view(md5HexDigits(digest)));
 }
 
 std::string md5Hex(std::string_view bytes)

@@ -25,6 +25,12 @@ void md5Update(Md5State& state, std::string_view bytes);
 // Pads, appends the bit length and returns the digest. The state is spent afterwards.
 Md5Digest md5Final(Md5State& state);
 // 32 lower-case hexadecimal characters, high nibble first.
+using Md5HexDigits = std::array<char, 32>;
+Md5HexDigits md5HexDigits(const Md5Digest& digest);
+inline std::string_view view(const Md5HexDigits& digits)
+{
+    return {digits.data(), digits.size()};
+}
 std::string md5Hex(const Md5Digest& digest);
 // The hexadecimal MD5 of bytes in one call.
 std::string md5Hex(std::string_view bytes);

@@ -3,6 +3,7 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <QTimer>
 
@@ -70,4 +71,30 @@ TEST(IoEventLoop, ADrainStopsAtItsBudgetAndSaysMoreMayBeReady)
     }
     EXPECT_EQ(ran, 100);
     EXPECT_FALSE(IoEventLoop::runReady(io, 5ms)); // nothing left
+}
+
+// A reply that comes within the wait's first turn in the I/O context ends the wait there, without
+// a pass of Qt's event loop; one that takes longer leaves Qt's events flowing meanwhile.
+TEST(IoEventLoop, QtEventsComeOnlyWhenTheFirstTurnDoesNotEndTheWait)
+{
+    constexpr auto kSlowReply = 10 * IoEventLoop::kIoSlice;
+    boost::asio::io_context io;
+    auto guard = boost::asio::make_work_guard(io);
+    IoEventLoop loop(io, [] {});
+    int passes = 0;
+    QTimer ticker;
+    ticker.setInterval(0);
+    QObject::connect(&ticker, &QTimer::timeout, [&passes] { ++passes; });
+    ticker.start();
+
+    bool replied = false;
+    boost::asio::post(io, [&replied] { replied = true; });
+    loop.runUntil([&replied] { return replied; });
+    EXPECT_EQ(passes, 0);
+
+    replied = false;
+    boost::asio::steady_timer reply(io, kSlowReply);
+    reply.async_wait([&replied](const boost::system::error_code&) { replied = true; });
+    loop.runUntil([&replied] { return replied; });
+    EXPECT_GE(passes, 2);
 }

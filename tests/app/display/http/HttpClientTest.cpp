@@ -163,6 +163,77 @@ TEST_F(HttpClient, AWrongPasswordEndsWithTheSecond401AsAResponse)
     EXPECT_FALSE(log[1].authorized);
 }
 
+// A lane keeps the part of its answers made from the credentials and the realm. A server that
+// changes its realm is answered afresh after its first challenge, and credentials changed on both
+// sides from the first request on; an answer kept from the old ones would get a second 401.
+TEST_F(HttpClient, AnAnswerFollowsANewRealmAndNewCredentials)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void(ProcessorSimulator::Digest&)> change;
+        std::size_t requests; // for the first exchange after the change
+        std::string username = "admin";
+        std::string password = "secret";
+    };
+    const Case cases[] = {
+        {"realm", [](auto& d) { d.realm = "Kestra-2"; }, 2},
+        {"realm differing in case only", [](auto& d) { d.realm = "kestra"; }, 2},
+        {"password", [](auto& d) { d.password = "secret-2"; }, 1, "admin", "secret-2"},
+        {"user name", [](auto& d) { d.username = "operator"; }, 1, "operator"},
+        {"all three", [](auto& d) { d.username = "operator"; d.realm = "Kestra-2"; d.password = "secret-2"; }, 2,
+         "operator", "secret-2"},
+    };
+    simulator.setRoute("GET", "/a", Reply::json("{}"));
+    for (const Case& c : cases) {
+        simulator.requireDigest();
+        ctx.username = "admin";
+        ctx.password = "secret";
+        expectStatus(getNow("/a"), 200); // the lane's answers are made from the first credentials
+        expectStatus(getNow("/a"), 200);
+
+        ProcessorSimulator::Digest changed;
+        c.change(changed);
+        simulator.requireDigest(changed);
+        ctx.username = c.username;
+        ctx.password = c.password;
+        const std::size_t before = simulator.requestCount();
+        expectStatus(getNow("/a"), 200);
+        const auto log = simulator.requests();
+        ASSERT_EQ(log.size(), before + c.requests) << c.name;
+        EXPECT_TRUE(log.back().authorized) << c.name;
+        EXPECT_EQ(log.back().authParam("realm"), changed.realm) << c.name;
+
+        expectStatus(getNow("/a"), 200); // and the new answer is kept in turn
+        EXPECT_EQ(simulator.requestCount(), before + c.requests + 1) << c.name;
+    }
+}
+
+// A server whose password changed refuses the kept answer; once the operator's password is
+// corrected, the next exchange is answered with it, whatever was refused before.
+TEST_F(HttpClient, ARefusedAnswerGivesWayToCorrectedCredentials)
+{
+    simulator.requireDigest();
+    simulator.setRoute("GET", "/a", Reply::json("{}"));
+    expectStatus(getNow("/a"), 200);
+
+    ProcessorSimulator::Digest changed;
+    changed.password = "secret-2";
+    simulator.requireDigest(changed);
+    expectStatus(getNow("/a"), 401);
+    expectStatus(getNow("/a"), 401);
+
+    ctx.password = "secret-2";
+    expectStatus(getNow("/a"), 200);
+    EXPECT_TRUE(simulator.requests().back().authorized);
+
+    // Back to the first password on both sides: the answer of the first is not stale.
+    simulator.requireDigest();
+    ctx.password = "secret";
+    expectStatus(getNow("/a"), 200);
+    EXPECT_TRUE(simulator.requests().back().authorized);
+}
+
 TEST_F(HttpClient, AnswersEveryStandardChallengeForm)
 {
     struct Case
@@ -314,6 +385,12 @@ TEST_F(HttpClient, RefusesControlCharactersFromOperatorInput)
         {"content type", "127.0.0.1", "/api/v1/data", "text/plain\nX-Injected: 1", "admin", http::error::bad_value},
         {"user name", "127.0.0.1", "/api/v1/data", "application/json", "admin\r\nX-Injected: 1",
          http::error::bad_value},
+        // A tab is whitespace inside a field's value only.
+        {"tab in target", "127.0.0.1", "/api/v1/tile/T1\t/calBusy", "application/json", "admin",
+         http::error::bad_target},
+        {"tab in user name", "127.0.0.1", "/api/v1/data", "application/json", "ad\tmin", http::error::bad_value},
+        {"DEL in host", "127.0.0.1\x7f", "/api/v1/data", "application/json", "admin", http::error::bad_value},
+        {"DEL in content type", "127.0.0.1", "/api/v1/data", "text/plain\x7f", "admin", http::error::bad_value},
     };
     for (const Case& c : cases) {
         ctx.username = c.username;
@@ -322,6 +399,15 @@ TEST_F(HttpClient, RefusesControlCharactersFromOperatorInput)
         expectError(result, c.expected);
         EXPECT_EQ(simulator.requestCount(), 0u) << c.name;
     }
+}
+
+TEST_F(HttpClient, SendsATabInsideAFieldValue)
+{
+    simulator.setRoute("GET", "/a", Reply::json("{}"));
+    const auto result = finish(http_client::digest_request(ctx, line, resolved, "127.0.0.1", http::verb::get, "/a",
+                                                           "application/json;\tcharset=utf-8", 0, ""));
+    expectStatus(result, 200);
+    EXPECT_EQ(simulator.requests().back().header("Content-Type"), "application/json;\tcharset=utf-8");
 }
 
 TEST_F(HttpClient, PeersThatBreakOffEndWithAnError)

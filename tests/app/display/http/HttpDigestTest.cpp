@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -47,6 +49,10 @@ TEST_F(HttpDigest, AcceptsStandardAndSimpleChallenges)
         {R"(Digest realm="r", nonce="n", opaque="")", "r", "n", "", ""},
         // A later parameter of the same name wins; unknown and broken parameters are skipped.
         {R"(Digest realm="old", stale=true, junk, nonce="n", realm="new", algorithm="MD5")", "new", "n", "", nullptr},
+        // Tabs are blanks between parameters and kept inside quoted values.
+        {"Digest\trealm=\"a\tb\",\tnonce=n", "a\tb", "n", "", nullptr},
+        // A parameter with a control character in it is skipped like any broken one.
+        {"Digest realm=\"r\", opaque=o\x7f, nonce=n", "r", "n", "", nullptr},
     };
     for (const Accepted& c : cases) {
         digest_state fresh;
@@ -78,6 +84,8 @@ TEST_F(HttpDigest, RejectsWhatItCannotAnswerAndKeepsTheOldChallenge)
         {R"(DigestX realm="r", nonce="n")", R"(Invalid WWW-Authenticate header: DigestX realm="r", nonce="n")"},
         {R"(Digest nonce="n")", "Missing required fields in WWW-Authenticate header"},
         {R"(Digest realm="r", nonce="unterminated)", "Missing required fields in WWW-Authenticate header"},
+        {"Digest realm=\"r\x01\", nonce=\"n\"", "Missing required fields in WWW-Authenticate header"},
+        {"Digest nonce=\"n\", realm=r\x7f", "Missing required fields in WWW-Authenticate header"},
         {R"(Digest realm="r", nonce="n", algorithm=MD5-sess)", "Unsupported algorithm: MD5-sess"},
         {R"(Digest realm="r", nonce="n", algorithm=SHA-256)", "Unsupported algorithm: SHA-256"},
         {R"(Digest realm="r", nonce="n", qop="auth-int")", "Unsupported qop: auth-int"},
@@ -138,6 +146,26 @@ TEST_F(HttpDigest, CountsEachNonceFromOneAndMakesTheClientNonceOnceFromTheClock)
     EXPECT_EQ(state.cnonce, cnonce);
 }
 
+// The count in lower-case hexadecimal, eight digits with zeros in front, more once it outgrows them.
+TEST_F(HttpDigest, WritesTheCountInHexadecimal)
+{
+    ctx.username = "admin";
+    ctx.password = "secret";
+    ASSERT_FALSE(http_client::parseWwwAuthenticate(state, R"(Digest realm="r", nonce="n", qop="auth")"));
+    const std::pair<std::uint64_t, const char*> counts[] = {
+        {0, "nc=00000001"},
+        {0x1a, "nc=0000001b"},
+        {0xfffffffe, "nc=ffffffff"},
+        {0xffffffff, "nc=100000000"},
+        {0xfffffffffffffffe, "nc=ffffffffffffffff"},
+    };
+    for (const auto& [before, written] : counts) {
+        state.nc = before;
+        const std::string field = http_client::digest_authorization(ctx, state, "GET", "/");
+        EXPECT_NE(field.find(std::string(written) + ","), std::string::npos) << field;
+    }
+}
+
 // A standard server that sent no opaque refuses one, even an empty one; one that sent an empty
 // opaque expects it back.
 TEST_F(HttpDigest, WritesTheShortFormWithOpaqueOnlyWhenTheChallengeHadOne)
@@ -176,6 +204,18 @@ TEST_F(HttpDigest, EscapesQuotesAndBackslashesInQuotedValues)
     EXPECT_NE(value.find(R"(username="a\"b\\c")"), std::string::npos) << value;
     EXPECT_NE(value.find(R"(realm="x\"y")"), std::string::npos) << value;
     EXPECT_NE(value.find(R"(opaque="o\\p")"), std::string::npos) << value;
+
+    // Escapes side by side, at either end, or nothing else.
+    const std::pair<std::string, std::string> users[] = {
+        {R"("\)", R"(username="\"\\")"},
+        {R"(\\admin"")", R"(username="\\\\admin\"\"")"},
+        {"admin", R"(username="admin")"},
+    };
+    for (const auto& [user, written] : users) {
+        ctx.username = user;
+        const std::string field = http_client::digest_authorization(ctx, state, "GET", "/");
+        EXPECT_EQ(field.rfind("Digest " + written + ", realm=", 0), 0u) << field;
+    }
 }
 
 TEST_F(HttpDigest, SendsNothingWithoutCredentialsOrChallenge)
