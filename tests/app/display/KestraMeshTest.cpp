@@ -579,6 +579,23 @@ INSTANTIATE_TEST_SUITE_P(
                       ServerCase{"ClosingBetweenRequests", false, ProcessorSimulator::KeepAlive::Dropped}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A server that ends each kept connection with "408 Request Timeout" soon after its last reply:
+// lanes wait between a tile's state polls, so requests cross the 408 again and again. Each such
+// request goes once more on a new connection (the server never acted on it), and the wall goes
+// through whole. Without a connection limit: a limit would count a dropped connection until the
+// server has seen it close, which is not what this shows.
+TEST_F(KestraMesh, AWallGoesThroughAServerThatEndsIdleConnectionsWith408)
+{
+    constexpr unsigned kTiles = 400;
+    constexpr auto kServersIdleLimit = 5ms;
+    simulator.setIdleEnd(ProcessorSimulator::IdleEnd::Timeout408, kServersIdleLimit);
+
+    const ErrorType result = resetWall(kTiles);
+    ASSERT_TRUE(result.ok()) << result.message.toStdString();
+    expectWholeWallCommitted(kTiles);
+    EXPECT_GT(simulator.idleEnds(), 0u) << "no connection was ever ended idle";
+}
+
 // A server that works on one request at a time: every exchange that waits for a connection waits
 // outside its time limit, so a wall far larger than the limit allows at once still goes through.
 TEST_F(KestraMesh, ASlowServerTakesTheWholeWallWithinEachExchangesLimit)
