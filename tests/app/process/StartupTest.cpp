@@ -34,6 +34,22 @@ QProcessEnvironment programEnvironment(const QTemporaryDir& config)
     return env;
 }
 
+// The environment of a run on a root QML file of the test's own in place of the interface.
+QProcessEnvironment onRoot(const QTemporaryDir& config, const QString& rootUrl)
+{
+    QProcessEnvironment env = programEnvironment(config);
+    env.insert("VELOTRIM_TEST_ROOT_URL", rootUrl);
+    return env;
+}
+
+// Starts the program on that environment, its messages passed on to the test's own.
+void startForwarding(QProcess& program, const QProcessEnvironment& env)
+{
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(VELOTRIM_BINARY);
+}
+
 // Writes a root QML file for the real program to load in place of its interface.
 class RootFile
 {
@@ -91,11 +107,8 @@ TEST(Startup, ARootThatFailsToLoadExitsWithMinusOne)
     broken.write("import QtQuick\nItem { this is not QML }\n");
     broken.close();
 
-    QProcessEnvironment env = programEnvironment(config);
-    env.insert("VELOTRIM_TEST_ROOT_URL", QUrl::fromLocalFile(broken.fileName()).toString());
     QProcess program;
-    program.setProcessEnvironment(env);
-    program.start(VELOTRIM_BINARY);
+    startForwarding(program, onRoot(config, QUrl::fromLocalFile(broken.fileName()).toString()));
     ASSERT_TRUE(program.waitForFinished(30000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 255); // -1 as a process status
@@ -109,12 +122,8 @@ TEST(Startup, ANormalQuitEndsCleanlyWithTheLoopsResult)
     RootFile root("import QtQuick\nimport QtQuick.Controls\n"
                   "ApplicationWindow { visible: true\n"
                   "  Timer { interval: 300; running: true; onTriggered: Qt.quit() } }\n");
-    QProcessEnvironment env = programEnvironment(config);
-    env.insert("VELOTRIM_TEST_ROOT_URL", root.url());
     QProcess program;
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program.start(VELOTRIM_BINARY);
+    startForwarding(program, onRoot(config, root.url()));
     ASSERT_TRUE(program.waitForFinished(30000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0);
@@ -130,9 +139,7 @@ TEST(Startup, SigtermAndSigintQuitInOrder)
         RootFile root("import QtQuick\nimport QtQuick.Controls\n"
                       "ApplicationWindow { visible: true\n"
                       "  Component.onCompleted: { velotrimmer.readDelay = 1234; console.log(\"root ready\") } }\n");
-        QProcessEnvironment env = programEnvironment(config);
-        env.insert("VELOTRIM_TEST_ROOT_URL", root.url());
-        StartedProgram program(VELOTRIM_BINARY, env, "root ready");
+        StartedProgram program(VELOTRIM_BINARY, onRoot(config, root.url()), "root ready");
         ASSERT_TRUE(program.loaded()) << program.output().constData();
 
         ASSERT_TRUE(program.stop(signalNumber));
@@ -158,9 +165,7 @@ TEST(Startup, ANormalQuitOnARealDisplayExitsZero)
     RootFile root("import QtQuick\nimport QtQuick.Controls\n"
                   "ApplicationWindow { visible: true; width: 200; height: 100\n"
                   "  Timer { interval: 500; running: true; onTriggered: Qt.quit() } }\n");
-    QProcessEnvironment env = programEnvironment(config);
-    env.insert("VELOTRIM_TEST_ROOT_URL", root.url());
-    ProgramOnDisplay program(VELOTRIM_BINARY, env);
+    ProgramOnDisplay program(VELOTRIM_BINARY, onRoot(config, root.url()));
     ASSERT_TRUE(program.started());
     ASSERT_TRUE(program.waitForEnd(120000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << program.output().constData();
@@ -193,12 +198,8 @@ TEST(Startup, QuittingWhileTheProcessorIsSilentEndsPromptly)
                   "    quitTimer.start()\n"
                   "    velotrimmer.display.address = \"" + address + "\"\n"
                   "    velotrimmer.display.setRGB(0, 0.25, 0.5, 0.75) } } }\n");
-    QProcessEnvironment env = programEnvironment(config);
-    env.insert("VELOTRIM_TEST_ROOT_URL", root.url());
     QProcess program;
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program.start(VELOTRIM_BINARY);
+    startForwarding(program, onRoot(config, root.url()));
     ASSERT_TRUE(program.waitForStarted(10000));
 
     EXPECT_TRUE(QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 30000));

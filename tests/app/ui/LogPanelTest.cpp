@@ -144,7 +144,8 @@ TEST_F(LogPanelFrames, AHiddenPanelDrawsNoFrameForItsLines)
         for (int burst = 0; burst < 10; ++burst) {
             appendLines(log, 1);
             queueLines(log, 20);
-            QTest::qWait(20);
+            const int expected = log.rowCount() + 20;
+            ASSERT_TRUE(QTest::qWaitFor([&] { return log.rowCount() == expected; }, kWaitMs));
         }
         EXPECT_TRUE(waitUntilQuiet());
         EXPECT_EQ(frames(), before);
