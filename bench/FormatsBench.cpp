@@ -239,8 +239,10 @@ double median(std::vector<double> values)
 // ratio (ours over the reference's).
 void comparePaired(benchmark::State& state, const std::function<void()>& ours, const std::function<void()>& reference)
 {
-    if (!kAllocatorKeepsFreedMemory)
+    if (!kAllocatorKeepsFreedMemory) {
         state.SkipWithError("the allocator cannot be told to keep freed memory");
+        return;
+    }
     ours();
     reference();
     std::vector<double> oursSeconds, referenceSeconds;
@@ -250,6 +252,8 @@ void comparePaired(benchmark::State& state, const std::function<void()>& ours, c
         oursSeconds.push_back(mine);
         state.SetIterationTime(mine);
     }
+    if (oursSeconds.empty()) // skipped, by either side's first call
+        return;
     const double oursMedian = median(oursSeconds), referenceMedian = median(referenceSeconds);
     state.counters["ours_ms"] = oursMedian * 1e3;
     state.counters["reference_ms"] = referenceMedian * 1e3;

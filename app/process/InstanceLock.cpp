@@ -30,7 +30,7 @@ InstanceLock::Outcome InstanceLock::tryLock()
         m_error = QStringLiteral("there is no permission to create the lock file %1").arg(m_path);
         break;
     default:
-        // Made but not written: what the lock holds (the process's number) did not fit.
+        // Not made, or made but not written (the process's number did not fit): the disk, mostly.
         m_error = QStringLiteral("the lock file %1 cannot be written (is the disk full?)").arg(m_path);
         break;
     }

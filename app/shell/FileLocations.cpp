@@ -16,7 +16,7 @@ constexpr std::array kSystemFolders{"/proc", "/sys", "/dev"};
 // File systems that hold no files of the operator's: the kernel's views of itself and of devices.
 constexpr std::array kSystemFileSystems{"proc", "sysfs", "devtmpfs", "devpts", "debugfs", "tracefs", "securityfs",
                                         "cgroup", "cgroup2", "pstore", "bpf", "configfs", "efivarfs", "fusectl",
-                                        "hugetlbfs", "mqueue", "binfmt_misc", "autofs", "selinuxfs"};
+                                        "hugetlbfs", "mqueue", "binfmt_misc", "selinuxfs"};
 
 QString withSlash(const QString& folder)
 {

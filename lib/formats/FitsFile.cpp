@@ -197,9 +197,12 @@ void PixelCoding::decode(const unsigned char* raw, std::size_t count, float* out
 
 // A name CFITSIO cannot take for anything but the file: it drops a leading blank and reads "-"
 // or a "type://" prefix as another source, none of which can begin a path after "./".
-std::string diskName(const std::string& path)
+// The file already opened, by its descriptor: CFITSIO reads the header of the very file whose
+// values readPlane reads, even when the name is given to another file in between (as a capture
+// replaced by rename is).
+std::string openedName(int fd)
 {
-    return path.starts_with('/') ? path : "./" + path;
+    return "/proc/self/fd/" + std::to_string(fd);
 }
 
 } // namespace
@@ -244,7 +247,7 @@ FitsFile FitsFile::openForReading(const std::string& path)
     Descriptor descriptor(openPlainFits(path));
     fitsfile* file = nullptr;
     int status = 0;
-    fits_open_diskfile(&file, diskName(path).c_str(), READONLY, &status);
+    fits_open_diskfile(&file, openedName(descriptor.get()).c_str(), READONLY, &status);
     FitsFile opened(path, file, std::move(descriptor));
     opened.check(status);
     return opened;

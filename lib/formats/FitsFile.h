@@ -39,8 +39,8 @@ public:
     // The first width x height values of the primary image as floats, row by row (element
     // x + width * y at [y][x]), as CFITSIO converts them: BSCALE and BZERO applied, integer
     // pixels equal to the header's BLANK read as NaN, float pixels (infinities, NaN and tiny
-    // values included) as they stand. Holds nothing beside the grid but a buffer of a few
-    // hundred kilobytes. The values must lie within the image (imageAxes() says how many).
+    // values included) as they stand. Holds nothing beside the grid but a buffer of
+    // 64 KiB. The values must lie within the image (imageAxes() says how many).
     Vector2D<float> readPlane(std::size_t width, std::size_t height) const;
 
     // A primary image of 32-bit floats with axes (width, height), row 0 first, written to out.

@@ -208,14 +208,14 @@ class RowPass {
 public:
     RowPass(Index width, Index tileWidth, Index size)
         : m_size(size)
-        , m_half((size - 1) / 2)
         , m_taps(std::size_t(size))
     {
+        const Index half = (size - 1) / 2;
         for (Index first = 0; first < width; first += tileWidth) {
             Tile tile{tileOf(first, tileWidth, width), {}, {}};
-            for (Index x = tile.span.first - m_half; x < tile.span.first; ++x)
+            for (Index x = tile.span.first - half; x < tile.span.first; ++x)
                 tile.before.push_back(reflect(x, tile.span));
-            for (Index x = tile.span.last + 1; x <= tile.span.last + size - 1 - m_half; ++x)
+            for (Index x = tile.span.last + 1; x <= tile.span.last + size - 1 - half; ++x)
                 tile.after.push_back(reflect(x, tile.span));
             m_tiles.push_back(std::move(tile));
         }
@@ -248,15 +248,14 @@ private:
     };
 
     Index m_size;
-    Index m_half;
     std::vector<Tile> m_tiles;
     std::vector<double> m_samples;
     std::vector<const double*> m_taps;
 };
 
-// The rows of one tile band summed along the rows, each kept while the column pass still reads
-// it. Output row y reads rows y - reach to y + reach of its own band at most (reflected and held
-// within the band), so the last 2 x reach + 1 rows summed are all it needs: a row is summed once,
+// The grid's rows summed along the rows, each kept while the column pass still reads it. Output
+// row y reads rows y - reach to y + reach at most (reflected and held within its tile band), so
+// the last 2 x reach + 1 rows summed are all it needs: a row is summed once,
 // into the slot of its number modulo that count, and the buffer stays a few rows of the grid
 // whatever its height (in place of a grid of doubles made anew on every call).
 class RowRing {
@@ -268,9 +267,7 @@ public:
     {
     }
 
-    // Starts a band at row first.
-    void startBand(Index first) { m_next = first; }
-    // Sums every row of the band up to last that is not summed yet.
+    // Sums every row up to last that is not summed yet.
     void sumUpTo(Index last, RowPass& rows, const Vector2D<float>& grid, const double* weights)
     {
         for (; m_next <= last; ++m_next)
@@ -316,16 +313,12 @@ Vector2D<float> Grader::blurWithinTiles(const Vector2D<float>& grid, const Vecto
 
     if (const std::optional<Factors> factors = separate(kernel)) {
         RowRing ring(width, reach);
-        for (Index first = 0; first < height; first += tileHeight) {
-            const Index last = std::min(first + tileHeight - 1, height - 1);
-            ring.startBand(first);
-            for (Index y = first; y <= last; ++y) {
-                ring.sumUpTo(std::min(last, y + reach), rows, grid, factors->across.data());
-                for (Index k = 0; k < size; ++k)
-                    taps[std::size_t(k)] = ring.row(sourceRow(y, k));
-                weightedSum(taps.data(), factors->down.data(), size, width, sums.data(), Into::Replace);
-                std::copy(sums.begin(), sums.end(), out[std::size_t(y)].begin());
-            }
+        for (Index y = 0; y < height; ++y) {
+            ring.sumUpTo(std::min(height - 1, y + reach), rows, grid, factors->across.data());
+            for (Index k = 0; k < size; ++k)
+                taps[std::size_t(k)] = ring.row(sourceRow(y, k));
+            weightedSum(taps.data(), factors->down.data(), size, width, sums.data(), Into::Replace);
+            std::copy(sums.begin(), sums.end(), out[std::size_t(y)].begin());
         }
         return out;
     }

@@ -68,6 +68,7 @@ void Grader::writePng(const Vector2D<float>& grid, float low, float high, std::s
     std::ostream& stream = file.stream();
     if (!stream)
         throw png::std_error(path, file.error());
+    errno = 0; // so that a failed write is told by its own cause, not an earlier call's
     try {
         png::image_info info = png::make_image_info<png::rgb_pixel>();
         info.set_width(png::uint_32(grid.width()));

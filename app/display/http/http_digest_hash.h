@@ -12,11 +12,11 @@ namespace http_client {
 // H of the parts joined by ":", as hexadecimal digits, without building the joined text.
 Md5HexDigits digest_hash(std::initializer_list<std::string_view> parts);
 
-// HA1 = H(user name, realm, password), kept for the last three it was asked for. A lane asks
-// for it on every request and it changes only when the credentials or the server's realm do:
-// kept, a request hashes two short texts instead of three. Being MD5's alone, it needs no
-// algorithm in its key; every other input is compared whole on each use, so a new realm in a
-// challenge or credentials changed by the operator are hashed afresh.
+// HA1 = H(user name, realm, password), kept for the last user name, realm and password it was
+// asked for. A lane asks for it on every request and it changes only when the credentials or the
+// server's realm do: kept, a request hashes two short texts instead of three. Being MD5's alone,
+// it needs no algorithm in its key; every other input is compared whole on each use, so a new
+// realm in a challenge or credentials changed by the operator are hashed afresh.
 class ha1_cache
 {
 public:

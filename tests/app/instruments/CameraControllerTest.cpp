@@ -255,6 +255,7 @@ TEST_F(CameraControllerTest, CaptureDeliversThePhotoAndKeepsOnlyTheSavedOne)
 
     // A new photo replaces the last one on disk.
     const QString second = capture();
+    settleCamera(); // the camera's thread removes the replaced photo once it has told the new one
     EXPECT_NE(second, first);
     EXPECT_FALSE(QFile::exists(first));
     EXPECT_TRUE(QFile::exists(second));
@@ -267,6 +268,7 @@ TEST_F(CameraControllerTest, CaptureDeliversThePhotoAndKeepsOnlyTheSavedOne)
     EXPECT_TRUE(QFile::exists(second));
     const QString third = capture();
     const QString fourth = capture();
+    settleCamera();
     EXPECT_TRUE(QFile::exists(second));
     EXPECT_FALSE(QFile::exists(third));
     EXPECT_TRUE(QFile::exists(fourth));
